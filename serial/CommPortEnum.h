@@ -1,0 +1,26 @@
+// The list of serial ports the person can pick from.
+#pragma once
+
+#include <cstddef>
+
+class KeloSerial;
+
+// Port names hold any name KeloSerial accepts (Linux names such as ttyUSB10
+// or /dev/serial/by-id/... do not fit Windows' six characters), and the
+// display text holds the name, a blank and a description of up to 40.
+struct CommPortEntry {
+    char portName[68];
+    char displayText[112];
+};
+
+// Fills up to *count entries (in: capacity, out: entries filled). With
+// findAll, also probes the first 16 names of the usual families and adds those
+// that open. Returns the count, -10 for null arguments, -11 for capacity 0,
+// -1 when the system's enumeration failed (logged).
+int CommPortEnum(KeloSerial* serial, CommPortEntry* entries, int* count, bool findAll);
+
+namespace comm_port_enum_detail {
+// Shared by the platform strategies.
+bool Contains(const CommPortEntry* entries, int filled, const char* name);
+void SetEntry(CommPortEntry* entry, const char* name, const char* description);
+}  // namespace comm_port_enum_detail

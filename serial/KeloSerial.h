@@ -1,0 +1,52 @@
+// KeloSerial: one serial port, synchronous, with the fixed line settings of
+// the instruments (8N1, no flow control, DTR and RTS on). Every exchange on
+// the line is purge, write, wait for the answer's end character, read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "SerialBackend.h"
+
+class KeloLog;
+
+class KeloSerial {
+public:
+    static constexpr std::size_t kReadBufferSize = 2048;
+    static constexpr std::size_t kMaxPortName = 64;
+
+    // readBuffer, when given, must hold kReadBufferSize bytes and outlive the
+    // port; otherwise every open allocates one and every close frees it.
+    explicit KeloSerial(KeloLog* log, char* readBuffer = nullptr);
+    virtual ~KeloSerial();
+    KeloSerial(const KeloSerial&) = delete;
+    KeloSerial& operator=(const KeloSerial&) = delete;
+
+    int KSOpen(const char* portName, uint32_t baud);
+    int KSClose();
+    int KSWrite(const void* bytes, uint32_t count, uint32_t* written);
+    int KSRead(void* destination, uint32_t capacity, uint32_t* delivered);
+    int KSWait(uint32_t timeoutMs, char awaited);
+    int KSPurge(int mode);
+    int KSHostBaud(uint32_t baud);
+
+    bool IsOpen() const;
+    uint32_t Baud() const { return baud_; }
+    const char* PortName() const { return portName_; }
+    KeloLog* Log() const { return log_; }
+
+protected:
+    // What the last wait collected (NUL-terminated); null without a buffer.
+    const char* ReadBuffer() const { return readBuffer_; }
+
+private:
+    int FailedIo(const char* what, int error);
+
+    KeloLog* log_;
+    serial_backend::Handle handle_;
+    uint32_t baud_ = 0;
+    char portName_[kMaxPortName + 4] = {};
+    char* readBuffer_;
+    bool replyReady_ = false;
+    bool ownsBuffer_ = false;
+};

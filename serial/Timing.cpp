@@ -1,0 +1,73 @@
+#include "Timing.h"
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+#include <utility>
+
+namespace {
+
+EventPump& InstalledPump()
+{
+    static EventPump pump;
+    return pump;
+}
+
+void Sleep(uint32_t ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+void SetEventPump(EventPump pump)
+{
+    InstalledPump() = std::move(pump);
+}
+
+int PauseMs(uint32_t ms)
+{
+    const EventPump& pump = InstalledPump();
+    if (ms < 200 || !pump) {
+        Sleep(ms);
+        return 0;
+    }
+    // Keep pumping until the total time has passed: each event wakes the pump
+    // early, so the remaining time is measured, not assumed.
+    uint32_t cycleStart = TickMs();
+    uint32_t remaining = ms;
+    for (;;) {
+        pump(remaining);
+        uint32_t now = TickMs();
+        uint32_t spent = ElapsedMs(cycleStart, now);
+        if (spent >= remaining)
+            return 0;
+        remaining -= spent;
+        cycleStart = now;
+    }
+}
+
+uint32_t TickMs()
+{
+    using namespace std::chrono;
+    auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return static_cast<uint32_t>(static_cast<uint64_t>(ms));
+}
+
+int LocalTimeOffset()
+{
+    std::time_t t = std::time(nullptr);
+    std::tm local{};
+    std::tm utc{};
+#if defined(_WIN32)
+    localtime_s(&local, &t);
+    gmtime_s(&utc, &t);
+#else
+    localtime_r(&t, &local);
+    gmtime_r(&t, &utc);
+#endif
+    int correction = local.tm_isdst > 0 ? 3600 : 0;
+    utc.tm_isdst = 0;
+    std::time_t u = std::mktime(&utc);
+    return static_cast<int>(t + correction - u);
+}

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "KeloLog.h"
+#include "KeloSerial.h"
+#include "PtyPeer.h"
+
+namespace {
+
+int64_t NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+class SerialTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        path_ = std::string(::testing::TempDir()) + "serial" + std::to_string(::getpid()) + ".log";
+        log_ = std::make_unique<KeloLog>(path_.c_str(), 40, true);
+    }
+    void TearDown() override { std::remove(path_.c_str()); }
+
+    std::string LogText()
+    {
+        std::ifstream in(path_, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    bool Logged(const std::string& text) { return LogText().find(text) != std::string::npos; }
+
+    std::string path_;
+    std::unique_ptr<KeloLog> log_;
+};
+
+}  // namespace
+
+TEST_F(SerialTest, OpenAtZeroBaudConfiguresNineSixHundred)
+{
+    PtyPeer peer;
+    KeloSerial port(log_.get());
+    EXPECT_EQ(port.KSOpen(peer.SlavePath(), 0), 1);
+    EXPECT_EQ(port.Baud(), 9600u);
+    EXPECT_TRUE(Logged(std::string(peer.SlavePath()) +
+                       ": KSOpen successfully opened and configured comm port at 9600 baud\r\n"));
+    EXPECT_EQ(port.KSHostBaud(9600), 0);
+    EXPECT_EQ(port.KSHostBaud(19200), 1);
+    EXPECT_EQ(port.Baud(), 19200u);
+    EXPECT_EQ(port.KSClose(), 1);
+    EXPECT_TRUE(Logged("KSClose closed comm port"));
+    EXPECT_EQ(port.KSClose(), 0);
+}
+
+TEST_F(SerialTest, ReopenOfAnOpenPortLogsAndSucceeds)
+{
+    PtyPeer peer;
+    KeloSerial port(log_.get());
+    ASSERT_EQ(port.KSOpen(peer.SlavePath(), 9600), 1);
+    int64_t start = NowMs();
+    EXPECT_EQ(port.KSOpen(peer.SlavePath(), 9600), 1);
+    EXPECT_GE(NowMs() - start, 100);
+    EXPECT_TRUE(Logged("KeloSerial: KSOpen found port \""));
+    EXPECT_TRUE(Logged("\" already open"));
+}
+
+TEST_F(SerialTest, MissingPortGivesNoSuchPortAndKeepsTheName)
+{
+    KeloSerial port(log_.get());
+    EXPECT_EQ(port.KSOpen("/dev/ttyKELO-does-not-exist", 9600), -2);
+    EXPECT_STREQ(port.PortName(), "/dev/ttyKELO-does-not-exist");
+    EXPECT_TRUE(Logged("/dev/ttyKELO-does-not-exist: KSOpen failed to open comm port (error 2)"));
+    // The failed open leaves the invalid handle: I/O reaches the system (error 6).
+    uint32_t n = 0;
+    EXPECT_EQ(port.KSWrite("x", 1, &n), -21);
+    EXPECT_TRUE(Logged("KSWrite WriteFile failed (error 6)"));
+    EXPECT_EQ(port.KSClose(), 0);
+}
+
+TEST_F(SerialTest, PortHeldByAnotherProgramIsInUse)
+{
+    PtyPeer peer;
+    int other = ::open(peer.SlavePath(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    KeloSerial port(log_.get());
+    EXPECT_EQ(port.KSOpen(peer.SlavePath(), 9600), -5);
+    ::close(other);
+    EXPECT_EQ(port.KSOpen(peer.SlavePath(), 9600), 1);
+}
+
+TEST_F(SerialTest, NeverOpenedPortReportsClosedWithSerialTag)
+{
+    KeloSerial port(log_.get());
+    char buffer[8];
+    uint32_t n = 99;
+    EXPECT_EQ(port.KSWrite("x", 1, &n), -21);
+    EXPECT_EQ(port.KSWait(100, '>'), -21);  // closed is checked before the buffer
+    EXPECT_EQ(port.KSRead(buffer, sizeof buffer, &n), -60);  // no buffer was ever allocated
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(port.KSHostBaud(19200), -6);
+    EXPECT_TRUE(Logged("KeloSerial: KSWrite tried to write to a closed port\r\n"));
+    EXPECT_TRUE(Logged("KeloSerial: KSWait tried to operate on a closed port\r\n"));
+
+    char owned[KeloSerial::kReadBufferSize] = {};
+    KeloSerial withBuffer(log_.get(), owned);
+    EXPECT_EQ(withBuffer.KSRead(buffer, sizeof buffer, &n), -21);
+    EXPECT_TRUE(Logged("KeloSerial: KSRead tried to read from a closed port\r\n"));
+}
+
+TEST_F(SerialTest, WaitThenReadHandsOverExactlyTheBufferedAnswer)
+{
+    PtyPeer peer;
+    peer.Expect("get -ver\r").Reply("R7F 3.51\r\n>").Silence(300).Reply("late");
+    KeloSerial port(log_.get());
+    ASSERT_EQ(port.KSOpen(peer.SlavePath(), 9600), 1);
+    peer.Start();
+    port.KSPurge(1);
+    uint32_t n = 0;
+    ASSERT_EQ(port.KSWrite("get -ver\r", 9, &n), 9);
+    EXPECT_EQ(port.KSWait(1000, '>'), '>');
+    EXPECT_TRUE(Logged("KSWait found '>' in "));
+    char answer[64];
+    EXPECT_EQ(port.KSRead(answer, sizeof answer, &n), 11);
+    EXPECT_EQ(std::string(answer, n), "R7F 3.51\r\n>");
+    EXPECT_TRUE(Logged("KSRead read 11 bytes from gReadBuffer"));
+    EXPECT_FALSE(Logged("btyes"));  // the port itself was not read
+    EXPECT_EQ(peer.Finish(), "");
+    // Now the port is read: the late bytes arrive through a plain read.
+    std::string late;
+    for (int i = 0; i < 10 && late.size() < 4; ++i) {
+        port.KSRead(answer, sizeof answer, &n);
+        late.append(answer, n);
+    }
+    EXPECT_EQ(late, "late");
+    EXPECT_TRUE(Logged("KSRead read 4 btyes"));
+}
+
+TEST_F(SerialTest, ShortReadDropsTheRestWithoutReadingThePort)
+{
+    PtyPeer peer;
+    std::string thirty = "0123456789abcdefghijklmnopqrs>";
+    peer.Reply(thirty).Silence(200).Reply("more");
+    KeloSerial port(log_.get());
+    ASSERT_EQ(port.KSOpen(peer.SlavePath(), 9600), 1);
+    peer.Start();
+    ASSERT_EQ(port.KSWait(1000, '>'), '>');
+    char answer[20];
+    uint32_t n = 0;
+    EXPECT_EQ(port.KSRead(answer, 20, &n), 20);
+    EXPECT_EQ(std::string(answer, n), thirty.substr(0, 20));
+    EXPECT_FALSE(Logged("btyes"));
+    peer.Finish();
+}
+
+TEST_F(SerialTest, SilentLineTimesOutAfterTheTimeOutWithoutSpinning)
+{
+    PtyPeer peer;
+    KeloSerial port(log_.get());
+    ASSERT_EQ(port.KSOpen(peer.SlavePath(), 9600), 1);
+    int64_t start = NowMs();
+    EXPECT_EQ(port.KSWait(500, '>'), 0);
+    int64_t took = NowMs() - start;
+    EXPECT_GE(took, 500);
+    EXPECT_LE(took, 650);
+    EXPECT_TRUE(Logged("KSWait read 0 bytes, but never found '>' in "));
+}
+
+TEST_F(SerialTest, LongWaitOnSilentOrFloodedLineUsesLittleCpu)
+{
+    // A full buffer without the awaited character must not spin either.
+    PtyPeer peer;
+    peer.Reply(std::string(3000, 'x')).Silence(5500);
+    KeloSerial port(nullptr);
+    ASSERT_EQ(port.KSOpen(peer.SlavePath(), 9600), 1);
+    peer.Start();
+    std::clock_t cpuStart = std::clock();
+    int64_t start = NowMs();
+    EXPECT_EQ(port.KSWait(5000, '>'), 0);
+    int64_t wall = NowMs() - start;
+    double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    EXPECT_GE(wall, 5000);
+    EXPECT_LT(cpuMs, 0.05 * static_cast<double>(wall));
+    char answer[KeloSerial::kReadBufferSize];
+    uint32_t n = 0;
+    port.KSRead(answer, sizeof answer, &n);
+    EXPECT_EQ(n, 2047u) << "the wait keeps at most 2047 bytes";
+}
+
+TEST_F(SerialTest, LongPortNameIsCutTo64Characters)
+{
+    KeloSerial port(log_.get());
+    std::string name = "/dev/" + std::string(80, 'z');
+    port.KSOpen(name.c_str(), 9600);
+    EXPECT_EQ(std::string(port.PortName()), name.substr(0, 64));
+}
+
+TEST_F(SerialTest, ClosedLineAfterOpenReportsReadFailure)
+{
+    PtyPeer peer;
+    peer.CloseLine();
+    KeloSerial port(log_.get());
+    ASSERT_EQ(port.KSOpen(peer.SlavePath(), 9600), 1);
+    peer.Start();
+    peer.Finish();
+    EXPECT_LT(port.KSWait(300, '>'), 0);
+    EXPECT_TRUE(Logged("KSWait ReadFile failed (error "));
+}

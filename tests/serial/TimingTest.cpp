@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+
+#include "Timing.h"
+
+namespace {
+
+int64_t NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+struct PumpGuard {
+    ~PumpGuard() { SetEventPump(nullptr); }
+};
+
+// Sets TZ for the scope of one test.
+struct ZoneGuard {
+    explicit ZoneGuard(const char* zone)
+    {
+        const char* old = std::getenv("TZ");
+        hadOld = old != nullptr;
+        if (old)
+            saved = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ZoneGuard()
+    {
+        if (hadOld)
+            ::setenv("TZ", saved.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+    bool hadOld = false;
+    std::string saved;
+};
+
+}  // namespace
+
+TEST(Timing, ShortPausesNeverPump)
+{
+    PumpGuard guard;
+    int calls = 0;
+    SetEventPump([&](uint32_t ms) { ++calls; std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
+    int64_t start = NowMs();
+    EXPECT_EQ(PauseMs(199), 0);
+    EXPECT_GE(NowMs() - start, 199);
+    EXPECT_EQ(PauseMs(0), 0);
+    EXPECT_EQ(calls, 0);
+    PauseMs(200);
+    EXPECT_GE(calls, 1);
+}
+
+TEST(Timing, PausePumpsUntilTheTotalTimeHasPassed)
+{
+    // Events every 10 ms wake the pump early; the pause must still last the
+    // whole second, not a second after the last event.
+    PumpGuard guard;
+    int calls = 0;
+    SetEventPump([&](uint32_t ms) {
+        ++calls;
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms < 10 ? ms : 10));
+    });
+    int64_t start = NowMs();
+    PauseMs(1000);
+    int64_t took = NowMs() - start;
+    EXPECT_GE(took, 1000);
+    EXPECT_LT(took, 1100);
+    EXPECT_GE(calls, 50);
+}
+
+TEST(Timing, WithoutPumpAPauseSleeps)
+{
+    int64_t start = NowMs();
+    PauseMs(250);
+    EXPECT_GE(NowMs() - start, 250);
+}
+
+TEST(Timing, TickDifferencesSurviveTheWrapAround)
+{
+    EXPECT_EQ(ElapsedMs(0xFFFFFFF0u, 0x00000010u), 0x20u);
+    EXPECT_EQ(ElapsedMs(100u, 350u), 250u);
+    uint32_t a = TickMs();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    uint32_t b = TickMs();
+    EXPECT_GE(ElapsedMs(a, b), 20u);
+    EXPECT_LT(ElapsedMs(a, b), 200u);
+}
+
+TEST(Timing, LocalTimeOffsetFollowsTheZoneAndDaylightSaving)
+{
+    {
+        ZoneGuard zone("UTC0");
+        EXPECT_EQ(LocalTimeOffset(), 0);
+    }
+    {
+        // One hour east with summer time all year round (rule from 1 Jan to 31 Dec).
+        ZoneGuard zone("CET-1CEST,J1/0,J365/25");
+        EXPECT_EQ(LocalTimeOffset(), 7200);
+    }
+    {
+        ZoneGuard zone("PST8");
+        EXPECT_EQ(LocalTimeOffset(), -8 * 3600);
+    }
+}
