@@ -1,0 +1,133 @@
+#include "SimOptions.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+std::string SimOptions::FaultValue(const std::string& name, const std::string& fallback) const
+{
+    auto it = faults.find(name);
+    if (it == faults.end() || it->second.empty())
+        return fallback;
+    return it->second;
+}
+
+long SimOptions::FaultNumber(const std::string& name, long fallback) const
+{
+    std::string value = FaultValue(name);
+    if (value.empty())
+        return fallback;
+    char* end = nullptr;
+    long number = std::strtol(value.c_str(), &end, 10);
+    return (end && *end == '\0') ? number : fallback;
+}
+
+void PrintSimHelp()
+{
+    std::puts(
+        "kelosim: a simulated instrument, logger, radio modem and bootloader on a pseudo-terminal\n"
+        "\n"
+        "usage: kelosim [options]\n"
+        "  --type WORD        model word (R7F, TELSO, JV, WN, WN30, MERV, NIVRA-TE, QX70, QX7B, KS,\n"
+        "                     LC, QX7 ...); default R7F\n"
+        "  --version X.YZ     firmware version the device starts with; default 3.51\n"
+        "  --sn TEXT          serial number; default KS000123\n"
+        "  --battery PCT      battery charge in percent; default 80\n"
+        "  --bootloader       start inside the bootloader (no valid firmware)\n"
+        "  --radio            a radio modem sits between the host and the logger\n"
+        "  --state FILE       keep flash, settings and data in FILE across runs\n"
+        "  --flash-dump FILE  write the 64 KiB flash image to FILE on exit\n"
+        "  --link PATH        make PATH a symlink to the pseudo-terminal\n"
+        "  --pace BAUD        move bytes at the line rate (10 bits a byte)\n"
+        "  --restart-ms MS    time the device takes to restart; default 1500\n"
+        "  --fault NAME[=V]   inject a fault (repeatable); see the README for the list\n"
+        "  --trace            print every byte in and out on stderr\n"
+        "\n"
+        "Prints 'ready <path>' on stdout once the port is open; SIGTERM or SIGINT end it cleanly.");
+}
+
+bool ParseSimOptions(int argc, char** argv, SimOptions* o)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "kelosim: %s needs a value\n", what);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        auto number = [&](const char* what, long* out) {
+            const char* v = value(what);
+            if (!v)
+                return false;
+            char* end = nullptr;
+            *out = std::strtol(v, &end, 10);
+            if (!end || *end != '\0' || *out < 0) {
+                std::fprintf(stderr, "kelosim: %s needs a number, not '%s'\n", what, v);
+                return false;
+            }
+            return true;
+        };
+        long n = 0;
+        const char* v = nullptr;
+        if (arg == "--help" || arg == "-h") {
+            PrintSimHelp();
+            std::exit(0);
+        } else if (arg == "--type") {
+            if (!(v = value("--type")))
+                return false;
+            o->type = v;
+        } else if (arg == "--version") {
+            if (!(v = value("--version")))
+                return false;
+            o->version = v;
+        } else if (arg == "--sn") {
+            if (!(v = value("--sn")))
+                return false;
+            o->sn = v;
+        } else if (arg == "--battery") {
+            if (!number("--battery", &n))
+                return false;
+            o->battery = static_cast<int>(n);
+        } else if (arg == "--bootloader") {
+            o->bootloader = true;
+        } else if (arg == "--radio") {
+            o->radio = true;
+        } else if (arg == "--state") {
+            if (!(v = value("--state")))
+                return false;
+            o->stateFile = v;
+        } else if (arg == "--flash-dump") {
+            if (!(v = value("--flash-dump")))
+                return false;
+            o->flashDump = v;
+        } else if (arg == "--link") {
+            if (!(v = value("--link")))
+                return false;
+            o->link = v;
+        } else if (arg == "--pace") {
+            if (!number("--pace", &n))
+                return false;
+            o->paceBaud = static_cast<uint32_t>(n);
+        } else if (arg == "--restart-ms") {
+            if (!number("--restart-ms", &n))
+                return false;
+            o->restartMs = static_cast<uint32_t>(n);
+        } else if (arg == "--fault") {
+            if (!(v = value("--fault")))
+                return false;
+            const char* eq = std::strchr(v, '=');
+            if (eq)
+                o->faults.emplace(std::string(v, eq), std::string(eq + 1));
+            else
+                o->faults.emplace(v, "");
+        } else if (arg == "--trace") {
+            o->trace = true;
+        } else {
+            std::fprintf(stderr, "kelosim: unknown option '%s' (try --help)\n", arg.c_str());
+            return false;
+        }
+    }
+    return true;
+}

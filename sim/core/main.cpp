@@ -1,0 +1,68 @@
+// kelosim: one simulated device on one pseudo-terminal.
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+#include "SimDevice.h"
+#include "SimLine.h"
+#include "SimOptions.h"
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+
+void OnSignal(int)
+{
+    gStop = 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    SimOptions options;
+    if (!ParseSimOptions(argc, argv, &options))
+        return 2;
+
+    SimLine line;
+    std::string error;
+    if (!line.Open(&error)) {
+        std::fprintf(stderr, "kelosim: %s\n", error.c_str());
+        return 1;
+    }
+    line.SetTrace(options.trace);
+    line.SetPace(options.paceBaud);
+
+    SimDevice device(options, line);
+    if (!device.Start(&error)) {
+        std::fprintf(stderr, "kelosim: %s\n", error.c_str());
+        return 1;
+    }
+    if (!options.link.empty()) {
+        ::unlink(options.link.c_str());
+        if (::symlink(line.SlavePath().c_str(), options.link.c_str()) != 0) {
+            std::perror("kelosim: cannot make the --link symlink");
+            return 1;
+        }
+    }
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::printf("ready %s\n", line.SlavePath().c_str());
+    std::fflush(stdout);
+
+    while (!gStop) {
+        std::string in = line.Poll(10);
+        if (!in.empty())
+            device.OnBytes(in.data(), in.size());
+        device.OnTick(SimLine::NowMs());
+    }
+    device.Shutdown();
+    if (!options.link.empty())
+        ::unlink(options.link.c_str());
+    return 0;
+}
