@@ -149,25 +149,32 @@ int Read(Handle handle, void* buffer, std::size_t size, std::size_t* got, uint32
     *got = 0;
     if (handle == kNullHandle || handle == kInvalidHandle)
         return kErrorInvalidHandle;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        ssize_t n = ::read(Fd(handle), buffer, size);
-        if (n >= 0) {
-            *got = static_cast<std::size_t>(n);
-            return 0;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN)
-            return FromErrno(errno);
-        if (attempt == 1)
-            return 0;
-        pollfd pfd{Fd(handle), POLLIN, 0};
-        int ready = ::poll(&pfd, 1, static_cast<int>(maxWaitMs > 100 ? 100 : maxWaitMs));
-        if (ready < 0 && errno != EINTR)
-            return FromErrno(errno);
-        if (ready == 0)
-            return 0;
+    if (size == 0)
+        return 0;
+    // With VMIN = VTIME = 0 an empty queue reads as 0 bytes, and so does a
+    // hung-up line; poll tells the two apart.
+    ssize_t n = ::read(Fd(handle), buffer, size);
+    if (n > 0) {
+        *got = static_cast<std::size_t>(n);
+        return 0;
     }
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+        return FromErrno(errno);
+    pollfd pfd{Fd(handle), POLLIN, 0};
+    int ready = ::poll(&pfd, 1, static_cast<int>(maxWaitMs > 100 ? 100 : maxWaitMs));
+    if (ready < 0)
+        return errno == EINTR ? 0 : FromErrno(errno);
+    if (ready == 0)
+        return 0;
+    n = ::read(Fd(handle), buffer, size);
+    if (n > 0) {
+        *got = static_cast<std::size_t>(n);
+        return 0;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+        return FromErrno(errno);
+    if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))
+        return kErrorIoDevice;  // the other end is gone
     return 0;
 }
 

@@ -43,5 +43,5 @@ TEST(CommPortEnum, EntryTextCutsTheDescription)
     CommPortEntry entry{};
     comm_port_enum_detail::SetEntry(&entry, "ttyUSB10", "FTDI FT232R USB UART with a very long product description");
     EXPECT_STREQ(entry.portName, "ttyUSB10");
-    EXPECT_STREQ(entry.displayText, "ttyUSB10 FTDI FT232R USB UART with a very long pro");
+    EXPECT_STREQ(entry.displayText, "ttyUSB10 FTDI FT232R USB UART with a very long pr");
 }

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Configures and builds one build folder: tools/build.sh DIR [cmake options...]
+set -euo pipefail
+dir=$1; shift
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$dir" -j "$jobs"

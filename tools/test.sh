@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The whole test suite: a normal build and a sanitizer build (AddressSanitizer
+# and UndefinedBehaviorSanitizer), each with every test except those labelled
+# "slow", which run once, in the normal build.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash tools/install-deps.sh
+
+bash tools/build.sh build
+bash tools/build.sh build-asan -DKELO_SANITIZE=ON -DKELO_BUILD_GUI=OFF
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+status=0
+echo "== tests (normal build) =="
+ctest --test-dir build -j 2 --output-on-failure --timeout 600 || status=1
+echo "== tests (sanitizer build) =="
+ctest --test-dir build-asan -j 2 --output-on-failure --timeout 600 -LE slow || status=1
+exit $status
