@@ -140,11 +140,11 @@ int DeviceInterfaceStrategy(PortList& list)
 // Reads a string value into out (always terminated); false when it is absent.
 bool ReadString(HKEY key, const char* value, char* out, DWORD size)
 {
-    DWORD type = 0;
+    // Windows 9x drivers do not all store these as REG_SZ, so any type is
+    // taken as text; the terminator is added here either way.
     DWORD bytes = size - 1;
-    if (RegQueryValueExA(key, value, nullptr, &type, reinterpret_cast<BYTE*>(out), &bytes) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    if (RegQueryValueExA(key, value, nullptr, nullptr, reinterpret_cast<BYTE*>(out), &bytes) !=
+        ERROR_SUCCESS) {
         out[0] = '\0';
         return false;
     }
