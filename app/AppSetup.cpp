@@ -1,0 +1,83 @@
+#include "AppSetup.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "DeviceTypes.h"
+
+#if defined(_WIN32)
+#include <shlobj.h>
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
+
+std::string DefaultDataFolder()
+{
+    fs::path base;
+#if defined(_WIN32)
+    char appData[MAX_PATH];
+    if (SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, appData) == S_OK)
+        base = fs::path(appData) / "Tessaly" / "KeloBSL";
+#else
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
+        base = fs::path(xdg) / "Tessaly" / "KeloBSL";
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = fs::path(home) / ".local" / "share" / "Tessaly" / "KeloBSL";
+#endif
+    return base.string();
+}
+
+bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* error)
+{
+    state.repMode = options.repMode || options.factoryMode;
+    state.factoryMode = options.factoryMode;
+    state.verboseLog = options.verboseLog;
+    state.deviceName = DeviceTypeName(BuildTarget::kDeviceType);
+    state.caption = state.deviceName + " Firmware Updater";
+    state.eraseProgressStep = 1;
+    state.uploadProgressRatio = UploadProgressRatio(BuildTarget::kImageLength);
+    state.targetVersion = BuildTarget::kVersion;
+
+    state.dataFolder = options.dataFolder.empty() ? DefaultDataFolder() : options.dataFolder;
+    if (state.dataFolder.empty())
+        state.dataFolder = ".";  // no home folder: the current one, as the program's own folder would be
+    std::error_code ec;
+    fs::create_directories(state.dataFolder, ec);
+    if (ec && !fs::is_directory(state.dataFolder)) {
+        *error = "cannot create the data folder " + state.dataFolder + ": " + ec.message();
+        return false;
+    }
+    state.logFilePath = options.logFilePath.empty()
+                            ? (fs::path(state.dataFolder) / (state.caption + ".errors.txt")).string()
+                            : options.logFilePath;
+    state.settingsFilePath = (fs::path(state.dataFolder) / (state.deviceName + ".settings.txt")).string();
+
+    state.log = std::make_unique<KeloLog>(state.logFilePath.c_str(), state.verboseLog ? 30 : 1, false);
+    state.portEnumerator = std::make_unique<KeloSerial>(state.log.get());
+    state.instrument = std::make_unique<Kelo_protocol>(state.log.get());
+    state.bootloader = std::make_unique<KeloBSLHost>(state.log.get());
+    return true;
+}
+
+void AdoptLoadedFirmware(AppState& state)
+{
+    const KeloBSLHost& host = *state.bootloader;
+    state.deviceName = DeviceTypeName(host.TargetType());
+    state.targetVersion = static_cast<uint32_t>(host.ImageVersion());
+    state.settingsFilePath = (fs::path(state.dataFolder) / (state.deviceName + ".settings.txt")).string();
+    state.eraseProgressStep = 1;
+    state.uploadProgressRatio = UploadProgressRatio(host.ImageLength());
+}
+
+void CloseAppState(AppState& state)
+{
+    state.bootloader.reset();
+    state.instrument.reset();
+    state.portEnumerator.reset();
+    if (state.log && state.log->LogFileSize() == 0)
+        std::remove(state.logFilePath.c_str());
+    state.log.reset();
+}

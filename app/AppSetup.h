@@ -1,0 +1,34 @@
+// Start-up of the application state shared by the window and the command
+// line: the data folder, the log, the protocol objects and the target.
+#pragma once
+
+#include <string>
+
+#include "AppState.h"
+
+// The per-user data folder: $XDG_DATA_HOME (or ~/.local/share) + /Tessaly/KeloBSL
+// on Linux, the roaming application-data folder + \Tessaly\KeloBSL on Windows.
+// Created with its parents; empty when there is none.
+std::string DefaultDataFolder();
+
+struct SetupOptions {
+    bool repMode = false;
+    bool factoryMode = false;
+    bool verboseLog = false;
+    std::string dataFolder;   // empty: DefaultDataFolder()
+    std::string logFilePath;  // empty: <data folder>/<caption>.errors.txt
+};
+
+// Fills the state as the window does at start-up: device name and caption
+// from the build's target, rep and factory modes, the data folder, the log
+// (level 30 when verbose, else 1) and the port enumerator, instrument and
+// bootloader objects. Returns false with a message when the data folder
+// cannot be made.
+bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* error);
+
+// After a firmware file was loaded into the bootloader host: the device
+// name, target version, settings file and progress ratio follow the file.
+void AdoptLoadedFirmware(AppState& state);
+
+// Deletes the log file when the run wrote nothing to it.
+void CloseAppState(AppState& state);

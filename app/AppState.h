@@ -1,0 +1,63 @@
+// The state of one updater run, shared by the workflow and its front end.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "CommPortEnum.h"
+#include "DeviceTypes.h"
+#include "KeloBSLHost.h"
+#include "KeloLog.h"
+#include "KeloSerial.h"
+#include "Kelo_protocol.h"
+
+// What this build updates.
+struct BuildTarget {
+    static constexpr int8_t kDeviceType = 12;            // Hydrova Series 3
+    static constexpr const char* kLabel = "Series 7F 3.52";
+    static constexpr uint32_t kVersion = 352;
+    static constexpr uint32_t kImageLength = 56334;      // characters of compact image text
+};
+
+// Progress-bar points per upload progress call: the upload climbs about 69
+// points whatever the image's length.
+inline float UploadProgressRatio(uint32_t imageLength)
+{
+    return imageLength ? 35328.0f / static_cast<float>(imageLength) : 0.0f;
+}
+
+struct AppState {
+    static constexpr int kPortListSize = 8;
+
+    std::string deviceName;
+    std::string caption;             // set once at start-up: "<device> Firmware Updater"
+    std::string commPortName;
+    int commPortIndex = 0;
+    CommPortEntry portList[kPortListSize] = {};
+    std::string commPortDisplay;     // display text of the chosen port, for messages
+    std::string dataFolder;
+    std::string settingsFilePath;
+    std::string logFilePath;
+    bool findAllComms = false;
+    bool verboseLog = false;
+    bool replaceSerialNumber = false;
+    std::string newSerialNumber;     // the newSNstr edit box
+    bool dontEraseData = false;
+    bool repMode = false;
+    bool factoryMode = false;
+    bool updating = false;
+    bool keepGoing = true;
+    bool settingsMissing = false;
+    DeviceIdentity deviceIdentity = {};
+    uint32_t targetVersion = BuildTarget::kVersion;
+    int eraseProgressStep = 1;
+    float uploadProgressRatio = UploadProgressRatio(BuildTarget::kImageLength);
+    float uploadProgressPosition = 0.0f;
+
+    // Created in this order, destroyed in reverse: the log outlives the rest.
+    std::unique_ptr<KeloLog> log;
+    std::unique_ptr<KeloSerial> portEnumerator;
+    std::unique_ptr<Kelo_protocol> instrument;
+    std::unique_ptr<KeloBSLHost> bootloader;
+};

@@ -1,0 +1,183 @@
+#include "UpdateTexts.h"
+
+namespace texts {
+
+namespace {
+
+std::string UnableToConnect(const std::string& caption, const std::string& device, const std::string& port)
+{
+    return "The " + caption + " is unable to connect to your " + device + "\n on Comm Port \"" + port +
+           "\".\n\nPlease check your serial cable and Comm Port choice.";
+}
+
+}  // namespace
+
+std::string Caption(const std::string& device)
+{
+    return device + " Firmware Updater";
+}
+
+std::string ConnectionError(int code, const std::string& caption, const std::string& device,
+                            const std::string& port, uint32_t versionNumber)
+{
+    switch (code) {
+    case -5:
+        return "Comm Port \"" + port + "\" is already in use by another application.\n" +
+               "Please choose a new Comm Port to use or quit the application using this port.";
+    case -2:
+        return "Comm Port \"" + port + "\" isn't available.\nPlease choose a new Comm Port to use.";
+    case -20:
+        return UnableToConnect(caption, device, port);
+    case -120:
+        if (versionNumber != 0)
+            return "The " + caption + " does not support your " + device + "\n running version " +
+                   std::to_string(versionNumber) + ".";
+        return UnableToConnect(caption, device, port) + "\n\nPlease verify your" + " " + device +
+               " has a supported version of firmware.";
+    default:
+        return UnableToConnect(caption, device, port) + "\nError " + std::to_string(code);
+    }
+}
+
+std::string WrongDevice(const std::string& caption, const std::string& device, const std::string& found)
+{
+    return "The " + caption + " expected to find a " + device + ";\nhowever, it found a " + found +
+           ".\n\nThis updater can not update a " + found + ".";
+}
+
+std::string FirmwareTooOld(const std::string& device)
+{
+    return "The firmware in the connected " + device + "\nis too old.\n\nThis updater can not update this device.";
+}
+
+std::string NewerFirmware(const std::string& device)
+{
+    return "The firmware in your " + device + "\nis newer than the version in this updater.\n\n" +
+           "Are you sure you want to load older firmware.";
+}
+
+std::string BatteriesTooLow()
+{
+    return std::string("The battery power is too low!\n\n") +
+           "Please replace the batteries before running this updater.";
+}
+
+std::string SettingsRetrieveQuestion(const std::string& caption, const std::string& device)
+{
+    return "The " + caption + " could not retrieve the settings from your " + device +
+           ".\nThis can happen when an intrument is new or doesn't have " +
+           "a serial number set yet.\n\nClick OK to continue loading new firmware." +
+           "\nClick CANCEL to try retrieving the settings again.";
+}
+
+std::string SettingsError(const std::string& caption, const std::string& device)
+{
+    return "This " + caption + " could not retrieve the settings from your " + device +
+           ".\nPlease try again or contact Tessaly for help.";
+}
+
+std::string LoaderMissing(const std::string& device)
+{
+    // One full stop: the sentence used to end in two.
+    return "This " + device + " does not have a working firmware loader." +
+           "\n\nPlease contact Tessaly for help.";
+}
+
+std::string LoaderNoAnswer(const std::string& caption, const std::string& device)
+{
+    return "The " + caption + " is unable to connect to the firmware loader in your " + device +
+           ".\n\nPlease try again.";
+}
+
+std::string WorkingError(const std::string& caption, const std::string& device, int code)
+{
+    return "The " + caption + " encountered an error working with your " + device +
+           ".\n\nPlease try again.\n\n[Error " + std::to_string(code) + "]";
+}
+
+std::string FirmwareCorrupt(const std::string& device)
+{
+    return "The new firmware for your " + device + " is corrupt!\n\nPlease try again or contact Tessaly.";
+}
+
+std::string RestoreError(int code, const std::string& caption, const std::string& device)
+{
+    switch (code) {
+    case -102:
+        return "The " + caption + " couldn't find the settings file for your " + device +
+               ".\n\nPlease try again or contact Tessaly for help.";
+    case -105:
+    case -106:
+        return "The " + caption + " failed to read the settings file for your " + device +
+               ".\n\nPlease try again or contact Tessaly for help." + "\n\nError: " + std::to_string(code);
+    case -35:
+        return "The " + caption + " failed to restore some of the settings for your " + device +
+               ".\n\nPlease check the settings after this updater is finished.";
+    default:
+        return "The " + caption + " failed to restore the settings for your " + device +
+               ".\n\nPlease try again.\n\n[Error " + std::to_string(code) + "]";
+    }
+}
+
+std::string DataEraseError(int code, const std::string& caption, const std::string& device)
+{
+    if (code == -65)
+        // The blank before "because" was missing.
+        return "The " + caption + " was unable to erase the data in your " + device +
+               " because the data storage chip is reporting errors.\n\nPlease contact Tessaly for help.";
+    return "The " + caption + " was unable to erase the data in your " + device +
+           ".\nPlease try again.\n[Error: " + std::to_string(code) + "]";
+}
+
+std::string ConnectingStatus(const std::string& device)
+{
+    return "Connecting to " + device + "...";
+}
+
+std::string SuccessStatus(uint32_t seconds)
+{
+    return "Successfully updated firmware in " + std::to_string(seconds) + " seconds.";
+}
+
+std::string DoNotDisconnect(const std::string& device)
+{
+    return "Do NOT disconnect " + device + " until finished.";
+}
+
+std::string ConnectDevice(const std::string& device)
+{
+    return "Connect " + device + " to computer comm port.";
+}
+
+std::string MayDisconnect(const std::string& device)
+{
+    return "You may disconnect your " + device + " now.";
+}
+
+std::string DontQuitNow(const std::string& caption, const std::string& device)
+{
+    return "The " + caption + " is updating your " + device + "!\nThis process should NOT be interrupted.\n\n" +
+           "Your " + device + " may be unusable or have missing settings\n" +
+           "until you complete the firmware update process.\n\n" + "Click OK to continue updating your" +
+           " " + device + ".\n";
+}
+
+std::string DataEraseWarning(const std::string& caption, const std::string& device)
+{
+    return "WARNING: The " + caption + " will erase all measurment data\n stored in your " + device +
+           ".\n\n Please download any data you want to save before continuing.";
+}
+
+std::string FileError(int code, const std::string& caption, const std::string& fileName)
+{
+    if (code == -100)
+        return "The file \"" + fileName + "\" is not a valid firmware file.\n" +
+               "Please choose a new firmware file to open.";
+    if (code == -60)
+        return "The " + caption + " ran out of memory opening \"" + fileName + "\".\n" +
+               "Please restart this application and try again.";
+    return "The " + caption + " could not opening \"" + fileName + "\".\n" + "Please try again.\nError " +
+           std::to_string(code);
+}
+
+}  // namespace texts

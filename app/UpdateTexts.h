@@ -1,0 +1,44 @@
+// The texts the updater shows a person, built around the device's name.
+// caption is "<device> Firmware Updater"; port is the chosen port's display text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace texts {
+
+std::string Caption(const std::string& device);
+
+// Connection failures before the update starts (title "Connection Error").
+std::string ConnectionError(int code, const std::string& caption, const std::string& device,
+                            const std::string& port, uint32_t versionNumber);
+std::string WrongDevice(const std::string& caption, const std::string& device, const std::string& found);
+std::string FirmwareTooOld(const std::string& device);
+std::string NewerFirmware(const std::string& device);
+std::string BatteriesTooLow();
+std::string SettingsRetrieveQuestion(const std::string& caption, const std::string& device);
+std::string SettingsError(const std::string& caption, const std::string& device);
+std::string LoaderMissing(const std::string& device);
+std::string LoaderNoAnswer(const std::string& caption, const std::string& device);
+// The common text of the erase, upload and reconnection failures.
+std::string WorkingError(const std::string& caption, const std::string& device, int code);
+std::string FirmwareCorrupt(const std::string& device);
+// Restore failures (title "Settings Error"): reported, the update goes on.
+std::string RestoreError(int code, const std::string& caption, const std::string& device);
+std::string DataEraseError(int code, const std::string& caption, const std::string& device);
+
+std::string ConnectingStatus(const std::string& device);
+std::string SuccessStatus(uint32_t seconds);
+
+std::string DoNotDisconnect(const std::string& device);
+std::string ConnectDevice(const std::string& device);
+std::string MayDisconnect(const std::string& device);
+
+// Quitting during an update (title "Don't Quit Now!").
+std::string DontQuitNow(const std::string& caption, const std::string& device);
+std::string DataEraseWarning(const std::string& caption, const std::string& device);
+
+// Opening a firmware file (title "File Error").
+std::string FileError(int code, const std::string& caption, const std::string& fileName);
+
+}  // namespace texts

@@ -1,0 +1,29 @@
+// What the update workflow needs from its front end. The window and the
+// command line each implement it; the workflow never sees a toolkit.
+#pragma once
+
+#include <string>
+
+enum class MessageKind { Warning = 0, Error = 1, Information = 2, Confirmation = 3, Plain = 4 };
+
+class UpdateUi {
+public:
+    virtual ~UpdateUi() = default;
+
+    // The status line: set, show, repaint, and let pending events run.
+    virtual void ShowStatus(const std::string& text) = 0;
+    virtual void HideStatus() = 0;
+    // The progress bar, 0 to 100.
+    virtual void SetProgress(int position) = 0;
+    // "Do NOT disconnect ..." and friends above the port list.
+    virtual void SetConnectText(const std::string& text) = 0;
+    // Controls disabled and busy cursor while an update runs.
+    virtual void SetBusy(bool busy) = 0;
+    // A modal message with one OK button (and the kind's beep).
+    virtual void ShowMessage(const std::string& text, const std::string& title, MessageKind kind) = 0;
+    // A question with OK and Cancel, exclamation icon; true for OK.
+    virtual bool AskOkCancel(const std::string& text, const std::string& title) = 0;
+    virtual void Beep(MessageKind kind) = 0;
+    // Repaint and handle pending events (clicks, Ctrl+C) without waiting.
+    virtual void PumpEvents() = 0;
+};

@@ -1,0 +1,60 @@
+// The firmware update from start to end: connect, identify and check, save
+// the settings, start the bootloader, erase and program, restart, check the
+// new firmware, restore the settings, set the clock, erase old data.
+#pragma once
+
+#include <cstdint>
+
+#include "AppState.h"
+#include "UpdateUi.h"
+
+// Which step ended an update, so a front end can tell the person (or a
+// script's exit code) what kind of failure it was.
+enum class UpdateStep {
+    None,
+    Connect,        // no connection to the device
+    DeviceCheck,    // wrong device, firmware too old, batteries too low
+    Question,       // the person declined ("Newer Firmware", "Settings Retrieve Error")
+    SaveSettings,
+    Loader,         // the bootloader did not answer
+    LoaderMissing,  // the device has no working bootloader
+    Erase,
+    Upload,
+    Reconnect,
+    FirmwareCheck,
+    DataErase,
+    Done,
+};
+
+class UpdateWorkflow {
+public:
+    UpdateWorkflow(AppState& state, UpdateUi& ui);
+
+    // The frame around one update: prepares, runs RunUpdate, cleans up and
+    // leaves the front end ready for the next one. Returns RunUpdate's result.
+    int TimerStartTimer();
+    int RunUpdate();
+
+    // The bootloader host's progress hook: moves the bar, lets events run and
+    // returns whether to go on.
+    bool UpdateProgress(uint32_t total, uint32_t current, int phase, char kind);
+
+    UpdateStep FailedStep() const { return failedStep_; }
+    uint32_t ElapsedSeconds() const { return elapsedSeconds_; }
+    // The result of the settings restore (0 when none ran or it succeeded).
+    int RestoreResult() const { return restoreResult_; }
+
+private:
+    void Show(const std::string& text);
+    void SetBar(int position);
+    void StepBar() { SetBar(progress_ + 2); }
+    int Fail(UpdateStep step, int code, const std::string& text, const std::string& title);
+    std::string PortDisplay() const;
+
+    AppState& state_;
+    UpdateUi& ui_;
+    int progress_ = 0;
+    UpdateStep failedStep_ = UpdateStep::None;
+    uint32_t elapsedSeconds_ = 0;
+    int restoreResult_ = 0;
+};

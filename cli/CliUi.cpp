@@ -1,0 +1,171 @@
+#include "CliUi.h"
+
+#include <csignal>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <unistd.h>
+
+#include "UpdateTexts.h"
+
+namespace {
+
+volatile std::sig_atomic_t gInterrupts = 0;
+
+void OnInterrupt(int)
+{
+    gInterrupts = gInterrupts + 1;
+}
+
+const char* KindName(MessageKind kind)
+{
+    switch (kind) {
+    case MessageKind::Warning: return "warning";
+    case MessageKind::Error: return "error";
+    case MessageKind::Information: return "information";
+    case MessageKind::Confirmation: return "confirmation";
+    case MessageKind::Plain: return "plain";
+    }
+    return "plain";
+}
+
+}  // namespace
+
+CliUi::CliUi(AppState& state, Options options)
+    : state_(state), options_(options), progressOnTerminal_(!options.json && ::isatty(STDOUT_FILENO))
+{
+}
+
+void CliUi::InstallInterruptHandler()
+{
+#if defined(_WIN32)
+    std::signal(SIGINT, OnInterrupt);
+#else
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a wait wakes up and the flag is seen soon
+    sigaction(SIGINT, &action, nullptr);
+#endif
+}
+
+void CliUi::Emit(const std::string& jsonLine)
+{
+    std::cout << jsonLine << '\n' << std::flush;
+}
+
+void CliUi::EndProgressLine()
+{
+    if (progressLineOpen_) {
+        std::cout << '\n';
+        progressLineOpen_ = false;
+    }
+}
+
+void CliUi::ShowStatus(const std::string& text)
+{
+    HandleInterrupts();
+    if (options_.json) {
+        Emit(nlohmann::json{{"event", "status"}, {"text", text}}.dump());
+        return;
+    }
+    EndProgressLine();
+    std::cout << text << '\n' << std::flush;
+    lastProgress_ = -1;  // redraw the bar under the new line
+}
+
+void CliUi::SetProgress(int position)
+{
+    HandleInterrupts();
+    if (position == lastProgress_)
+        return;
+    lastProgress_ = position;
+    if (options_.json) {
+        Emit(nlohmann::json{{"event", "progress"}, {"position", position}}.dump());
+    } else if (progressOnTerminal_) {
+        const int width = 40;
+        int filled = position * width / 100;
+        std::cout << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+                  << std::string(static_cast<std::size_t>(width - filled), '.') << "] " << position << "%"
+                  << std::flush;
+        progressLineOpen_ = true;
+    } else {
+        std::cout << position << "%\n" << std::flush;
+    }
+}
+
+void CliUi::SetConnectText(const std::string& text)
+{
+    if (options_.json) {
+        Emit(nlohmann::json{{"event", "connect"}, {"text", text}}.dump());
+        return;
+    }
+    EndProgressLine();
+    std::cout << text << '\n' << std::flush;
+}
+
+void CliUi::ShowMessage(const std::string& text, const std::string& title, MessageKind kind)
+{
+    if (options_.json) {
+        Emit(nlohmann::json{{"event", "message"}, {"kind", KindName(kind)}, {"title", title}, {"text", text}}
+                 .dump());
+        return;
+    }
+    EndProgressLine();
+    std::cout << "\n== " << title << " ==\n" << text << "\n\n" << std::flush;
+}
+
+bool CliUi::AskOkCancel(const std::string& text, const std::string& title)
+{
+    bool answer = options_.assumeYes;
+    const char* how = options_.assumeYes ? "--yes" : "default";
+    if (!options_.assumeYes && !options_.json && ::isatty(STDIN_FILENO)) {
+        EndProgressLine();
+        std::cout << "\n== " << title << " ==\n" << text << "\n\nOK or Cancel? [o/C] " << std::flush;
+        std::string line;
+        if (std::getline(std::cin, line))
+            answer = !line.empty() && (line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y');
+        how = "terminal";
+    } else if (!options_.json) {
+        EndProgressLine();
+        std::cout << "\n== " << title << " ==\n" << text << "\n\n"
+                  << (answer ? "Answered OK (--yes)." : "No terminal to ask: answered Cancel (use --yes to answer OK).")
+                  << "\n\n" << std::flush;
+    }
+    if (options_.json)
+        Emit(nlohmann::json{{"event", "question"}, {"title", title}, {"text", text},
+                            {"answer", answer ? "ok" : "cancel"}, {"by", how}}
+                 .dump());
+    return answer;
+}
+
+void CliUi::HandleInterrupts()
+{
+    int seen = gInterrupts;
+    if (seen == interruptsSeen_)
+        return;
+    if (interruptsSeen_ == 0 && seen >= 1 && state_.updating) {
+        std::string text = texts::DontQuitNow(state_.caption, state_.deviceName) +
+                           "\n(Press Ctrl+C again to stop anyway.)";
+        ShowMessage(text, "Don't Quit Now!", MessageKind::Warning);
+    }
+    if (seen >= 2 || !state_.updating)
+        state_.keepGoing = false;
+    interruptsSeen_ = seen;
+}
+
+void CliUi::PumpEvents()
+{
+    HandleInterrupts();
+}
+
+void CliUi::Result(int code, int exitCode, uint32_t seconds, const char* step)
+{
+    if (options_.json) {
+        Emit(nlohmann::json{{"event", "result"}, {"code", code}, {"exit", exitCode}, {"seconds", seconds},
+                            {"step", step}}
+                 .dump());
+        return;
+    }
+    EndProgressLine();
+}

@@ -1,0 +1,110 @@
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "DeviceTypes.h"
+#include "ExitCodes.h"
+#include "KeloBSLHost.h"
+
+namespace {
+
+struct Record {
+    unsigned address;
+    std::size_t bytes;
+};
+
+// The compact image text is "@AAAA" followed by four hex digits per word, up
+// to the next "@".
+std::vector<Record> Records(const char* text, std::size_t length)
+{
+    std::vector<Record> records;
+    std::size_t i = 0;
+    while (i < length) {
+        if (text[i] != '@' || i + 5 > length)
+            break;
+        Record record{static_cast<unsigned>(std::strtoul(std::string(text + i + 1, 4).c_str(), nullptr, 16)), 0};
+        i += 5;
+        std::size_t start = i;
+        while (i < length && text[i] != '@')
+            ++i;
+        record.bytes = (i - start) / 2;
+        records.push_back(record);
+    }
+    return records;
+}
+
+std::string Hex(unsigned value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value);
+    return text;
+}
+
+std::string BaseName(const std::string& path)
+{
+    auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int RunInspectCommand(const std::string& file, bool json)
+{
+    KeloBSLHost host(nullptr);
+    int result = host.BSLLoadTIFile(file.c_str());
+    if (result < 0) {
+        std::string why = result == -100 ? "is not a valid TI-Text firmware file"
+                          : result == -60 ? "could not be loaded: out of memory"
+                                          : "could not be opened (error " + std::to_string(result) + ")";
+        if (json)
+            std::cout << nlohmann::json{{"file", file}, {"error", why}, {"code", result}}.dump() << '\n';
+        else
+            std::cerr << "kelobsl-cli: \"" << BaseName(file) << "\" " << why << ".\n";
+        return exit_code::kUsage;
+    }
+
+    std::vector<Record> records = Records(host.ImageText(), host.ImageLength());
+    const uint32_t* vectors = host.VectorTable();
+    std::string displayName = DeviceTypeName(host.TargetType());
+
+    if (json) {
+        auto recs = nlohmann::json::array();
+        for (const Record& r : records)
+            recs.push_back({{"address", r.address}, {"bytes", r.bytes}});
+        auto vecs = nlohmann::json::array();
+        for (uint32_t i = 0; i < KeloBSLHost::kVectorCount; ++i)
+            vecs.push_back(vectors[i]);
+        std::cout << nlohmann::json{{"file", file},
+                                    {"target", host.TargetName()},
+                                    {"deviceType", host.TargetType()},
+                                    {"deviceName", displayName},
+                                    {"version", host.ImageVersion()},
+                                    {"imageLength", host.ImageLength()},
+                                    {"records", recs},
+                                    {"vectors", vecs}}
+                         .dump()
+                  << '\n';
+        return exit_code::kSuccess;
+    }
+
+    std::cout << "File:         " << file << '\n'
+              << "Target:       " << host.TargetName() << '\n'
+              << "Device type:  " << static_cast<int>(host.TargetType()) << " (" << displayName << ")\n"
+              << "Version:      " << host.ImageVersion() << '\n'
+              << "Image length: " << host.ImageLength() << " characters of image text\n"
+              << "Records:\n";
+    for (const Record& r : records)
+        std::cout << "  " << Hex(r.address) << "  " << r.bytes << " bytes\n";
+    std::cout << "Vectors (0xFFE0..0xFFFE):\n ";
+    for (uint32_t i = 0; i < KeloBSLHost::kVectorCount; ++i)
+        std::cout << ' ' << Hex(vectors[i]) << (i % 8 == 7 ? "\n " : "");
+    std::cout << '\n';
+    if (host.TargetType() == 0)
+        std::cout << "Note: the file name does not name a known device type; an update would refuse every device.\n";
+    return exit_code::kSuccess;
+}
