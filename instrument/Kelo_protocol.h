@@ -1,0 +1,117 @@
+// Kelo_protocol: the one object through which the update talks to a device's
+// command interpreter, logger or instrument alike. It owns the logger command
+// protocol and uses it as its transport; on top of it it identifies the device
+// from its version line, decides per device type which steps of an update
+// apply, and saves and restores the device's settings through a settings file.
+// One thread, one operation at a time; results are codes, never exceptions.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "DeviceTypes.h"
+#include "InstrumentInfo.h"
+#include "KeloLog.h"
+#include "LoggerRecords.h"
+#include "NIVRA_Protocol.h"
+
+class Kelo_protocol {
+public:
+    static constexpr const char* kTag = "Kelo_protocol";
+    static constexpr const char* kAccessCode = "*4827";  // privileged command mode
+    static constexpr int kSnMaxLength = kInstSnSize - 1;  // devices keep 15 characters
+
+    explicit Kelo_protocol(KeloLog* log);
+    ~Kelo_protocol();
+    Kelo_protocol(const Kelo_protocol&) = delete;
+    Kelo_protocol& operator=(const Kelo_protocol&) = delete;
+
+    // --- Connection -------------------------------------------------------
+    // 1 connected (or the login answer's length), negative code otherwise;
+    // -120 when this build cannot update the device or its firmware.
+    int32_t QPConnect(const char* portName, uint8_t baudIndex, int32_t retries,
+                      DeviceIdentity* identity);
+    int32_t QPDisconnect();
+    // 1 good firmware, -1 corrupt, -30 unrecognised answer, or the exchange's code.
+    int32_t QPCheckFirmware(bool postInit);
+    // 1 with the charge in percent; -1 in percent when the exchange failed.
+    int32_t QPCheckBattery(int32_t* percent);
+    int32_t QPEraseData();
+    // 1 (or the logger clock's result) when the clock was set; -13 when the
+    // type does not keep a clock.
+    int32_t QPSetTime();
+    // 1 identified; -30 not identified (type 0, "UNKNOWN"); -10 missing argument.
+    static int32_t IdentifyDevice(const char* versionLine, DeviceIdentity* identity);
+
+    // --- Settings save and restore ------------------------------------------
+    int32_t QPSaveInfo(const char* path);
+    // newSn may be null or empty (keep the saved number). A number holding a
+    // control character is refused with -11 before anything is sent.
+    int32_t QPRestoreInfo(const char* path, const char* newSn);
+    int32_t GetInstInfo(uint32_t mask);
+    int32_t SetInstInfo(uint32_t mask);
+    // 1 when a replacement serial number may be sent; -10 empty; -11 it holds
+    // a control character.
+    static int32_t CheckNewSerialNumber(const char* sn);
+    // Settings mask that a save collects for a type; 0 for types without settings.
+    static uint32_t SaveMaskOfType(int type);
+
+    // --- Settings file ---------------------------------------------------------
+    int32_t WriteInfoFile(const char* path);
+    int32_t ReadInfoFile(const char* path);
+    int32_t WriteLoggerSettings(std::FILE* file);
+    int32_t WriteInstrumentSettings(std::FILE* file);
+    int32_t ReadLoggerSettings(const char* text);
+    int32_t ReadInstrumentSettings(const char* text);
+    // The quoted value that follows the first occurrence of key, at most n-1
+    // characters; it ends at the closing quote, a line break or the end of
+    // the text. True when the value is not empty.
+    static bool GetTextValue(const char* text, const char* key, char* destination, std::size_t n);
+    // The number after the quote that follows key; true when key and quote exist.
+    static bool GetNumberValue(const char* text, const char* key, int32_t* out);
+
+    // --- State the workflow works on directly -----------------------------------
+    NIVRA_Protocol& Protocol() { return *protocol_; }
+    LoggerInfo& LoggerSettings() { return loggerInfo_; }
+    InstrumentInfo& InstrumentSettings() { return instInfo_; }
+    bool SettingsHeld() const { return settingsHeld_; }
+    void SetSettingsHeld(bool held) { settingsHeld_ = held; }
+    // Zeroes both settings records and clears the settings-held flag and the
+    // saved mask, as before each new update.
+    void ClearSettings();
+    int8_t DeviceType() const { return deviceType_; }
+    // The type is set by QPConnect; a restore that must read a settings file
+    // without a connection may set it.
+    void SetDeviceType(int8_t type) { deviceType_ = type; }
+    const DeviceIdentity& Identity() const { return identity_; }
+    uint32_t SavedMask() const { return savedMask_; }
+
+    // Replaces the calendar clock used by QPSetTime (tests); null restores std::time.
+    void SetClockForTesting(std::time_t (*clock)()) { clock_ = clock; }
+
+private:
+    static constexpr std::size_t kCommandSize = 96;  // longest: "set -adccal " + 63 characters
+    static constexpr uint32_t kAnswerSize = 64;     // largest answer any command examines
+
+    // One interpreter exchange on the prompt with an answer buffer of `size`.
+    int32_t Exchange(const char* command, uint32_t timeoutMs, char* answer, uint32_t size,
+                     uint32_t* elapsedMs);
+    int32_t ReadInstSetting(uint32_t bit);
+    int32_t WriteInstSetting(uint32_t bit);
+    int LogLine(uint32_t level, const char* format, ...) KELO_PRINTF(3, 4);
+
+    std::unique_ptr<NIVRA_Protocol> protocol_;
+    LoggerInfo loggerInfo_;
+    InstrumentInfo instInfo_;
+    int8_t deviceType_ = 0;
+    DeviceIdentity identity_;
+    bool settingsHeld_ = false;
+    KeloLog* log_;
+    uint32_t savedMask_ = 0;
+    std::time_t (*clock_)() = nullptr;
+    // Command and answer buffers, part of the object: no allocation per call.
+    char command_[kCommandSize] = {};
+    char answer_[kAnswerSize] = {};
+};

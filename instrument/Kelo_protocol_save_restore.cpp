@@ -1,0 +1,401 @@
+// Saving a device's settings before a firmware update and writing them back
+// after it: loggers through the logger protocol's bulk operation, instruments
+// through their interpreter's get and set commands.
+#include <cstdio>
+#include <cstring>
+
+#include "Kelo_protocol.h"
+
+namespace {
+
+enum class Kind : uint8_t { Number, Text };
+
+struct InstSetting {
+    uint32_t bit;
+    const char* getCommand;
+    uint32_t getTimeoutMs;
+    uint32_t answerSize;    // the value's own room; see kLineBreakRoom
+    Kind kind;
+    const char* foundLine;  // null: no found line
+    const char* setFormat;  // null: cannot be written
+    const char* setLine;
+};
+
+// clang-format off
+const InstSetting kSettings[] = {
+    {inst_mask::kSn, "get -sn\r", 2500, 32, Kind::Text,
+     "GetInstInfo found device serial number \"%s\" (%d ms)",
+     "set -sn %s\r", "SetInstInfo set device serial number to \"%s\" (%d ms)"},
+    {inst_mask::kLang, "get -lang\r", 1000, 32, Kind::Number,
+     "GetInstInfo found device language \"%d\" (%d ms)",
+     "set -lang %d\r", "SetInstInfo set device language to \"%d\" (%d ms)"},
+    {inst_mask::kContr, "get -contr\r", 1000, 32, Kind::Number,
+     "GetInstInfo found contrast setting \"%d\" (%d ms)",
+     "set -contr %d\r", "SetInstInfo set device contrast to \"%d\" (%d ms)"},
+    {inst_mask::kFvals, "get -fvals\r", 1000, 64, Kind::Text,
+     "GetInstInfo found fvals \"%s\" (%d ms)",
+     "set -fvals %s\r", "SetInstInfo set fvals to \"%s\" (%d ms)"},
+    {inst_mask::kUvals, "get -uvals\r", 1000, 64, Kind::Text,
+     nullptr,
+     "set -uvals %s\r", "SetInstInfo set uvals to \"%s\" (%d ms)"},
+    {inst_mask::kUnits, "get -units\r", 1000, 32, Kind::Number,
+     "GetInstInfo found units setting \"%d\" (%d ms)",
+     "set -units %d\r", "SetInstInfo set device units to \"%d\" (%d ms)"},
+    {inst_mask::kAdc, "get -adc\r", 1000, 17, Kind::Text,
+     "GetInstInfo found adc \"%s\" (%d ms)",
+     "set -adc %s\r", "SetInstInfo set adc to \"%s\" (%d ms)"},
+    {inst_mask::kInterval, "get -int\r", 1000, 32, Kind::Number,
+     "GetInstInfo found interval setting \"%d\" (%d ms)",
+     nullptr, nullptr},
+    {inst_mask::kAdcCal, "get -adccal\r", 1000, 64, Kind::Text,
+     "GetInstInfo found adccal \"%s\" (%d ms)",
+     "set -adccal %s\r", "SetInstInfo set adccal to \"%s\" (%d ms)"},
+    {inst_mask::kConfig, "get -config\r", 1000, 32, Kind::Text,
+     "GetInstInfo found config \"%s\" (%d ms)",
+     "set -config %s\r", "SetInstInfo set config to \"%s\" (%d ms)"},
+};
+// clang-format on
+
+// The order in which the settings are read and written.
+const uint32_t kGetOrder[] = {0x8, 0x2, 0x10, 0x800, 0x20, 0x40, 0x80, 0x100, 0x200, 0x400};
+const uint32_t kSetOrder[] = {0x2, 0x8, 0x10, 0x20, 0x800, 0x40, 0x80, 0x100, 0x400};
+
+// An answer starts with the line break after the command ("\r" or "\r\n"):
+// the buffer has room for it on top of the value, so that a value of full
+// field length is not cut short.
+constexpr uint32_t kLineBreakRoom = 2;
+constexpr uint32_t kWriteAnswerSize = 32;
+
+const InstSetting* SettingOf(uint32_t bit)
+{
+    for (const InstSetting& s : kSettings)
+        if (s.bit == bit)
+            return &s;
+    return nullptr;
+}
+
+template <std::size_t N>
+uint32_t FirstBit(uint32_t mask, const uint32_t (&order)[N])
+{
+    for (uint32_t bit : order)
+        if (mask & bit)
+            return bit;
+    return 0;
+}
+
+}  // namespace
+
+uint32_t Kelo_protocol::SaveMaskOfType(int type)
+{
+    switch (type) {
+    case device_type::kQx70: return 0x2001E7F;
+    case device_type::kQx7b: return 0x77;
+    case device_type::kHubTerminal: return 0xD07;
+    case device_type::kHydrovaLite: return 0x7A;
+    case device_type::kCanopyMeter: return 0xB2;
+    case device_type::kJT5Pro: return 0x192;
+    case device_type::kMoistraIG: return 0x402;
+    case device_type::kHydrovaSeries3: return 0xC00;
+    default: return 0;
+    }
+}
+
+int32_t Kelo_protocol::CheckNewSerialNumber(const char* sn)
+{
+    if (!sn || !*sn)
+        return -10;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(sn); *p; ++p) {
+        if (*p < 0x20 || *p == 0x7F)
+            return -11;
+    }
+    return 1;
+}
+
+// Reads one instrument setting into the record; 1, -30, -36 or the exchange's code.
+int32_t Kelo_protocol::ReadInstSetting(uint32_t bit)
+{
+    const InstSetting* s = SettingOf(bit);
+    if (!s)
+        return -13;
+    InstrumentInfo& ii = instInfo_;
+    uint32_t elapsed = 0;
+    int32_t r = Exchange(s->getCommand, s->getTimeoutMs, answer_, s->answerSize + kLineBreakRoom, &elapsed);
+    const int ms = static_cast<int>(elapsed);
+    if (bit == inst_mask::kSn && r == -31)
+        return -36;
+    if (r <= 0)
+        return r;
+
+    const char* value = std::strchr(answer_, '\r');
+    if (value) {
+        ++value;
+        if (*value == '\n')
+            ++value;
+    } else {
+        value = answer_;
+    }
+
+    if (s->kind == Kind::Number) {
+        int number = 0;
+        if (std::sscanf(value, "%d", &number) != 1)
+            return -30;
+        int32_t* field = bit == inst_mask::kLang    ? &ii.lang
+                         : bit == inst_mask::kContr ? &ii.contr
+                         : bit == inst_mask::kUnits ? &ii.units
+                                                    : &ii.interval;
+        *field = number;
+        ii.valid |= bit;
+        if (s->foundLine)
+            LogLine(KeloLog::kSummary, s->foundLine, number, ms);
+        return 1;
+    }
+
+    char* field = nullptr;
+    std::size_t size = 0;
+    switch (bit) {
+    case inst_mask::kSn: field = ii.sn; size = sizeof(ii.sn); break;
+    case inst_mask::kFvals: field = ii.fvals; size = sizeof(ii.fvals); break;
+    case inst_mask::kUvals: field = ii.uvals; size = sizeof(ii.uvals); break;
+    case inst_mask::kAdc: field = ii.adc; size = sizeof(ii.adc); break;
+    case inst_mask::kAdcCal: field = ii.adccal; size = sizeof(ii.adccal); break;
+    default: field = ii.config; size = sizeof(ii.config); break;
+    }
+    std::size_t length = std::strcspn(value, "\r");
+    if (length > size - 1)
+        length = size - 1;
+    if (length == 0)
+        return bit == inst_mask::kSn ? -36 : -30;
+    std::memcpy(field, value, length);
+    field[length] = '\0';
+    ii.valid |= bit;
+    if (s->foundLine)
+        LogLine(KeloLog::kSummary, s->foundLine, field, ms);
+    if (bit == inst_mask::kSn && field[0] == '>') {
+        // Only the prompt came back: the instrument has no serial number.
+        field[0] = '\0';
+        ii.valid &= ~bit;
+        return -36;
+    }
+    return 1;
+}
+
+// Writes one instrument setting from the record; 1 when confirmed, the
+// exchange's positive length when answered without "OK", or a negative code.
+int32_t Kelo_protocol::WriteInstSetting(uint32_t bit)
+{
+    const InstSetting* s = SettingOf(bit);
+    if (!s || !s->setFormat)
+        return -13;
+    const InstrumentInfo& ii = instInfo_;
+    const char* text = nullptr;
+    int number = 0;
+    switch (bit) {
+    case inst_mask::kSn: text = ii.sn; break;
+    case inst_mask::kLang: number = ii.lang; break;
+    case inst_mask::kContr: number = ii.contr; break;
+    case inst_mask::kFvals: text = ii.fvals; break;
+    case inst_mask::kUvals: text = ii.uvals; break;
+    case inst_mask::kUnits: number = ii.units; break;
+    case inst_mask::kAdc: text = ii.adc; break;
+    case inst_mask::kAdcCal: text = ii.adccal; break;
+    case inst_mask::kConfig: text = ii.config; break;
+    default: return -13;
+    }
+    if (text)
+        std::snprintf(command_, sizeof(command_), s->setFormat, text);
+    else
+        std::snprintf(command_, sizeof(command_), s->setFormat, number);
+
+    uint32_t elapsed = 0;
+    int32_t r = Exchange(command_, 1000, answer_, kWriteAnswerSize, &elapsed);
+    if (r > 0 && std::strstr(answer_, "OK")) {
+        if (text)
+            LogLine(KeloLog::kSummary, s->setLine, text, static_cast<int>(elapsed));
+        else
+            LogLine(KeloLog::kSummary, s->setLine, number, static_cast<int>(elapsed));
+        return 1;
+    }
+    if (bit == inst_mask::kSn && r == -34)
+        return -12;
+    return r;
+}
+
+int32_t Kelo_protocol::GetInstInfo(uint32_t mask)
+{
+    if (mask == 0) {
+        LogLine(KeloLog::kSummary, "GetInstInfo should be called with non-zero flags");
+        return 0;
+    }
+    instInfo_.type = deviceType_;
+    int32_t result = 1;
+    int32_t last = 0;
+    uint32_t previous = 0;
+    int retries = 0;
+    bool anyRead = false;
+    for (;;) {
+        if (mask == 0 || mask == previous)
+            break;
+        previous = mask;
+        if (last == -32 || last == -21) {
+            result = last;
+            break;
+        }
+        if (last == -36) {
+            // No serial number yet: an instrument may still be starting up.
+            if (retries++ > 3) {
+                result = -36;
+                break;
+            }
+            mask |= inst_mask::kSn;
+            previous |= inst_mask::kSn;
+        } else if (last < 0) {
+            result = -35;
+        } else {
+            retries = 0;
+        }
+        uint32_t bit = FirstBit(mask, kGetOrder);
+        if (bit == 0)
+            continue;
+        mask &= ~bit;
+        last = ReadInstSetting(bit);
+        if (last > 0)
+            anyRead = true;
+    }
+    if (result == 1 && last < 0) {
+        // A failure of the last setting is no worse than one of an earlier
+        // setting: the others were read and are worth keeping.
+        bool fatal = last == -21 || last == -32 || last == -36;
+        result = (anyRead && !fatal) ? -35 : last;
+    }
+    if (result < 0)
+        LogLine(KeloLog::kSummary, "GetInstInfo could not collect all settings");
+    return result;
+}
+
+int32_t Kelo_protocol::SetInstInfo(uint32_t mask)
+{
+    if (mask == 0) {
+        LogLine(KeloLog::kSummary, "SetInstInfo should be called with non-zero flags");
+        return 0;
+    }
+    int32_t result = 1;
+    int32_t last = 0;
+    uint32_t previous = 0;
+    bool anyWritten = false;
+    for (;;) {
+        if (mask == 0)
+            break;
+        if (last == -32 || last == -33 || last == -21) {
+            result = last;
+            break;
+        }
+        if (last < 0)
+            result = -35;
+        if (mask == previous)
+            break;
+        previous = mask;
+        uint32_t bit = FirstBit(mask, kSetOrder);
+        if (bit == 0)
+            continue;
+        mask &= ~bit;
+        last = WriteInstSetting(bit);
+        if (last > 0)
+            anyWritten = true;
+    }
+    if (result == 1 && last < 0) {
+        // As when reading: the last setting failing alone leaves the others written.
+        bool fatal = last == -21 || last == -32 || last == -33;
+        result = (anyWritten && !fatal) ? -35 : last;
+    }
+    if (result < 0)
+        LogLine(KeloLog::kSummary, "SetInstInfo could not store all settings");
+    return result;
+}
+
+int32_t Kelo_protocol::QPSaveInfo(const char* path)
+{
+    int32_t r = 0;
+    uint32_t mask = SaveMaskOfType(deviceType_);
+    if (IsLoggerType(deviceType_)) {
+        r = protocol_->DeviceSettings(&loggerInfo_, &mask, 0);
+        if (r == -36) {
+            settingsHeld_ = false;
+            savedMask_ = 0;
+            LogLine(KeloLog::kSummary, "QPSaveInfo does not save data for an uninitialized device");
+            return -36;
+        }
+    } else if (IsInstrumentType(deviceType_)) {
+        r = GetInstInfo(mask);
+        mask = instInfo_.valid;
+    } else {
+        r = -13;
+    }
+
+    if (r >= 0 || r == -35) {
+        settingsHeld_ = true;
+        savedMask_ = mask;
+        int32_t written = WriteInfoFile(path);
+        if (written > 0) {
+            LogLine(KeloLog::kSummary,
+                    "QPSaveInfo successfully retreived and saved device settings to a temp file");
+            return 1;
+        }
+        LogLine(KeloLog::kErrors, "QPSaveInfo received error %d trying to save device settings to a temp file",
+                written);
+        return written;
+    }
+    LogLine(KeloLog::kErrors, "QPSaveInfo received error %d trying to collect device settings", r);
+    return r;
+}
+
+int32_t Kelo_protocol::QPRestoreInfo(const char* path, const char* newSn)
+{
+    const bool replaceSn = newSn && *newSn;
+    if (replaceSn) {
+        // The number comes from a person: one with a control character would
+        // put more than one command line on the wire.
+        if (CheckNewSerialNumber(newSn) < 0) {
+            LogLine(KeloLog::kErrors,
+                    "QPRestoreInfo refused the new serial number: it holds a control character");
+            return -11;
+        }
+        if (std::strlen(newSn) > static_cast<std::size_t>(kSnMaxLength))
+            LogLine(KeloLog::kSummary,
+                    "QPRestoreInfo: the new serial number is longer than %d characters; writing \"%.*s\"",
+                    kSnMaxLength, kSnMaxLength, newSn);
+    }
+
+    if (!settingsHeld_) {
+        int32_t read = ReadInfoFile(path);
+        if (read < 0) {
+            LogLine(KeloLog::kErrors, "QPRestoreInfo received error %d trying to read device settings from %s",
+                    read, path ? path : "");
+            return read;
+        }
+        settingsHeld_ = true;
+    }
+
+    int32_t r = 0;
+    if (IsLoggerType(deviceType_)) {
+        if (replaceSn) {
+            std::snprintf(loggerInfo_.sn, sizeof(loggerInfo_.sn), "%s", newSn);
+            loggerInfo_.valid |= logger_mask::kSn;
+        }
+        r = protocol_->DeviceSettings(&loggerInfo_, &loggerInfo_.valid, 1);
+    } else if (IsInstrumentType(deviceType_)) {
+        if (replaceSn) {
+            std::snprintf(instInfo_.sn, sizeof(instInfo_.sn), "%s", newSn);
+            instInfo_.valid |= inst_mask::kSn;
+        }
+        r = SetInstInfo(instInfo_.valid);
+    } else {
+        r = -13;
+    }
+
+    if (r < 0 && r != -35) {
+        LogLine(KeloLog::kErrors, "QPRestoreInfo received error %d trying to upload device settings", r);
+        return r;
+    }
+    LogLine(KeloLog::kSummary, "QPRestoreInfo successfully restored device setting");
+    return r;
+}
