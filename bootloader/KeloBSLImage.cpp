@@ -1,0 +1,72 @@
+// KeloBSLHost: loading a firmware image from a TI-Text file.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "FirmwareTarget.h"
+#include "KeloBSLHost.h"
+#include "KeloLog.h"
+#include "TITextReader.h"
+#include "Timing.h"
+
+#define BSL_LOG(level, ...)                                   \
+    do {                                                      \
+        if (log_)                                             \
+            log_->LogMessage(level, "KeloBSL", __VA_ARGS__);  \
+    } while (0)
+
+int KeloBSLHost::BSLLoadTIFile(const char* path)
+{
+    const uint32_t begin = TickMs();
+    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
+    if (!file) {
+        int error = path ? errno : EINVAL;
+        BSL_LOG(1, "BSLLoadTIFile got error %d trying to open datafile %s", error, path ? path : "");
+        return -error;
+    }
+    long fileLength = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0)
+        fileLength = std::ftell(file);
+    std::rewind(file);
+    if (fileLength < 0 || fileLength > 0x7FFFFFF) {
+        int error = fileLength < 0 ? errno : EFBIG;
+        std::fclose(file);
+        BSL_LOG(1, "BSLLoadTIFile got error %d trying to open datafile %s", error, path);
+        return -error;
+    }
+
+    const uint32_t capacity = TITextReader::CapacityFor(static_cast<uint32_t>(fileLength));
+    char* image = static_cast<char*>(std::malloc(capacity + 1));
+    if (!image) {
+        std::fclose(file);
+        return -60;
+    }
+    uint32_t vectors[kVectorCount];
+    TITextReader reader(image, capacity, vectors);
+    bool valid = reader.Read(file, static_cast<uint32_t>(fileLength));
+    std::fclose(file);
+
+    const int elapsed = static_cast<int>(ElapsedMs(begin, TickMs()));
+    if (!valid) {
+        std::free(image);
+        BSL_LOG(10, "BSLLoadTIFile: file %s is not a valid TI-Text file (%d ms)", path, elapsed);
+        return -100;
+    }
+    image[reader.Length()] = '\0';
+
+    if (imageOwned_)
+        std::free(const_cast<char*>(imageText_));
+    imageText_ = image;
+    imageLength_ = reader.Length();
+    imageOwned_ = true;
+    std::memcpy(vectors_, vectors, sizeof vectors_);
+    FirmwareTarget target = FirmwareTarget::FromPath(path);
+    std::memcpy(targetName_, target.name, sizeof targetName_);
+    targetName_[sizeof targetName_ - 1] = '\0';
+    targetType_ = target.type;
+    imageVersion_ = target.version;
+    BSL_LOG(10, "BSLLoadTIFile loaded file %s (%d ms)", path, elapsed);
+    return 1;
+}
