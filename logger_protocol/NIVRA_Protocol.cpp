@@ -1,35 +1,250 @@
-// Interface stubs: every operation reports failure until implemented.
 #include "NIVRA_Protocol.h"
 
-NIVRA_Protocol::NIVRA_Protocol(KeloLog* log) : KeloSerial(log), log_(log) {}
-NIVRA_Protocol::~NIVRA_Protocol() = default;
-int32_t NIVRA_Protocol::Configure(ProtocolConfig* /*config*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::DeviceCommand(const char* /*command*/, char /*terminator*/, uint32_t /*timeoutMs*/, char* /*answer*/, uint32_t* /*answerLength*/, uint32_t* /*elapsedMs*/) { return -1; }
-int32_t NIVRA_Protocol::CheckDeviceName(const char* /*name*/) { return -1; }
-bool NIVRA_Protocol::ReportProgress(uint32_t /*total*/, uint32_t /*done*/, int /*phase*/) { return true; }
-void NIVRA_Protocol::TraceText(const char* /*text*/) {  }
-int32_t NIVRA_Protocol::NameCommand(char* /*name*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::SNCommand(char* /*sn*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::WakeCommand(uint32_t* /*interval*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::PADCCommand(int32_t* /*frequency*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::PortsCommand(uint8_t* /*ports*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::ADCcalCommand(uint8_t* /*slope*/, uint8_t* /*offset*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::DataParameterCommand(int32_t* /*value*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::RmodeCommand(uint32_t* /*value*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::TraitCommand(int32_t* /*traits*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::HasRadio() const { return -1; }
-int32_t NIVRA_Protocol::DeviceSettings(LoggerInfo* /*info*/, uint32_t* /*mask*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::MSRadioCommand(int32_t* /*rch*/, int32_t* /*rsch*/, char* /*rver*/, int /*direction*/, uint32_t* /*mask*/) { return -1; }
-int32_t NIVRA_Protocol::Tz9Config(int32_t* /*rch*/, int32_t* /*rsch*/, char* /*rver*/, int /*direction*/, uint32_t* /*mask*/) { return -1; }
-int32_t NIVRA_Protocol::ConnectDevice(ConnectParams* /*params*/) { return -1; }
-int32_t NIVRA_Protocol::DisconnectDevice() { return -1; }
-int32_t NIVRA_Protocol::DeviceLogin(char* /*name*/, uint8_t* /*baudIndex*/) { return -1; }
-int32_t NIVRA_Protocol::SendWake() { return -1; }
-int32_t NIVRA_Protocol::QueryCommand(char* /*name*/, uint32_t /*mode*/) { return -1; }
-int32_t NIVRA_Protocol::LoginCommand(const char* /*name*/) { return -1; }
-int32_t NIVRA_Protocol::VerCommand(int /*skipShow*/) { return -1; }
-int32_t NIVRA_Protocol::ParseShowCommand(char* /*name*/) { return -1; }
-int32_t NIVRA_Protocol::SetBaudCommand(uint32_t /*rate*/) { return -1; }
-int32_t NIVRA_Protocol::UpdateFeatures() { return -1; }
-int32_t NIVRA_Protocol::DeviceTime(int64_t* /*time*/, int /*direction*/) { return -1; }
-int32_t NIVRA_Protocol::EraseData() { return -1; }
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "LoggerText.h"
+#include "Timing.h"
+
+namespace {
+
+constexpr uint32_t kReceiveSize = KeloSerial::kReadBufferSize;  // 2048
+constexpr int32_t kMaxRetries = 12;
+
+// The base takes the receive buffer at construction, before our members exist.
+char* NewReceiveBuffer()
+{
+    return static_cast<char*>(std::malloc(kReceiveSize));
+}
+
+}  // namespace
+
+NIVRA_Protocol::NIVRA_Protocol(KeloLog* log) : KeloSerial(log, NewReceiveBuffer()), log_(log)
+{
+    receive_ = const_cast<char*>(ReadBuffer());
+    answer_ = static_cast<char*>(std::malloc(kAnswerSize));
+    if (answer_)
+        answer_[0] = '\0';
+    if (!answer_ || !receive_)
+        initStatus_ = -60;
+    else
+        std::memset(receive_, 0, kReceiveSize);
+}
+
+NIVRA_Protocol::~NIVRA_Protocol()
+{
+    if (connection_.linkType != 0) {
+        config_.keepPortOpen = 0;
+        DisconnectDevice();
+    }
+    KSClose();  // the base must not touch the receive buffer after it is freed
+    std::free(answer_);
+    std::free(receive_);
+}
+
+int NIVRA_Protocol::LogLine(uint32_t level, const char* format, ...)
+{
+    if (!log_)
+        return 0;
+    char text[2400];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return log_->LogMessage(level, PortName(), "%s", text);
+}
+
+int NIVRA_Protocol::LogTagged(uint32_t level, const char* tag, const char* format, ...)
+{
+    if (!log_)
+        return 0;
+    char text[2400];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return log_->LogMessage(level, tag, "%s", text);
+}
+
+bool NIVRA_Protocol::ReportProgress(uint32_t total, uint32_t done, int phase)
+{
+    return progressHook_ ? progressHook_(total, done, phase) : true;
+}
+
+void NIVRA_Protocol::TraceText(const char* text)
+{
+    if (traceHook_)
+        traceHook_(text);
+}
+
+void NIVRA_Protocol::TraceSent(const char* text)
+{
+    if (config_.traceMode == 2 || config_.traceMode == 3)
+        TraceText(text);
+}
+
+void NIVRA_Protocol::TraceReceived(const char* text)
+{
+    if (config_.traceMode == 1 || config_.traceMode == 3)
+        TraceText(text);
+}
+
+void NIVRA_Protocol::ClearInfo()
+{
+    info_ = LoggerInfo{};
+    resets_ = 0;
+}
+
+bool NIVRA_Protocol::Confirmed(const char* answer) const
+{
+    return logger_text::Contains(answer, info_.newFirmware ? "OK" : "\r>");
+}
+
+int32_t NIVRA_Protocol::Configure(ProtocolConfig* config, int direction)
+{
+    if (!config)
+        return -10;
+    if (direction == 0) {
+        *config = config_;
+        return 1;
+    }
+    // Validate everything before touching anything, so a refusal changes nothing.
+    if (config->serialRetries < 0 || config->serialRetries > kMaxRetries ||
+        config->radioRetries < 0 || config->radioRetries > kMaxRetries)
+        return -11;
+    if (config->traceMode < 0 || config->traceMode > 3)
+        return -11;
+    if (config->serialRetries == 0)
+        config->serialRetries = 3;
+    if (config->radioRetries == 0)
+        config->radioRetries = 5;
+    config_ = *config;
+    retryCount_ = static_cast<uint32_t>(config_.serialRetries);
+    return 1;
+}
+
+int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint32_t timeoutMs,
+                                      char* answer, uint32_t* answerLength, uint32_t* elapsedMs)
+{
+    const uint32_t start = TickMs();
+    if (!answer_ || !command) {
+        if (answer && answerLength && *answerLength)
+            answer[0] = '\0';
+        if (answerLength)
+            *answerLength = 0;
+        return answer_ ? -10 : -60;
+    }
+    const uint32_t commandLength = static_cast<uint32_t>(std::strlen(command));
+    uint32_t tries = 0;
+    uint32_t silent = 0;
+    uint32_t bytesRead = 0;
+    int32_t result = 1;
+
+    while (tries < retryCount_) {
+        ++tries;
+        KSPurge(1);
+        answer_[0] = '\0';
+        bytesRead = 0;
+
+        uint32_t written = 0;
+        int r = KSWrite(command, commandLength, &written);
+        if (r < 0) {
+            LogLine(30, "DeviceCommand got unexpected response (%d) from KCommWrite", r);
+            result = r;
+            break;
+        }
+        TraceSent(command);
+
+        r = KSWait(timeoutMs, terminator);
+        if (r < 0) {
+            LogLine(30, "DeviceCommand got unexpected response (%d) from KCommWait", r);
+            result = r;
+            break;
+        }
+        // A time-out is not an error: whatever came is judged below.
+        r = KSRead(answer_, kReceiveSize, &bytesRead);
+        if (r < 0) {
+            LogLine(30, "DeviceCommand got unexpected response (%d) from KCommRead", r);
+            result = r;
+            bytesRead = 0;
+            break;
+        }
+        if (bytesRead == 0) {
+            ++silent;
+            PauseMs(50);
+            result = -22;
+            continue;
+        }
+        if (bytesRead > kReceiveSize)
+            bytesRead = kReceiveSize;
+        answer_[bytesRead] = '\0';
+        TraceReceived(answer_);
+
+        if (std::strstr(answer_, command)) {
+            LogLine(1, "DeviceCommand is hearing echoed commands -- device is broken? Relay active?");
+            result = -32;
+            break;
+        }
+        if (std::strstr(answer_, "ERROR") || std::strchr(answer_, '?') ||
+            std::strstr(answer_, "Unsupported")) {
+            result = -34;
+            continue;
+        }
+        result = 1;
+        break;
+    }
+
+    if (elapsedMs)
+        *elapsedMs = ElapsedMs(start, TickMs());
+    if (silent == retryCount_)
+        result = -21;
+
+    if (result < 0) {
+        if (answer && answerLength && *answerLength)
+            answer[0] = '\0';
+        if (answerLength)
+            *answerLength = 0;
+        return result;
+    }
+
+    // The device may send NULs: the text ends at the first one.
+    const uint32_t textLength = static_cast<uint32_t>(strnlen(answer_, bytesRead));
+    if (answer && answerLength && *answerLength) {
+        uint32_t copied = static_cast<uint32_t>(
+            logger_text::CopyUntil(answer, *answerLength, answer_, *answerLength - 1));
+        *answerLength = copied;
+        if (copied < textLength)
+            LogLine(30, "DeviceCommand got %d more bytes than expected",
+                    static_cast<int>(textLength - copied));
+    }
+    if (bytesRead >= 3 && answer_[0] == '\r' && answer_[1] == '\r' && answer_[2] == '>') {
+        LogLine(30, "DeviceCommand: device returned empty answer");
+        return -31;
+    }
+    return static_cast<int32_t>(bytesRead);
+}
+
+int32_t NIVRA_Protocol::CheckDeviceName(const char* name)
+{
+    static const char* const kWords[] = {
+        "ERROR", "Unsupported", "volt", "show", "yes",  "hertz", "time",   "dump", "erase",
+        "login", "logout",      "query", "help", "temp", "scan",  "term",   "ping", "post",
+        "get",   "set",         "teltst", "ack", "nack", "OK",    "boot"};
+    if (!name || !name[0])
+        return -53;
+    if (strnlen(name, kLoggerNameSize) > kLoggerNameSize - 1)
+        return -54;
+    for (const char* word : kWords)
+        if (std::strcmp(name, word) == 0)
+            return -52;
+    for (const char* p = name; *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c <= 0x20 || c == 0x7F || c == 0xFF)
+            return -50;
+        if (std::strchr("?\\\"/<>*|:;,", c))
+            return -51;
+    }
+    return 1;
+}

@@ -98,9 +98,15 @@ private:
     bool OldFirmware() const { return !info_.newFirmware; }
     // "OK" on new firmware, "\r>" on old firmware.
     bool Confirmed(const char* answer) const;
-    int32_t RadioItemRead(const char* command, uint32_t bit, int32_t limit, int32_t* value,
-                          int32_t* result, uint32_t* done, uint32_t* missing);
+    void RadioChannelRead(const char* command, const char* what, uint32_t bit, uint32_t limit,
+                          int32_t* value, int32_t* result, uint32_t* done, uint32_t* missing,
+                          uint32_t start);
     void ClearInfo();
+    void TraceSent(const char* text);
+    void TraceReceived(const char* text);
+    // One interpreter exchange: terminator ">" unless told, answer of size bytes.
+    int32_t Exchange(const char* command, char* answer, uint32_t size, uint32_t timeoutMs = 1000,
+                     char terminator = '>');
 
     int32_t initStatus_ = 1;
     ProtocolConfig config_;

@@ -1,0 +1,621 @@
+// Reaching a logger: connect and disconnect, the login procedure over a cable
+// or the radio, identification, line-rate change and the feature mask.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "LoggerText.h"
+#include "NIVRA_Protocol.h"
+#include "Timing.h"
+
+using logger_text::Contains;
+
+namespace {
+
+constexpr uint32_t kWakePackets = 909;
+constexpr uint32_t kWakeSpacingMs = 55;
+
+// Device rate code of "set -baud", or -1 for a rate the logger does not know.
+int DeviceRateCode(uint32_t rate)
+{
+    switch (rate) {
+    case 9600: return 0;
+    case 19200: return 1;
+    case 38400: return 2;
+    case 57600: return 3;
+    case 115200: return 4;
+    default: return -1;
+    }
+}
+
+}  // namespace
+
+#define ELAPSED static_cast<int>(ElapsedMs(start, TickMs()))
+
+int32_t NIVRA_Protocol::SendWake()
+{
+    TraceSent("\r<Sending Query Mode wake sequence...>\r");
+    const bool reporting = config_.progressReporting != 0;
+    bool behind = false;
+    // Each packet is due at a fixed point of the schedule, so the time spent
+    // writing and reporting is taken off the pause instead of adding up.
+    uint32_t base = TickMs();
+    uint32_t slot = 0;
+    for (uint32_t i = 0; i < kWakePackets; ++i, ++slot) {
+        uint32_t written = 0;
+        const uint32_t sentAt = TickMs();
+        KSWrite("\r", 1, &written);
+        if (reporting && !behind) {
+            if (i % 18 == 0 && !ReportProgress(kWakePackets, i, kPhaseProgress)) {
+                LogLine(30, "SendWake canceled by user after sending %d of %d packets",
+                        static_cast<int>(i), static_cast<int>(kWakePackets));
+                return -40;
+            }
+            if (ElapsedMs(sentAt, TickMs()) >= kWakeSpacingMs)
+                behind = true;
+        }
+        const uint32_t due = (slot + 1) * kWakeSpacingMs;
+        const uint32_t now = ElapsedMs(base, TickMs());
+        if (now < due) {
+            PauseMs(due - now);
+        } else if (now >= due + kWakeSpacingMs) {
+            // More than a whole packet late: start a new schedule rather than
+            // sending a burst to catch up.
+            base = TickMs();
+            slot = static_cast<uint32_t>(-1);
+        }
+    }
+    if (behind)
+        LogLine(30, "SendWake executing too slow to send status (PIG status)!");
+    LogLine(30, "SendWake sent %d packets", static_cast<int>(kWakePackets));
+    if (reporting)
+        ReportProgress(kWakePackets, kWakePackets, kPhaseFinished);
+    return 1;
+}
+
+int32_t NIVRA_Protocol::QueryCommand(char* name, uint32_t mode)
+{
+    const uint32_t start = TickMs();
+    if (mode == 0 || !name)
+        return -10;
+    const uint32_t saved = retryCount_;
+    retryCount_ = 1;
+    int32_t result = -21;
+    char answer[180];
+    for (uint32_t n = 1; n <= saved; ++n) {
+        if (config_.progressReporting && !ReportProgress(saved, n, kPhaseQuery)) {
+            result = -40;
+            break;
+        }
+        if (mode == 1) {
+            result = Exchange("\rquery\r", answer, sizeof answer, 3000, '\r');
+            if (result > 0) {
+                logger_text::CopyUntil(name, kLoggerNameSize, answer, kLoggerNameSize - 1, '\r');
+                if (CheckDeviceName(name) == 1)
+                    break;
+                continue;  // on the last attempt the name heard stands
+            }
+        } else {
+            result = Exchange("\rquery\r", name, mode, 3000, '>');
+            if (result > 0)
+                break;
+        }
+        if (result == -32)
+            break;
+    }
+    retryCount_ = saved;
+
+    if (result > 0) {
+        LogLine(30, "QueryCommand heard from: %s (%d ms)", name, ELAPSED);
+        return 1;
+    }
+    switch (result) {
+    case -40:
+        LogLine(30, "QueryCommand canceled by user");
+        return -40;
+    case -32:
+        LogLine(1, "QueryCommand is hearing \"query\" -- a relay must be active (%d ms)", ELAPSED);
+        return -33;
+    case -21:
+        LogLine(30, "QueryCommand didn't get any answers after %d tries (%d ms)", static_cast<int>(saved),
+                ELAPSED);
+        return -22;
+    default:
+        LogLine(1, "QueryCommand failed with error %d (%d ms)", result, ELAPSED);
+        return result;
+    }
+}
+
+int32_t NIVRA_Protocol::LoginCommand(const char* name)
+{
+    char command[32];
+    if (name && name[0]) {
+        std::size_t length = strnlen(name, 64);
+        if (length > kLoggerNameSize - 1) {
+            LogLine(1, "LoginCommand: Device name %.64s is wrong length (%d characters)", name,
+                    static_cast<int>(length));
+            return -54;
+        }
+        std::snprintf(command, sizeof command, "login %s\r", name);
+    } else {
+        std::snprintf(command, sizeof command, "login\r");
+    }
+    char answer[10];
+    int32_t r = Exchange(command, answer, sizeof answer);
+    if (r == -31)
+        return 1;  // the bare prompt is the logger's way of saying yes
+    if (r > 0)
+        return std::strchr(answer, '>') ? 1 : -30;
+    return r;
+}
+
+int32_t NIVRA_Protocol::VerCommand(int skipShow)
+{
+    const uint32_t start = TickMs();
+    if (info_.model == kModelQx7 && !info_.newFirmware)
+        return ParseShowCommand(nullptr);
+
+    int32_t result = -21;
+    int bare = 0;
+    char answer[32];
+    for (uint32_t attempt = 0; attempt < retryCount_ + 3; ++attempt) {
+        int32_t r = Exchange("get -ver\r", answer, sizeof answer, 500);
+        if (retryCount_ == 1 && r == -21) {
+            result = -21;
+            continue;
+        }
+        if (answer[0] != '\0' && answer[1] == '>') {
+            result = -32;  // a character and the prompt: something echoes on the line
+            PauseMs(500);
+            continue;
+        }
+        if (std::strcmp(answer, "\r") == 0 || std::strcmp(answer, ">") == 0) {
+            result = -30;
+            if (++bare >= 3)
+                break;
+            attempt = 0;  // becomes 1 after this attempt
+            continue;
+        }
+        if (r <= 0 && r != -34) {
+            result = r;
+            if (r == -21)
+                break;
+            continue;
+        }
+        if (std::strchr(answer, '.')) {
+            const char* line = answer;
+            while (*line == '\r')
+                ++line;
+            const char* end = std::strchr(line, '\r');
+            if (!end)
+                continue;
+            char version[kLoggerVersionSize];
+            logger_text::CopyUntil(version, sizeof version, line, 20, '\r');
+            char word[kLoggerVersionSize] = {};
+            int major = 0, minor = 0, patch = 0;
+            int items = std::sscanf(version, "%23s %d.%1d%1d", word, &major, &minor, &patch);
+            if (items < 3) {
+                result = -30;
+                continue;
+            }
+            if (items < 4)
+                patch = 0;
+            std::memcpy(info_.version, version, sizeof version);
+            info_.versionNumber = major * 100 + minor * 10 + patch;
+            info_.newFirmware = 1;
+            info_.model = static_cast<int8_t>(LoggerModelFromWord(word));
+            logger_text::CopyUntil(info_.modelName, sizeof info_.modelName,
+                                   LoggerModelName(info_.model), sizeof info_.modelName - 1);
+            UpdateFeatures();
+            LogLine(30, "VerCommand found \"%s\" ver %d (%d ms)", info_.version, info_.versionNumber,
+                    ELAPSED);
+            return 1;
+        }
+        if (std::strchr(answer, '+')) {
+            result = -80;
+            break;
+        }
+        if (std::strchr(answer, '$')) {
+            result = -81;
+            break;
+        }
+        if (r == -34) {
+            info_.newFirmware = 0;
+            info_.model = kModelQx7;
+            logger_text::CopyUntil(info_.modelName, sizeof info_.modelName, LoggerModelName(kModelQx7),
+                                   sizeof info_.modelName - 1);
+            LogLine(30, "VerCommand found Qx7 with old firmware (%d ms)", ELAPSED);
+            if (!skipShow)
+                ParseShowCommand(nullptr);
+            UpdateFeatures();
+            return 1;
+        }
+        result = -30;
+        LogLine(30, "VerCommand couldn't deciper \"%s\" (%d ms)", answer, ELAPSED);
+    }
+    if (result < 0) {
+        LogLine(1, "VerCommand failed with error %d (%d ms)", result, ELAPSED);
+        info_.newFirmware = 0;
+        info_.model = 0;
+        info_.version[0] = '\0';
+        info_.versionNumber = 0;
+    }
+    return result;
+}
+
+int32_t NIVRA_Protocol::ParseShowCommand(char* name)
+{
+    const uint32_t start = TickMs();
+    if (info_.model != kModelQx7 || info_.newFirmware) {
+        LogLine(1, "ParseShowCommand doesn't work with devices running \"new\" firmware.");
+        return -11;
+    }
+    if (name)
+        name[0] = '\0';
+    char answer[180];
+    int32_t r = Exchange("show\r", answer, sizeof answer);
+    int errors = 0;
+    if (r > 0) {
+        if (const char* id = std::strstr(answer, "ID:")) {
+            char found[kLoggerNameSize] = {};
+            bool ok = std::sscanf(logger_text::Skip(id, 4), "%8s", found) == 1;
+            if (name) {
+                if (!ok)
+                    return -30;
+                std::memcpy(name, found, sizeof found);
+                return 1;
+            }
+            if (ok)
+                std::memcpy(info_.name, found, sizeof found);
+            else
+                errors += 1;
+        }
+        if (const char* version = std::strstr(answer, "Version:")) {
+            char found[kLoggerVersionSize] = {};
+            int major = 0, minor = 0, patch = 0;
+            if (std::sscanf(logger_text::Skip(version, 9), "%20s", found) == 1)
+                std::memcpy(info_.version, found, sizeof found);
+            if (std::sscanf(info_.version, "%d.%1d%1d", &major, &minor, &patch) == 3)
+                info_.versionNumber = major * 100 + minor * 10 + patch;
+            else
+                errors += 2;
+        }
+        if (info_.versionNumber < 110)
+            return -13;
+        int value = 0;
+        if (const char* radio = std::strstr(answer, "Radio:")) {
+            if (std::sscanf(logger_text::Skip(radio, 7), "%d", &value) == 1)
+                info_.rmode = static_cast<uint32_t>(value);
+            else
+                errors += 4;
+        }
+        if (const char* wake = std::strstr(answer, "Wake:")) {
+            if (std::sscanf(logger_text::Skip(wake, 6), "%d", &value) == 1)
+                info_.wake = static_cast<uint32_t>(value);
+            else
+                errors += 8;
+        }
+        if (const char* resets = std::strstr(answer, "Resets:")) {
+            if (std::sscanf(logger_text::Skip(resets, 8), "%d", &value) == 1)
+                resets_ = value;
+            else
+                errors += 16;
+        }
+    }
+    info_.sn[0] = '\0';
+    if (r <= 0 || errors != 0) {
+        LogLine(1, "ParseShowCommand failed with errors %d and %d (%d ms)", r, errors, ELAPSED);
+        info_.name[0] = '\0';
+        info_.version[0] = '\0';
+        info_.versionNumber = -1;
+        info_.wake = static_cast<uint32_t>(-1);
+        info_.rmode = 0;
+        return -30;
+    }
+    LogLine(1, "ParseShowCommand found %s:%s:%d:%d:%d (%d ms)", info_.name, info_.version,
+            static_cast<int>(info_.rmode), static_cast<int>(info_.wake), resets_, ELAPSED);
+    return 1;
+}
+
+int32_t NIVRA_Protocol::SetBaudCommand(uint32_t rate)
+{
+    const uint32_t start = TickMs();
+    if (!info_.newFirmware) {
+        LogLine(30, "SetBaudCommand: device (%s) can't change baud rate", info_.name);
+        return -1;
+    }
+    int code = DeviceRateCode(rate);
+    if (code < 0) {
+        LogLine(30, "SetBaudCommand: unsupported baud rate %d, using 9600", static_cast<int>(rate));
+        code = 0;
+    }
+    char command[32];
+    std::snprintf(command, sizeof command, "set -baud %d\r", code);
+    char answer[32];
+    int32_t result = -21;
+    for (uint32_t attempt = 0; attempt < retryCount_; ++attempt) {
+        int32_t r = Exchange(command, answer, sizeof answer, 1000, 'K');
+        if (r > 0) {
+            if (Contains(answer, "OK")) {
+                LogLine(30, "SetBaudCommand set device baud rate to %d (%d ms)", static_cast<int>(rate),
+                        ELAPSED);
+                result = 1;
+                break;
+            }
+            result = -30;
+            if (Contains(answer, "\r>")) {
+                LogLine(30, "SetBaudCommand failed (heard prompt): trying again (%d ms)", ELAPSED);
+                continue;
+            }
+            LogLine(30, "SetBaudCommand failed: heard: %s (%d ms)", answer, ELAPSED);
+            break;
+        }
+        if (r == -21) {
+            // Back at 9600 the logger may already be listening at the new rate.
+            if (rate == 9600) {
+                result = 1;
+                break;
+            }
+            result = -21;
+            if (Baud() == 9600)
+                PauseMs(1000);
+            continue;
+        }
+        result = r;
+    }
+    if (result < 0)
+        LogLine(1, "SetBaudCommand failed with error %d (%d ms)", result, ELAPSED);
+    PauseMs(100);
+    return result;
+}
+
+int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
+{
+    if (!name || !baudIndex)
+        return -10;
+    if (Baud() != 9600) {
+        int r = KSHostBaud(9600);
+        if (r < 0) {
+            LogLine(30, "DeviceLogin: host reports it can't change baud (error %d)", r);
+            return -20;
+        }
+    }
+
+    if (connection_.linkType == kLinkRadio) {
+        int32_t result = -21;
+        for (int pass = 0; pass < 2; ++pass) {
+            if (!name[0]) {
+                int32_t r = QueryCommand(name, 1);
+                if (r == -40)
+                    return -40;
+                if (r < 0)
+                    name[0] = '\0';  // no half-heard name is used to log in
+                if (r == -21 || r == -22) {
+                    result = r;
+                } else if (r < 0) {
+                    result = r;
+                    break;
+                }
+            }
+            if (name[0]) {
+                int32_t r = LoginCommand(name);
+                if (r > 0) {
+                    logger_text::CopyUntil(info_.name, sizeof info_.name, name, kLoggerNameSize - 1);
+                    result = 1;
+                    break;
+                }
+                result = r;
+                if (r != -21)
+                    break;
+            }
+            if (pass == 0 && SendWake() == -40)
+                return -40;
+        }
+        if (result == -21 || result == -22) {
+            LogLine(30, "DeviceLogin: nothing is listening over the radio");
+            return -20;
+        }
+        if (result == -32) {
+            LogLine(1, "DeviceLogin thinks a relay must be active");
+            return -33;
+        }
+        if (result < 0) {
+            LogLine(30, "DeviceLogin failed with error %d", result);
+            return result;
+        }
+        if (!info_.name[0]) {
+            LogLine(30, "DeviceLogin: nothing is listening over the radio");
+            return -20;
+        }
+        *baudIndex = kBaudIndex9600;
+        LogLine(30, "DeviceLogin communicating with a device running %s at %d baud", info_.version,
+                static_cast<int>(Baud()));
+        return 1;
+    }
+
+    int32_t r = VerCommand(1);
+    if (r == -21) {
+        LogLine(30, "DeviceLogin: nothing is listening over the serial port");
+        return -20;
+    }
+    if (r < 0) {
+        LogLine(30, "DeviceLogin failed with error %d", r);
+        return r;
+    }
+    if (info_.features & logger_feature::kSetBaud) {
+        const uint32_t rate = LoggerBaudRate(*baudIndex);
+        if (rate == Baud()) {
+            *baudIndex = kBaudIndex9600;
+        } else if (DeviceRateCode(rate) < 0) {
+            // The logger has no code for this rate: stay where both ends are.
+            LogLine(30, "DeviceLogin: device didn't change baud rate (error %d)", -11);
+            *baudIndex = kBaudIndex9600;
+        } else {
+            int32_t s = SetBaudCommand(rate);
+            if (s < 0) {
+                LogLine(30, "DeviceLogin: device didn't change baud rate (error %d)", s);
+                *baudIndex = kBaudIndex9600;
+            } else {
+                int h = KSHostBaud(rate);
+                if (h < 0) {
+                    LogLine(1, "DeviceLogin: host reports it can't change baud (error %d)", h);
+                    return -20;
+                }
+            }
+        }
+    } else {
+        *baudIndex = kBaudIndex9600;
+    }
+    LogLine(30, "DeviceLogin communicating with a device running %s at %d baud", info_.version,
+            static_cast<int>(Baud()));
+    return 1;
+}
+
+int32_t NIVRA_Protocol::ConnectDevice(ConnectParams* params)
+{
+    if (!params)
+        return -10;
+    if (!answer_ || initStatus_ < 0)
+        return -60;
+    ClearInfo();
+    switch (params->linkType) {
+    case 0:
+        return -11;
+    case 4: case 20: case 40: case 100: case 110: case 120:
+        return -13;
+    case kLinkSerial:
+        retryCount_ = static_cast<uint32_t>(config_.serialRetries);
+        break;
+    case kLinkRadio:
+        retryCount_ = static_cast<uint32_t>(config_.radioRetries);
+        break;
+    default:
+        return -10;
+    }
+    if (params->baudIndex == 0)
+        params->baudIndex = kBaudIndex9600;
+    params->port[kLoggerPortNameSize - 1] = '\0';
+    params->loginName[kLoggerNameSize - 1] = '\0';
+
+    if (connection_.linkType == 0) {
+        int r = KSOpen(params->port, 9600);
+        if (r < 0)
+            return r;
+    }
+    connection_ = *params;
+
+    if (connection_.linkType == kLinkRadio && connection_.radioKnown) {
+        retryCount_ = 3;
+        uint32_t radioMask = logger_mask::kRch | logger_mask::kRsch;
+        int32_t r = Tz9Config(&connection_.rch, &connection_.rsch, nullptr, 1, &radioMask);
+        if (r != 1) {
+            if (!config_.keepPortOpen) {
+                connection_.linkType = 0;
+                KSClose();
+            }
+            return -23;
+        }
+        retryCount_ = static_cast<uint32_t>(config_.radioRetries);
+    }
+
+    int32_t result = DeviceLogin(params->loginName, &params->baudIndex);
+    std::memcpy(connection_.loginName, params->loginName, sizeof connection_.loginName);
+    connection_.baudIndex = params->baudIndex;
+    if (result < 0 && !config_.keepPortOpen) {
+        KSClose();
+        connection_.linkType = 0;
+    }
+    return result;
+}
+
+int32_t NIVRA_Protocol::DisconnectDevice()
+{
+    // A radio login identifies the logger by name; a cable login by version.
+    const bool identified = info_.versionNumber != 0 ||
+                            (connection_.linkType == kLinkRadio && info_.name[0] != '\0');
+    if (connection_.linkType == 0 || !identified)
+        return 0;
+
+    int32_t result = 1;
+    if (connection_.linkType == kLinkSerial) {
+        if (Baud() != 9600)
+            SetBaudCommand(9600);
+    } else {
+        result = -22;
+        char command[32];
+        std::snprintf(command, sizeof command, "login %s\r", info_.name);
+        char heard[32];
+        KSPurge(1);
+        for (uint32_t attempt = 0; attempt < retryCount_; ++attempt) {
+            uint32_t written = 0;
+            KSWrite("logout\r", 7, &written);
+            TraceSent("logout\r");
+            PauseMs(100);
+            KSWrite(command, static_cast<uint32_t>(std::strlen(command)), &written);
+            TraceSent(command);
+            uint32_t got = 0;
+            if (KSRead(heard, sizeof heard - 1, &got) < 0)
+                got = 0;
+            heard[got] = '\0';
+            if (got == 0) {
+                result = 1;  // the logger has gone quiet
+                break;
+            }
+            TraceReceived(heard);
+            LogLine(30, "DisconnectDevice: Device didn't disconnect, retrying");
+        }
+    }
+    ClearInfo();
+
+    if (config_.keepPortOpen) {
+        int r = KSHostBaud(9600);
+        if (r < 0) {
+            KSClose();
+            connection_.linkType = 0;
+            LogLine(1, "DisconnectDevice: Error setting host baud rate; can't keep port open (error %d)", r);
+        }
+    } else {
+        KSClose();
+        connection_.linkType = 0;
+    }
+    if (result > 0)
+        LogLine(30, "DisconnectDevice successful");
+    return result;
+}
+
+int32_t NIVRA_Protocol::UpdateFeatures()
+{
+    const int32_t v = info_.versionNumber;
+    uint32_t f;
+    switch (info_.model) {
+    case kModelQx7:
+        f = info_.newFirmware ? 0x331F : 0x331C;
+        break;
+    case kModelQx70:
+        f = 0x7337;
+        if (v >= 113)
+            f |= 0x10000;
+        if (v >= 112)
+            f |= 0x8840;
+        else if (v >= 108)
+            f |= 0x440;
+        if (v >= 105)
+            f |= 0x80;
+        break;
+    case kModelHubTerminal:
+        f = 0x4103;
+        if (v >= 109)
+            f |= 0x20000;
+        if (v >= 105)
+            f |= 0x80;
+        break;
+    case kModelQx7b:
+        f = 0x70BE;
+        break;
+    default:
+        f = 0x1005;
+        break;
+    }
+    info_.features = f;
+    return 1;
+}

@@ -1,0 +1,594 @@
+// The per-setting get/set commands of the logger interpreter and the bulk
+// operation DeviceSettings that runs a selection of them.
+#include <bit>
+#include <cstdio>
+#include <cstring>
+
+#include "LoggerText.h"
+#include "NIVRA_Protocol.h"
+#include "Timing.h"
+
+using logger_text::AfterFirstCr;
+using logger_text::Contains;
+namespace mask = logger_mask;
+namespace feature = logger_feature;
+
+namespace {
+
+constexpr uint32_t kShortAnswer = 32;
+constexpr uint32_t kCalAnswer = 128;
+
+uint8_t Clamp255(unsigned value)
+{
+    return static_cast<uint8_t>(value > 255 ? 255 : value);
+}
+
+}  // namespace
+
+int32_t NIVRA_Protocol::Exchange(const char* command, char* answer, uint32_t size,
+                                 uint32_t timeoutMs, char terminator)
+{
+    uint32_t length = size;
+    return DeviceCommand(command, terminator, timeoutMs, answer, &length, nullptr);
+}
+
+#define ELAPSED static_cast<int>(ElapsedMs(start, TickMs()))
+
+int32_t NIVRA_Protocol::NameCommand(char* name, int direction)
+{
+    const uint32_t start = TickMs();
+    if (!name)
+        return -10;
+    char answer[kShortAnswer];
+    char command[32];
+    int32_t result;
+    if (direction == 1) {
+        int32_t legal = CheckDeviceName(name);
+        if (legal != 1) {
+            LogLine(1, "NameCommand: \"%.8s\" is an illegal device name (error %d)", name, legal);
+            return legal;
+        }
+        std::snprintf(command, sizeof command, "set -i %s\r", name);
+        result = Exchange(command, answer, sizeof answer);
+        if (result > 0) {
+            result = Confirmed(answer) ? 1 : -30;
+            if (result == 1)
+                LogLine(30, "NameCommand set device name to \"%s\" (%d ms)", name, ELAPSED);
+        }
+    } else {
+        result = Exchange("get -i\r", answer, sizeof answer);
+        if (result == -31)
+            return -36;  // bare prompt: the logger has no name yet
+        if (result > 0) {
+            char found[kLoggerNameSize] = {};
+            if (std::sscanf(AfterFirstCr(answer), "%8s", found) == 1) {
+                std::memcpy(name, found, sizeof found);
+                LogLine(30, "NameCommand found device named \"%s\" (%d ms)", name, ELAPSED);
+                result = 1;
+            } else {
+                LogLine(30, "NameCommand couldn't find device name (%d ms)", ELAPSED);
+                result = -30;
+            }
+        }
+    }
+    if (result < 0)
+        LogLine(1, "NameCommand failed with error %d (%d ms)", result, ELAPSED);
+    return result;
+}
+
+int32_t NIVRA_Protocol::SNCommand(char* sn, int direction)
+{
+    const uint32_t start = TickMs();
+    if (!sn)
+        return -10;
+    char answer[kShortAnswer];
+    char command[32];
+    int32_t result;
+    if (direction == 1) {
+        if (!info_.newFirmware)
+            result = -1;
+        else {
+            std::snprintf(command, sizeof command, "set -sn %.15s\r", sn);
+            result = Exchange(command, answer, sizeof answer);
+            if (result == -34)
+                result = -12;
+            else if (result > 0)
+                result = Contains(answer, "OK") ? 1 : -30;
+            if (result == 1)
+                LogLine(30, "SNCommand set device serial number to \"%.15s\" (%d ms)", sn, ELAPSED);
+        }
+    } else {
+        result = Exchange("get -sn\r", answer, sizeof answer);
+        if (result > 0) {
+            char found[kLoggerSnSize];
+            if (logger_text::CopyUntil(found, sizeof found, AfterFirstCr(answer), kLoggerSnSize - 1,
+                                       '\r') == 0) {
+                result = -30;
+            } else {
+                std::memcpy(sn, found, sizeof found);
+                LogLine(30, "SNCommand found device serial number \"%s\" (%d ms)", sn, ELAPSED);
+                result = 1;
+            }
+        }
+    }
+    if (result < 0)
+        LogLine(1, "SNCommand failed with error %d (%d ms)", result, ELAPSED);
+    return result;
+}
+
+int32_t NIVRA_Protocol::WakeCommand(uint32_t* interval, int direction)
+{
+    const uint32_t start = TickMs();
+    if (!(info_.features & feature::kWakePadc))
+        return -1;
+    if (!interval)
+        return -10;
+    char answer[kShortAnswer];
+    char command[32];
+    int32_t result;
+    if (direction == 1) {
+        int value = static_cast<int32_t>(*interval);
+        if (value < 0)
+            result = -11;
+        else {
+            std::snprintf(command, sizeof command, "set -w %d\r", value);
+            result = Exchange(command, answer, sizeof answer);
+            if (result > 0)
+                result = Confirmed(answer) ? 1 : -30;
+            if (result == 1)
+                LogLine(30, "WakeCommand set device measurment interval to %d (%d ms)", value, ELAPSED);
+        }
+    } else {
+        result = Exchange("get -w\r", answer, sizeof answer);
+        if (result > 0) {
+            int value = 0;
+            if (std::sscanf(AfterFirstCr(answer), "%d", &value) == 1) {
+                *interval = static_cast<uint32_t>(value);
+                LogLine(30, "WakeCommand found device measurement interval %d (%d ms)", value, ELAPSED);
+                result = 1;
+            } else {
+                LogLine(30, "WakeCommand could not find device measurement interval (%d ms)", ELAPSED);
+                result = -30;
+            }
+        }
+    }
+    if (result < 0)
+        LogLine(1, "WakeCommand failed with error %d (%d ms)", result, ELAPSED);
+    return result;
+}
+
+int32_t NIVRA_Protocol::PADCCommand(int32_t* frequency, int direction)
+{
+    const uint32_t start = TickMs();
+    if (!(info_.features & feature::kWakePadc))
+        return -1;
+    if (!frequency)
+        return -10;
+    if (!info_.newFirmware && info_.versionNumber < 165) {
+        *frequency = -1;
+        return -1;
+    }
+    char answer[kShortAnswer];
+    char command[32];
+    int32_t result;
+    if (direction == 1) {
+        if (*frequency < 0)
+            result = -11;
+        else {
+            std::snprintf(command, sizeof command,
+                          info_.newFirmware ? "set -padc %d\r" : "set -p %d\r", *frequency);
+            result = Exchange(command, answer, sizeof answer);
+            if (result > 0)
+                result = Confirmed(answer) ? 1 : -30;
+            if (result == 1)
+                LogLine(30, "PADCCommand set device PADC %d Hz (%d ms)", *frequency, ELAPSED);
+        }
+    } else {
+        result = Exchange(info_.newFirmware ? "get -padc\r" : "hertz\r", answer, sizeof answer);
+        if (result > 0) {
+            int value = 0;
+            if (std::sscanf(AfterFirstCr(answer), "%d", &value) == 1) {
+                *frequency = value;
+                LogLine(30, "PADCCommand found device PADC %d Hz (%d ms)", value, ELAPSED);
+                result = 1;
+            } else {
+                LogLine(30, "PADCCommand could not find device PADC value (%d ms)", ELAPSED);
+                result = -30;
+            }
+        }
+    }
+    if (result < 0)
+        LogLine(1, "PADCCommand failed with error %d (%d ms)", result, ELAPSED);
+    return result;
+}
+
+int32_t NIVRA_Protocol::PortsCommand(uint8_t* ports, int direction)
+{
+    const uint32_t start = TickMs();
+    if (!(info_.features & feature::kPorts)) {
+        if (direction == 0 && ports)
+            std::memset(ports, 0, kLoggerPortCount);
+        return -1;
+    }
+    if (!ports)
+        return -10;
+    char answer[kShortAnswer];
+    char command[48];
+    int32_t result;
+    if (direction == 1) {
+        std::snprintf(command, sizeof command, "set -ports %d %d %d %d %d\r", ports[0], ports[1],
+                      ports[2], ports[3], ports[4]);
+        result = Exchange(command, answer, sizeof answer);
+        if (result > 0)
+            result = Contains(answer, "OK") ? 1 : -30;
+        if (result == 1)
+            LogLine(30, "PortsCommand set ports to %d %d %d %d %d (%d ms)", ports[0], ports[1],
+                    ports[2], ports[3], ports[4], ELAPSED);
+    } else {
+        result = Exchange("get -ports\r", answer, sizeof answer);
+        if (result > 0) {
+            int v[kLoggerPortCount] = {};
+            int found = std::sscanf(answer, "%d %d %d %d %d", &v[0], &v[1], &v[2], &v[3], &v[4]);
+            if (found < 0)
+                found = 0;
+            if (found < kLoggerPortCount) {
+                LogLine(30, "PortsCommand only found %d of %d ports (%d ms)", found, kLoggerPortCount,
+                        ELAPSED);
+                result = -30;
+            } else {
+                for (int i = 0; i < kLoggerPortCount; ++i)
+                    ports[i] = Clamp255(static_cast<unsigned>(v[i]));
+                LogLine(30, "PortsCommand: ports are %d %d %d %d %d (%d ms)", ports[0], ports[1],
+                        ports[2], ports[3], ports[4], ELAPSED);
+                result = 1;
+            }
+        }
+    }
+    if (result < 0)
+        LogLine(1, "PortsCommand failed with error %d (%d ms)", result, ELAPSED);
+    return result;
+}
+
+int32_t NIVRA_Protocol::ADCcalCommand(uint8_t* slope, uint8_t* offset, int direction)
+{
+    const uint32_t start = TickMs();
+    if (!(info_.features & feature::kAdcCal))
+        return -1;
+    if (!slope || !offset)
+        return -10;
+    char answer[kCalAnswer];
+    char command[80];
+    unsigned v[11] = {};
+    int32_t result;
+    if (direction == 1) {
+        unsigned check = 0;
+        for (int i = 0; i < kLoggerPortCount; ++i) {
+            v[2 * i] = slope[i];
+            v[2 * i + 1] = offset[i];
+            check += slope[i] + offset[i];
+        }
+        v[10] = check % 256;
+        std::snprintf(command, sizeof command, "set -adccal %u %u %u %u %u %u %u %u %u %u %u\r", v[0],
+                      v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10]);
+        result = Exchange(command, answer, sizeof answer);
+        if (result > 0)
+            result = Contains(answer, "OK") ? 1 : -30;
+        if (result == 1)
+            LogLine(30, "ADCcalCommand set %u %u %u %u %u %u %u %u %u %u %u (%d ms)", v[0], v[1], v[2],
+                    v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], ELAPSED);
+    } else {
+        result = Exchange("get -adccal\r", answer, sizeof answer);
+        if (result > 0) {
+            int found = std::sscanf(answer, "%u %u %u %u %u %u %u %u %u %u %u", &v[0], &v[1], &v[2],
+                                    &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10]);
+            if (found < 0)
+                found = 0;
+            if (found < 11) {
+                LogLine(30, "ADCcalCommand only found %d of %d cal factors (%d ms)", found, 11, ELAPSED);
+                result = -30;
+            } else {
+                // The check value is carried but not judged: the logger judges it.
+                for (int i = 0; i < kLoggerPortCount; ++i) {
+                    slope[i] = Clamp255(v[2 * i]);
+                    offset[i] = Clamp255(v[2 * i + 1]);
+                }
+                LogLine(30, "ADCcalCommand found %u %u %u %u %u %u %u %u %u %u %u (%d ms)", v[0], v[1],
+                        v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], ELAPSED);
+                result = 1;
+            }
+        }
+    }
+    if (result < 0)
+        LogLine(1, "ADCcalCommand failed with error %d (%d ms)", result, ELAPSED);
+    return result;
+}
+
+int32_t NIVRA_Protocol::DataParameterCommand(int32_t* value, int direction)
+{
+    const uint32_t start = TickMs();
+    if (!(info_.features & feature::kDataParameter))
+        return -1;
+    if (!value)
+        return -10;
+    char answer[kShortAnswer];
+    char command[32];
+    int32_t result;
+    if (direction == 1) {
+        std::snprintf(command, sizeof command, "set -data %d\r", *value);
+        result = Exchange(command, answer, sizeof answer);
+        if (result > 0)
+            result = Contains(answer, "OK") ? 1 : -30;
+        if (result == 1)
+            LogLine(30, "DataParameterCommand set data parameter to %d (%d ms)", *value, ELAPSED);
+    } else {
+        result = Exchange("get -data\r", answer, sizeof answer);
+        if (result > 0) {
+            int found = 0;
+            if (std::sscanf(answer, "%d", &found) == 1) {
+                *value = found;
+                LogLine(30, "DataParameterCommand found data parameter %d (%d ms)", found, ELAPSED);
+                result = 1;
+            } else {
+                LogLine(30, "DataParameterCommand could not find device data parameter (%d ms)", ELAPSED);
+                result = -30;
+            }
+        }
+    }
+    if (result < 0)
+        LogLine(1, "DataParameterCommand failed with error %d (%d ms)", result, ELAPSED);
+    return result;
+}
+
+int32_t NIVRA_Protocol::RmodeCommand(uint32_t* value, int direction)
+{
+    const uint32_t start = TickMs();
+    if (!(info_.features & feature::kRmode))
+        return -1;
+    if (!value)
+        return -10;
+    char answer[kShortAnswer];
+    char command[32];
+    int32_t result;
+    if (direction == 1) {
+        int v = static_cast<int32_t>(*value);
+        std::snprintf(command, sizeof command, "set -r %d\r", v);
+        result = Exchange(command, answer, sizeof answer);
+        if (result > 0)
+            result = Confirmed(answer) ? 1 : -30;
+        if (result == 1)
+            LogLine(30, "RmodeCommand set rmode to %d (%d ms)", v, ELAPSED);
+    } else {
+        result = Exchange("get -r\r", answer, sizeof answer);
+        if (result > 0) {
+            int found = 0;
+            if (std::sscanf(answer, "%d", &found) == 1) {
+                *value = static_cast<uint32_t>(found);
+                LogLine(30, "RmodeCommand found rmode %d (%d ms)", found, ELAPSED);
+                result = 1;
+            } else {
+                LogLine(30, "RmodeCommand could not find device rmode (%d ms)", ELAPSED);
+                result = -30;
+            }
+        }
+    }
+    if (result < 0)
+        LogLine(1, "RmodeCommand failed with error %d (%d ms)", result, ELAPSED);
+    return result;
+}
+
+int32_t NIVRA_Protocol::TraitCommand(int32_t* traits, int direction)
+{
+    const uint32_t start = TickMs();
+    if (!traits)
+        return -10;
+    if (info_.model == kModelHubTerminal) {
+        *traits = 0x4001;
+        LogLine(30, "TraitCommand: set trait to %d for HubTerminal", *traits);
+        return 1;
+    }
+    if (direction == 1) {
+        LogLine(30, "TraitCommand doesn't support setting device traits");
+        return -12;
+    }
+    int32_t result = 0;
+    if (info_.features & feature::kTrait) {
+        char answer[kShortAnswer];
+        result = Exchange("get -trait\r", answer, sizeof answer);
+        if (result > 0) {
+            int v = 0;
+            if (std::sscanf(answer, "%d", &v) == 1) {
+                *traits = (255 - v) | 0x4000;
+                LogLine(30, "TraitCommand: found %d (%d ms)", *traits, ELAPSED);
+                result = 1;
+            } else {
+                result = -30;
+            }
+        }
+    } else if (!(info_.features & feature::kRadio)) {
+        *traits = 0x4000;
+        result = 1;
+    } else if (connection_.linkType == kLinkRadio) {
+        *traits = 0x4001;
+        LogLine(30, "TraitCommand (emulated): knows %d", *traits);
+        result = 1;
+    } else {
+        uint32_t radioMask = mask::kRver;
+        int32_t radio = MSRadioCommand(nullptr, nullptr, info_.rver, 0, &radioMask);
+        *traits = (radioMask & mask::kRver) ? 0x4001 : 0x4000;
+        if (radio >= 0) {
+            LogLine(30, "TraitCommand (emulated): found %d", *traits);
+            result = 1;
+        }
+    }
+    if (result < 0)
+        LogLine(1, "TraitCommand failed with error %d (%d ms)", result, ELAPSED);
+    return result;
+}
+
+int32_t NIVRA_Protocol::HasRadio() const
+{
+    if (!(info_.traits & 0x4000))
+        return -1;
+    return (info_.traits & 1) ? 1 : 0;
+}
+
+int32_t NIVRA_Protocol::DeviceSettings(LoggerInfo* info, uint32_t* settingsMask, int direction)
+{
+    if (!info || !settingsMask)
+        return -10;
+    if (direction != 0 && direction != 1)
+        return -11;
+    const bool reading = direction == 0;
+    uint32_t work = *settingsMask;
+    uint32_t obtained = 0;
+    if (!reading) {
+        info_ = *info;
+    } else if (info_.versionNumber == 0) {
+        work |= mask::kVer;
+    } else {
+        obtained |= mask::kVer;
+    }
+    if (reading && (work & mask::kRadio) && !(work & mask::kTrait))
+        work |= mask::kTrait;  // the traits word decides whether the radio is read at all
+
+    const int total = std::popcount(*settingsMask);
+    int32_t result = 1;
+    int32_t last = 0;
+    uint32_t reconnects = 0;
+    uint32_t snapshot = 0;
+    int32_t snapshotResult = 1;
+
+    for (;;) {
+        const int remaining = std::popcount(work);
+        const uint32_t done = total > remaining ? static_cast<uint32_t>(total - remaining) : 0;
+        if (config_.progressReporting && !ReportProgress(total, done, kPhaseProgress)) {
+            LogLine(30, "DeviceSettings canceled by user after getting %d of %d settings",
+                    static_cast<int>(done), total);
+            ReportProgress(total, done, kPhaseFinished);
+            return -40;
+        }
+        if (last == -32 || last == -33 || last == -36) {
+            result = last;
+            break;
+        }
+        if (last < 0) {
+            result = -35;
+            PauseMs(100);
+        }
+        if (last == -21) {
+            if (reconnects >= retryCount_ || connection_.linkType == kLinkRadio) {
+                result = -21;
+                break;
+            }
+            ++reconnects;
+            int32_t login = DeviceLogin(connection_.loginName, &connection_.baudIndex);
+            if (login > 0) {
+                LogTagged(30, "******", "DeviceSettings re-connected to device");
+                work = snapshot;  // the lost setting is tried again
+                result = snapshotResult;
+            } else if (login == -20) {
+                result = -21;
+                break;
+            }
+        } else {
+            if (work == 0 || work == snapshot)
+                break;
+            snapshot = work;
+            snapshotResult = result;
+            reconnects = 0;
+        }
+
+        int32_t r = 0;
+        uint32_t bits = 0;
+        if (work & mask::kVer) {
+            if (!reading) {
+                work &= ~mask::kVer;
+                last = 0;
+                continue;
+            }
+            if (info_.model && info_.newFirmware && info_.version[0] && info_.versionNumber)
+                r = 1;
+            else
+                r = VerCommand(0);
+            if (info_.newFirmware) {
+                work &= ~mask::kVer;
+                bits = mask::kVer;
+            } else {
+                work &= ~0x217u;
+                bits = 0x215;
+                if (r == -13) {
+                    LogLine(30, "DeviceSettings: old VaultKeeper model 007 not supported");
+                    return -13;
+                }
+            }
+        } else if (!info_.newFirmware && reading && (work & 0x211u)) {
+            r = ParseShowCommand(nullptr);
+            work &= ~0x213u;
+            bits = 0x215;
+        } else if (work & mask::kName) {
+            r = NameCommand(info_.name, direction);
+            work &= ~mask::kName;
+            bits = mask::kName;
+        } else if (work & mask::kSn) {
+            r = SNCommand(info_.sn, direction);
+            work &= ~mask::kSn;
+            bits = mask::kSn;
+        } else if (work & mask::kWake) {
+            r = WakeCommand(&info_.wake, direction);
+            work &= ~mask::kWake;
+            bits = mask::kWake;
+        } else if (work & mask::kPadc) {
+            r = PADCCommand(&info_.padc, direction);
+            work &= ~mask::kPadc;
+            bits = mask::kPadc;
+        } else if (work & mask::kPorts) {
+            r = PortsCommand(info_.ports, direction);
+            work &= ~mask::kPorts;
+            bits = mask::kPorts;
+        } else if (work & mask::kTrait) {
+            work &= ~mask::kTrait;
+            if (!reading) {
+                last = 0;
+                continue;
+            }
+            r = TraitCommand(&info_.traits, direction);
+            bits = mask::kTrait;
+        } else if (work & mask::kRmode) {
+            r = RmodeCommand(&info_.rmode, direction);
+            work &= ~mask::kRmode;
+            bits = mask::kRmode;
+        } else if (work & mask::kRadio) {
+            if (reading && HasRadio() == 0) {
+                r = -23;
+            } else {
+                uint32_t radio = work & mask::kRadio;
+                r = MSRadioCommand(&info_.rch, &info_.rsch, info_.rver, direction, &radio);
+                obtained |= radio & mask::kRadio;
+            }
+            work &= ~mask::kRadio;
+        } else if (work & mask::kData) {
+            r = DataParameterCommand(&info_.data, direction);
+            work &= ~mask::kData;
+            bits = mask::kData;
+        } else if (work & mask::kAdcCal) {
+            r = ADCcalCommand(info_.slope, info_.offset, direction);
+            work &= ~mask::kAdcCal;
+            bits = mask::kAdcCal;
+        }
+        // With only unknown bits left nothing ran; the next pass ends the loop.
+        last = r;
+        if (r > 0)
+            obtained |= bits;
+    }
+
+    if (obtained == 0 && result == 1 && *settingsMask != 0)
+        result = -1;
+    *settingsMask = obtained;
+    if (reading) {
+        info_.valid |= obtained;
+        *info = info_;
+    }
+    if (config_.progressReporting)
+        ReportProgress(total, total, kPhaseFinished);
+    return result;
+}
