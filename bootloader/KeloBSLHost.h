@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 
 #include "KeloSerial.h"
@@ -60,6 +61,17 @@ public:
     bool ProgressEnabled() const { return progress_; }
     uint32_t Tries() const { return tries_; }
     bool ImageOwned() const { return imageOwned_; }
+
+protected:
+    // Leaves the host without an image, as a failed start-up would.
+    void ForgetImage()
+    {
+        if (imageOwned_)
+            std::free(const_cast<char*>(imageText_));
+        imageText_ = nullptr;
+        imageLength_ = 0;
+        imageOwned_ = false;
+    }
 
 private:
     int SendFrame(char command, uint32_t payloadLength, char endChar, char* answer, uint32_t* elapsedMs);

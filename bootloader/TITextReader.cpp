@@ -127,7 +127,8 @@ bool TITextReader::AddWord(const char* high, const char* low)
         }
         return true;
     }
-    if (address >= kBootloaderStart && address <= kBootloaderLast) {
+    // A word at an odd address touches two bytes: neither may be the bootloader's.
+    if (address + 1 >= kBootloaderStart && address <= kBootloaderLast + 1) {
         recordOpen_ = false;  // never sent: the bootloader's own flash
         return true;
     }
