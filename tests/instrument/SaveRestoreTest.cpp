@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "InstrumentTestSupport.h"
+#include "Kelo_protocol.h"
+#include "PtyPeer.h"
+
+namespace {
+
+// A Kelo_protocol talking to a scripted peer over an open port, with one try
+// per command, as if connected to a device of the given type.
+class SaveRestoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        file_ = TempPath("inst-settings");
+        std::remove(file_.c_str());
+        ASSERT_EQ(kp_.Protocol().KSOpen(peer_.SlavePath(), 9600), 1);
+        kp_.Protocol().SetRetryCount(1);
+    }
+    void TearDown() override { std::remove(file_.c_str()); }
+    bool FileExists() const { return std::ifstream(file_).good(); }
+
+    TempLog log_{"saverestore"};
+    Kelo_protocol kp_{log_.get()};
+    PtyPeer peer_;
+    std::string file_;
+};
+
+}  // namespace
+
+TEST_F(SaveRestoreTest, JT5ProReadsInOrder)
+{
+    kp_.SetDeviceType(7);
+    peer_.Expect("get -sn\r").Reply("\r\nJV-0099\r\n>");
+    peer_.Expect("get -contr\r").Reply("\r40\r>");
+    peer_.Expect("get -units\r").Reply("\r3\r>");
+    peer_.Expect("get -adc\r").Reply("\r0123456789ABCDEF\r>");  // full 16 characters
+    peer_.Start();
+    EXPECT_EQ(kp_.GetInstInfo(0x192), 1);
+    EXPECT_EQ(peer_.Finish(), "");
+    const InstrumentInfo& ii = kp_.InstrumentSettings();
+    EXPECT_STREQ(ii.sn, "JV-0099");
+    EXPECT_EQ(ii.contr, 40);
+    EXPECT_EQ(ii.units, 3);
+    EXPECT_STREQ(ii.adc, "0123456789ABCDEF");
+    EXPECT_EQ(ii.valid, 0x192u);
+    EXPECT_EQ(ii.type, 7);
+    EXPECT_TRUE(log_.Has("GetInstInfo found device serial number \"JV-0099\" ("));
+    EXPECT_TRUE(log_.Has("GetInstInfo found adc \"0123456789ABCDEF\" ("));
+    EXPECT_EQ(kp_.GetInstInfo(0), 0);
+    EXPECT_TRUE(log_.Has("GetInstInfo should be called with non-zero flags"));
+}
+
+TEST_F(SaveRestoreTest, HydrovaSeries3ReadsConfigThenAdccal)
+{
+    kp_.SetDeviceType(12);
+    peer_.Expect("get -config\r").Reply("\rCH1=ON\r>");
+    peer_.Expect("get -adccal\r").Reply("\r512 498\r>");
+    peer_.Start();
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
+    EXPECT_EQ(peer_.Finish(), "");
+    EXPECT_EQ(kp_.SavedMask(), 0xC00u);
+    EXPECT_TRUE(kp_.SettingsHeld());
+    EXPECT_TRUE(log_.Has("QPSaveInfo successfully retreived and saved device settings to a temp file"));
+    Kelo_protocol reader(nullptr);
+    reader.SetDeviceType(12);
+    ASSERT_EQ(reader.ReadInfoFile(file_.c_str()), 1);
+    EXPECT_STREQ(reader.InstrumentSettings().config, "CH1=ON");
+    EXPECT_STREQ(reader.InstrumentSettings().adccal, "512 498");
+}
+
+TEST_F(SaveRestoreTest, HydrovaLiteWritesInOrder)
+{
+    kp_.SetDeviceType(6);
+    InstrumentInfo& ii = kp_.InstrumentSettings();
+    std::strcpy(ii.sn, "TL-5");
+    ii.lang = 2;
+    ii.contr = -1;
+    std::strcpy(ii.fvals, "1 2");
+    std::strcpy(ii.uvals, "3 4");
+    peer_.Expect("set -sn TL-5\r").Reply("\rOK\r>");
+    peer_.Expect("set -lang 2\r").Reply("\rOK\r>");
+    peer_.Expect("set -contr -1\r").Reply("\rOK\r>");
+    peer_.Expect("set -fvals 1 2\r").Reply("\rOK\r>");
+    peer_.Expect("set -uvals 3 4\r").Reply("\r>");  // no "OK": counts as written, no set line
+    peer_.Start();
+    EXPECT_EQ(kp_.SetInstInfo(0x7A), 1);
+    EXPECT_EQ(peer_.Finish(), "");
+    EXPECT_TRUE(log_.Has("SetInstInfo set device serial number to \"TL-5\" ("));
+    EXPECT_TRUE(log_.Has("SetInstInfo set fvals to \"1 2\" ("));
+    EXPECT_FALSE(log_.Has("SetInstInfo set uvals"));
+}
+
+TEST_F(SaveRestoreTest, BarePromptSerialNumberMeansUninitialised)
+{
+    kp_.SetDeviceType(6);
+    peer_.Expect("get -lang\r").Reply("\r1\r>");
+    for (int i = 0; i < 5; ++i)
+        peer_.Expect("get -sn\r").Reply(i % 2 ? "\r\r>" : "\r\n>");
+    peer_.Start();
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), -36);
+    EXPECT_EQ(peer_.Finish(), "");
+    EXPECT_FALSE(FileExists());
+    EXPECT_EQ(kp_.InstrumentSettings().valid & 0x2, 0u);
+    EXPECT_TRUE(log_.Has("QPSaveInfo received error -36 trying to collect device settings"));
+}
+
+TEST_F(SaveRestoreTest, OneUnreadableSettingStillSaves)
+{
+    kp_.SetDeviceType(7);
+    peer_.Expect("get -sn\r").Reply("\rJV-1\r>");
+    peer_.Expect("get -contr\r").Reply("\rERROR\r>");
+    peer_.Expect("get -units\r").Reply("\r3\r>");
+    peer_.Expect("get -adc\r").Reply("\rA1\r>");
+    peer_.Start();
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
+    EXPECT_EQ(peer_.Finish(), "");
+    EXPECT_TRUE(FileExists());
+    EXPECT_TRUE(log_.Has("GetInstInfo could not collect all settings"));
+    EXPECT_EQ(kp_.SavedMask(), 0x182u);
+}
+
+TEST_F(SaveRestoreTest, LastSettingUnreadableIsPartialToo)
+{
+    kp_.SetDeviceType(12);
+    peer_.Expect("get -config\r").Reply("\rCH1=ON\r>");
+    peer_.Expect("get -adccal\r").Reply("\r\r>");
+    peer_.Start();
+    EXPECT_EQ(kp_.GetInstInfo(0xC00), -35);
+    EXPECT_EQ(peer_.Finish(), "");
+}
+
+TEST_F(SaveRestoreTest, RestoreAfterSaveUsesMemory)
+{
+    kp_.SetDeviceType(11);
+    peer_.Expect("get -sn\r").Reply("\rMV-7\r>");
+    peer_.Expect("get -adccal\r").Reply("\r1 2 3\r>");
+    peer_.Expect("set -sn ABCDEFGHIJKLMNO\r").Reply("\rOK\r>");
+    peer_.Expect("set -adccal 1 2 3\r").Reply("\rOK\r>");
+    peer_.Start();
+    ASSERT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
+    std::remove(file_.c_str());  // a read of the file would now fail
+    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), "ABCDEFGHIJKLMNOPQRST"), 1);
+    EXPECT_EQ(peer_.Finish(), "");
+    EXPECT_TRUE(log_.Has("writing \"ABCDEFGHIJKLMNO\""));
+    EXPECT_TRUE(log_.Has("QPRestoreInfo successfully restored device setting"));
+}
+
+TEST_F(SaveRestoreTest, RestoreReadsTheFileWhenNothingIsHeld)
+{
+    {
+        std::ofstream out(file_, std::ios::binary);
+        out << "***** Auto-Generated Settings File -- DO NOT EDIT *****\r\n\r\n"
+               "type=\"JV\"\r\nsn=\"JV-2\r\ncontr=\"5\"\r\nunits=\"1\"\r\nadc=\"\"\r\n";
+    }
+    kp_.SetDeviceType(7);
+    // The damaged sn value stops at its line break; adc is empty and not written.
+    peer_.Expect("set -sn JV-2\r").Reply("\rOK\r>");
+    peer_.Expect("set -contr 5\r").Reply("\rOK\r>");
+    peer_.Expect("set -units 1\r").Reply("\rERROR\r>");
+    peer_.Start();
+    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), -35);
+    EXPECT_EQ(peer_.Finish(), "");
+    EXPECT_TRUE(kp_.SettingsHeld());
+    EXPECT_TRUE(log_.Has("SetInstInfo could not store all settings"));
+}
+
+TEST_F(SaveRestoreTest, RestoreRefusals)
+{
+    peer_.Silence(300);  // anything sent meanwhile shows up in Received()
+    peer_.Start();
+    kp_.SetDeviceType(7);
+    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), -102);
+    EXPECT_TRUE(log_.Has("QPRestoreInfo received error -102 trying to read device settings from"));
+    kp_.SetSettingsHeld(true);
+    kp_.InstrumentSettings().valid = 0x2;
+    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), "SN1\r\nset -units 9"), -11);
+    EXPECT_TRUE(log_.Has("QPRestoreInfo refused the new serial number"));
+    kp_.SetDeviceType(10);
+    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), -13);
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), -13);
+    EXPECT_EQ(peer_.Finish(), "");
+    EXPECT_EQ(peer_.Received(), "");
+}
