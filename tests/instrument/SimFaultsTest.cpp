@@ -1,0 +1,110 @@
+// The simulated instruments' identification rows and faults, seen through
+// Kelo_protocol.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "InstrumentTestSupport.h"
+#include "Kelo_protocol.h"
+#include "LocalSimProcess.h"
+
+namespace {
+
+class SimFaultsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        file_ = TempPath("sim-faults");
+        std::remove(file_.c_str());
+    }
+    void TearDown() override { std::remove(file_.c_str()); }
+
+    // Starts kelosim and connects; the result of QPConnect.
+    int32_t Connect(const std::vector<std::string>& args)
+    {
+        if (!sim_.Start(args)) {
+            ADD_FAILURE() << sim_.Error();
+            return -999;
+        }
+        return kp_.QPConnect(sim_.PortPath().c_str(), 2, 1, &id_);
+    }
+
+    TempLog log_{"simfaults", 30};
+    Kelo_protocol kp_{log_.get()};
+    DeviceIdentity id_;
+    LocalSimProcess sim_;
+    std::string file_;
+};
+
+}  // namespace
+
+TEST_F(SimFaultsTest, IdentificationRows)
+{
+    EXPECT_EQ(Connect({"--type", "WN30", "--version", "2.00"}), -120);
+    EXPECT_EQ(id_.type, 8);
+    kp_.QPDisconnect();
+    EXPECT_EQ(Connect({"--type", "NIVRA-TE", "--version", "1.00"}), 1);
+    EXPECT_EQ(id_.type, 10);
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), -13);
+    kp_.QPDisconnect();
+    EXPECT_EQ(Connect({"--type", "ZZ9", "--version", "1.00"}), -120);
+    EXPECT_EQ(id_.type, 0);
+    kp_.QPDisconnect();
+    EXPECT_EQ(Connect({"--type", "WN30", "--fault", "version-line=WN30 200"}), -120);
+    EXPECT_TRUE(log_.Has("QPConnect this device must not be supported"));
+    kp_.QPDisconnect();
+}
+
+TEST_F(SimFaultsTest, UninitialisedInstrumentIsNotSaved)
+{
+    ASSERT_EQ(Connect({"--type", "JV", "--version", "1.00", "--fault", "bare-sn"}), 1);
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), -36);
+    EXPECT_FALSE(std::ifstream(file_).good());
+    kp_.QPDisconnect();
+}
+
+TEST_F(SimFaultsTest, UnreadableSettingAndUnconfirmedWrites)
+{
+    ASSERT_EQ(Connect({"--type", "WN", "--version", "1.00", "--fault", "unreadable=contr", "--fault",
+                       "no-ok"}),
+              1);
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
+    EXPECT_EQ(kp_.SavedMask(), 0xA2u);
+    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), "WN-NEW"), 1);
+    EXPECT_FALSE(log_.Has("SetInstInfo set device serial number"));
+    // The unconfirmed write was carried out all the same.
+    kp_.InstrumentSettings().sn[0] = '\0';
+    EXPECT_EQ(kp_.GetInstInfo(0x2), 1);
+    EXPECT_STREQ(kp_.InstrumentSettings().sn, "WN-NEW");
+    kp_.QPDisconnect();
+}
+
+TEST_F(SimFaultsTest, FirmwareEraseAndClockFaults)
+{
+    ASSERT_EQ(Connect({"--type", "MERV", "--version", "1.00", "--fault", "corrupt-firmware", "--fault",
+                       "dataflash-fail"}),
+              1);
+    EXPECT_EQ(kp_.QPCheckFirmware(id_.postInit), -1);
+    EXPECT_EQ(kp_.QPEraseData(), -65);
+    EXPECT_EQ(kp_.QPSetTime(), 1);
+    kp_.QPDisconnect();
+    sim_.Stop();
+    ASSERT_EQ(Connect({"--type", "MERV", "--version", "1.00"}), 1);
+    EXPECT_EQ(kp_.QPCheckFirmware(id_.postInit), 1);
+    EXPECT_EQ(kp_.QPEraseData(), 1);
+    kp_.QPDisconnect();
+}
+
+TEST_F(SimFaultsTest, PrivilegedWritesNeedTheLogin)
+{
+    ASSERT_EQ(Connect({"--type", "R7F"}), 1);
+    ASSERT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
+    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), 1);
+    // After "logout" the same writes are refused.
+    char answer[32];
+    uint32_t length = sizeof(answer), elapsed = 0;
+    EXPECT_GT(kp_.Protocol().DeviceCommand("logout\r", '>', 1000, answer, &length, &elapsed), 0);
+    EXPECT_EQ(kp_.SetInstInfo(0xC00), -35);
+    kp_.QPDisconnect();
+}
