@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include "UpdateTexts.h"
+
+namespace {
+const std::string kDevice = "Hydrova Series 3";
+const std::string kCaption = texts::Caption(kDevice);
+}  // namespace
+
+TEST(UpdateTexts, ConnectionErrorsNameThePortAndTheCause)
+{
+    EXPECT_EQ(texts::ConnectionError(-5, kCaption, kDevice, "ttyUSB0", 0),
+              "Comm Port \"ttyUSB0\" is already in use by another application.\n"
+              "Please choose a new Comm Port to use or quit the application using this port.");
+    EXPECT_EQ(texts::ConnectionError(-2, kCaption, kDevice, "ttyUSB0", 0),
+              "Comm Port \"ttyUSB0\" isn't available.\nPlease choose a new Comm Port to use.");
+    EXPECT_EQ(texts::ConnectionError(-120, kCaption, kDevice, "ttyUSB0", 350),
+              "The Hydrova Series 3 Firmware Updater does not support your Hydrova Series 3\n running version 350.");
+    std::string unread = texts::ConnectionError(-120, kCaption, kDevice, "ttyUSB0", 0);
+    EXPECT_NE(unread.find("\n\nPlease verify your Hydrova Series 3 has a supported version of firmware."),
+              std::string::npos);
+    EXPECT_NE(texts::ConnectionError(-37, kCaption, kDevice, "p", 0).find("Comm Port choice.\nError -37"),
+              std::string::npos);
+}
+
+TEST(UpdateTexts, MendedTextsReadProperly)
+{
+    // A blank before "because", and one full stop after "loader".
+    EXPECT_EQ(texts::DataEraseError(-65, kCaption, kDevice),
+              "The Hydrova Series 3 Firmware Updater was unable to erase the data in your Hydrova Series 3 "
+              "because the data storage chip is reporting errors.\n\nPlease contact Tessaly for help.");
+    EXPECT_EQ(texts::LoaderMissing(kDevice),
+              "This Hydrova Series 3 does not have a working firmware loader.\n\nPlease contact Tessaly for help.");
+}
+
+TEST(UpdateTexts, RestoreErrorsCarryTheirCode)
+{
+    EXPECT_NE(texts::RestoreError(-105, kCaption, kDevice).find("\n\nError: -105"), std::string::npos);
+    EXPECT_NE(texts::RestoreError(-35, kCaption, kDevice).find("restore some of the settings"), std::string::npos);
+    EXPECT_NE(texts::RestoreError(-7, kCaption, kDevice).find("[Error -7]"), std::string::npos);
+    EXPECT_EQ(texts::WorkingError(kCaption, kDevice, -40),
+              "The Hydrova Series 3 Firmware Updater encountered an error working with your Hydrova Series 3."
+              "\n\nPlease try again.\n\n[Error -40]");
+}

@@ -1,0 +1,87 @@
+#include "CliRunner.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+int64_t NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+std::string CliPath()
+{
+    return std::string(KELO_BINARY_DIR) + "/cli/kelobsl-cli";
+}
+
+CliRun RunCli(const std::vector<std::string>& args, const CliRunOptions& options)
+{
+    CliRun run;
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return run;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::dup2(pipeFds[1], STDERR_FILENO);
+        int devnull = ::open("/dev/null", O_RDONLY);
+        ::dup2(devnull, STDIN_FILENO);  // no terminal: questions take the safe answer
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        std::vector<char*> argv;
+        std::string path = CliPath();
+        argv.push_back(path.data());
+        std::vector<std::string> copy = args;
+        for (std::string& a : copy)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(path.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+
+    const int64_t start = NowMs();
+    int64_t triggerAt = -1;
+    std::size_t nextInterrupt = 0;
+    bool finished = false;
+    for (;;) {
+        pollfd pfd{pipeFds[0], POLLIN, 0};
+        if (::poll(&pfd, 1, 20) > 0) {
+            char buffer[4096];
+            ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+            if (n > 0)
+                run.out.append(buffer, static_cast<std::size_t>(n));
+            else
+                finished = true;
+        }
+        if (triggerAt < 0 && !options.interruptAfterText.empty() &&
+            run.out.find(options.interruptAfterText) != std::string::npos)
+            triggerAt = NowMs();
+        if (triggerAt >= 0 && nextInterrupt < options.interruptDelaysMs.size() &&
+            NowMs() - triggerAt >= options.interruptDelaysMs[nextInterrupt]) {
+            ::kill(pid, SIGINT);
+            ++nextInterrupt;
+        }
+        if (finished)
+            break;
+        if (NowMs() - start > options.timeoutMs) {
+            ::kill(pid, SIGKILL);
+            run.out += "\n[killed: timed out]\n";
+            break;
+        }
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}

@@ -1,0 +1,20 @@
+// Runs kelobsl-cli as a child process and collects what it printed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;  // stdout and stderr together
+};
+
+struct CliRunOptions {
+    // Send SIGINT this many ms after the first line containing interruptAfterText.
+    std::string interruptAfterText;
+    std::vector<int> interruptDelaysMs;
+    int timeoutMs = 120000;
+};
+
+CliRun RunCli(const std::vector<std::string>& args, const CliRunOptions& options = {});
+std::string CliPath();
