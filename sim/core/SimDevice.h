@@ -1,5 +1,15 @@
 // One simulated device: its flash, its bootloader and the application
 // firmware that runs from the flash.
+//
+// At start the flash holds the --state file's content or, without one, a
+// firmware for --type/--version made as mkfirmware makes it. The device runs
+// its application when the reset vector leads to an identity header and no
+// update was left unfinished; otherwise it stays in its bootloader. After "V"
+// it restarts (after --restart-ms) into whatever the flash then holds.
+//
+// Faults handled here: no-bootloader (the boot command is answered
+// "KeloBSL MISSING"), boot-error (answered "ERROR"); the bootloader's own
+// faults are listed in SimBootloader.h.
 #pragma once
 
 #include <map>
@@ -7,6 +17,8 @@
 #include <string>
 
 #include "SimApp.h"
+#include "SimBootloader.h"
+#include "SimFlash.h"
 
 class SimDevice : public SimDeviceControl {
 public:
@@ -27,13 +39,31 @@ public:
     std::string FirmwareVersionLine() const override;
     bool FirmwareGood() const override;
     std::map<std::string, std::string>& Settings() override { return settings_; }
-    void SettingsChanged() override {}
+    void SettingsChanged() override;
+
+    bool InBootloader() const { return mode_ == Mode::Bootloader; }
+    const SimFlash& Flash() const { return flash_; }
 
 private:
+    enum class Mode { App, Bootloader, Restarting, Dark };
+
+    // Runs what the flash holds: the application, or the bootloader.
+    void Boot();
+    void RunBootloader();
+    bool BuildStartingFlash(std::string* error);
+    bool LoadState(std::string* error);
+    bool SaveState() const;
+    bool WriteFlashDump() const;
+
     const SimOptions& options_;
     SimLine& line_;
+    SimFlash flash_;
+    SimBootloader bootloader_;
     std::unique_ptr<SimApp> app_;
     std::unique_ptr<SimApp> retiredApp_;  // an app that asked to leave, freed on the next turn
     std::map<std::string, std::string> settings_;
-    bool inBootloader_ = false;
+    Mode mode_ = Mode::Bootloader;
+    bool updatePending_ = false;  // an erase or write began and "V" has not ended it
+    uint32_t restartAtMs_ = 0;
+    bool restartDue_ = false;
 };

@@ -1,0 +1,167 @@
+// The bootloader host against the simulated bootloader of kelosim.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "BslTestSupport.h"
+#include "KeloLog.h"
+#include "KeloSerial.h"
+#include "SimProcess.h"
+
+namespace {
+
+const std::string kFirmwareFile = KELO_SOURCE_DIR "/firmware/R7F-3-52.txt";
+
+// One line to the device's command interpreter; the answer up to the prompt.
+std::string Ask(const std::string& port, const std::string& command, char end = '>')
+{
+    KeloSerial serial(nullptr);
+    if (serial.KSOpen(port.c_str(), 9600) < 0)
+        return "<no port>";
+    serial.KSPurge(1);
+    uint32_t written = 0;
+    serial.KSWrite(command.data(), static_cast<uint32_t>(command.size()), &written);
+    serial.KSWait(1500, end);
+    char answer[256] = {};
+    uint32_t got = 0;
+    serial.KSRead(answer, sizeof answer - 1, &got);
+    serial.KSClose();
+    return std::string(answer, got);
+}
+
+class BslSimTest : public ::testing::Test {
+protected:
+    void StartSim(std::vector<std::string> args)
+    {
+        args.insert(args.end(), {"--restart-ms", "200", "--flash-dump", dump});
+        std::string error;
+        ASSERT_TRUE(sim.Start(args, &error)) << error;
+    }
+    // Erase, image and vectors, as the update does it.
+    void Program()
+    {
+        ASSERT_EQ(host.BSLEraseFlash(0x1000, 0xF9FF), 2);
+        ASSERT_EQ(host.BSLSendFirmware(), 2);
+        ASSERT_EQ(host.BSLSendVectors(), 2);
+        host.BSLDisconnect();
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the device restarts
+    }
+    void ExpectDumpIsTheBuiltInImage()
+    {
+        ASSERT_EQ(sim.Stop(), 0);
+        const std::string bin = dir.Path("expected.bin");
+        ASSERT_EQ(std::system(("srec_cat " + kFirmwareFile + " -ti-txt -fill 0xFF 0 0x10000 -o " + bin +
+                               " -binary").c_str()),
+                  0);
+        const std::string expected = ReadFile(bin);
+        const std::string actual = ReadFile(dump);
+        ASSERT_EQ(actual.size(), 0x10000u);
+        ASSERT_EQ(expected.size(), 0x10000u);
+        for (uint32_t a = 0; a < 0x10000; ++a)
+            ASSERT_EQ(actual[a], expected[a]) << "flash differs at " << std::hex << a;
+    }
+    std::string Log() { return ReadFile(logPath); }
+
+    TempDir dir;
+    std::string dump = dir.Path("flash.bin");
+    std::string logPath = dir.Path("log.txt");
+    KeloLog log{logPath.c_str(), 30, true};
+    KeloBSLHost host{&log};
+    SimProcess sim;
+};
+
+TEST_F(BslSimTest, UpdatesARunningDeviceToTheBuiltInImage)
+{
+    StartSim({"--type", "R7F", "--version", "3.51"});
+    EXPECT_NE(Ask(sim.Path(), "get -ver\r").find("R7F 3.51"), std::string::npos);
+    ASSERT_EQ(host.BSLConnect(sim.Path().c_str(), true, 3), 12);
+    EXPECT_NE(Log().find("BSLInvocation successful (1 tries)"), std::string::npos);
+    // The bootloader answers the interpreter's commands with its prompt.
+    char answer[32];
+    uint32_t elapsed = 0;
+    EXPECT_EQ(host.BSLCommand('@', "FA00", 4, '\r', answer, &elapsed), -1);  // its own area
+    Program();
+    EXPECT_NE(Ask(sim.Path(), "get -ver\r").find("R7F 3.52"), std::string::npos);
+    EXPECT_NE(Ask(sim.Path(), "post\r").find("Code Good!"), std::string::npos);
+    ExpectDumpIsTheBuiltInImage();
+}
+
+TEST_F(BslSimTest, DeviceWithoutFirmwareWaitsInItsBootloader)
+{
+    StartSim({"--type", "R7F", "--bootloader"});
+    EXPECT_EQ(Ask(sim.Path(), "get -ver\r", '$'), "$");
+    ASSERT_EQ(host.BSLConnect(sim.Path().c_str(), true, 3), 12);
+    EXPECT_NE(Log().find("BSLInvocation found the KeloBSL already active"), std::string::npos);
+    Program();
+    EXPECT_NE(Ask(sim.Path(), "get -ver\r").find("R7F 3.52"), std::string::npos);
+    ExpectDumpIsTheBuiltInImage();
+}
+
+TEST_F(BslSimTest, RefusedFramesAreRetriedAndUnerasedFlashIsNotWritten)
+{
+    StartSim({"--type", "R7F", "--fault", "bsl-refuse=3"});
+    ASSERT_EQ(host.BSLConnect(sim.Path().c_str(), false, 3), 12);
+    // Writing over the old firmware without an erase is refused every time.
+    EXPECT_EQ(host.BSLSendFirmware(), -1);
+    Program();
+    EXPECT_NE(Ask(sim.Path(), "get -ver\r").find("R7F 3.52"), std::string::npos);
+    ExpectDumpIsTheBuiltInImage();
+}
+
+TEST_F(BslSimTest, CorruptedAndDroppedBytesAreRecoveredByRetries)
+{
+    // Three tries of the longest frame span fewer bytes than lie between two
+    // faults of a kind, so every frame gets through by its third try.
+    StartSim({"--type", "R7F", "--fault", "bsl-corrupt=4999", "--fault", "bsl-drop=7001"});
+    ASSERT_EQ(host.BSLConnect(sim.Path().c_str(), false, 3), 12);
+    Program();
+    EXPECT_NE(Ask(sim.Path(), "get -ver\r").find("R7F 3.52"), std::string::npos);
+    ExpectDumpIsTheBuiltInImage();
+}
+
+TEST_F(BslSimTest, FaultsOfTheInvocation)
+{
+    StartSim({"--type", "R7F", "--fault", "no-bootloader"});
+    EXPECT_EQ(host.BSLConnect(sim.Path().c_str(), true, 3), -112);
+    EXPECT_FALSE(host.IsOpen());
+    sim.Stop();
+    StartSim({"--type", "R7F", "--fault", "bsl-refuse=1"});
+    EXPECT_EQ(host.BSLConnect(sim.Path().c_str(), true, 3), -1);  // "g" refused every time
+}
+
+TEST_F(BslSimTest, StopThroughTheProgressHookLeavesTheDeviceInItsBootloader)
+{
+    StartSim({"--type", "R7F", "--version", "3.51"});
+    ASSERT_EQ(host.BSLConnect(sim.Path().c_str(), true, 3), 12);
+    int calls = 0;
+    host.SetProgressHook([&](uint32_t, uint32_t, int, char kind) { return kind == 'X' || ++calls < 5; });
+    ASSERT_EQ(host.BSLEraseFlash(0x1000, 0xF9FF), 2);
+    EXPECT_EQ(host.BSLSendFirmware(), -40);
+    host.BSLDisconnect();
+    // The old firmware is gone and the update unfinished: the bootloader stays.
+    EXPECT_EQ(Ask(sim.Path(), "get -ver\r", '$'), "$");
+}
+
+TEST_F(BslSimTest, PowerLossDuringEraseIsFinishedAfterTheNextStart)
+{
+    const std::string state = dir.Path("state.bin");
+    StartSim({"--type", "R7F", "--version", "3.51", "--state", state, "--fault", "power-loss=60"});
+    ASSERT_EQ(host.BSLConnect(sim.Path().c_str(), false, 3), 12);
+    EXPECT_EQ(host.BSLEraseFlash(0x1000, 0xF9FF), -21);
+    host.BSLDisconnect();
+    ASSERT_EQ(sim.Stop(), 0);
+
+    // The 0x7200 header survived (the erase stopped below it), yet the
+    // device knows the update was cut short.
+    StartSim({"--type", "R7F", "--state", state});
+    ASSERT_EQ(host.BSLConnect(sim.Path().c_str(), false, 3), 12);
+    EXPECT_NE(Log().find("BSLInvocation found the KeloBSL already active"), std::string::npos);
+    Program();
+    EXPECT_NE(Ask(sim.Path(), "get -ver\r").find("R7F 3.52"), std::string::npos);
+    ExpectDumpIsTheBuiltInImage();
+}
+
+}  // namespace
