@@ -149,6 +149,10 @@ int32_t Kelo_protocol::QPConnect(const char* portName, uint8_t baudIndex, int32_
 
     loggerInfo_.newFirmware = 1;
     loggerInfo_.model = info.model;
+    // The feature mask goes with model and version: a restore writes only
+    // what the features allow, and a record read from the settings file
+    // has none of its own.
+    loggerInfo_.features = info.features;
     loggerInfo_.versionNumber = info.versionNumber;
     std::memcpy(loggerInfo_.version, info.version, sizeof(loggerInfo_.version));
     loggerInfo_.version[sizeof(loggerInfo_.version) - 1] = '\0';

@@ -186,3 +186,34 @@ TEST_F(SaveRestoreTest, RestoreRefusals)
     EXPECT_EQ(peer_.Finish(), "");
     EXPECT_EQ(peer_.Received(), "");
 }
+
+TEST(LoggerRestore, FromTheFileAfterConnectWritesEverySetting)
+{
+    std::string file = TempPath("logger-restore");
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << "***** Auto-Generated Settings File -- DO NOT EDIT *****\r\n\r\n"
+               "type=\"Qx7b\"\r\nname=\"FIELD7\"\r\nsn=\"Q7B-1\"\r\nwake=\"900\"\r\npadc=\"60\"\r\n"
+               "Port number=\"1\" value=\"10\"\r\nPort number=\"2\" value=\"11\"\r\n"
+               "Port number=\"3\" value=\"12\"\r\nPort number=\"4\" value=\"13\"\r\n"
+               "Port number=\"5\" value=\"14\"\r\n";
+    }
+    TempLog log("logger-restore");
+    Kelo_protocol kp(log.get());
+    PtyPeer peer;
+    peer.Expect("get -ver\r").Reply("\rQX7B 2.10\r>");
+    // The record read from the file has no feature mask of its own: the one
+    // learnt when connecting lets the interval, PADC and ports through.
+    peer.Expect("set -i FIELD7\r").Reply("\rOK\r>");
+    peer.Expect("set -sn Q7B-1\r").Reply("\rOK\r>");
+    peer.Expect("set -w 900\r").Reply("\rOK\r>");
+    peer.Expect("set -padc 60\r").Reply("\rOK\r>");
+    peer.Expect("set -ports 10 11 12 13 14\r").Reply("\rOK\r>");
+    peer.Start();
+    DeviceIdentity id;
+    ASSERT_EQ(kp.QPConnect(peer.SlavePath(), 2, 1, &id), 1);
+    EXPECT_EQ(kp.QPRestoreInfo(file.c_str(), nullptr), 1) << log.Text();
+    EXPECT_EQ(peer.Finish(), "");
+    kp.QPDisconnect();
+    std::remove(file.c_str());
+}
