@@ -34,7 +34,7 @@ int Kelo_protocol::LogLine(uint32_t level, const char* format, ...)
 {
     if (!log_)
         return 0;
-    char text[320];
+    char text[512];
     va_list args;
     va_start(args, format);
     std::vsnprintf(text, sizeof(text), format, args);
@@ -42,13 +42,12 @@ int Kelo_protocol::LogLine(uint32_t level, const char* format, ...)
     return log_->LogMessage(level, kTag, "%s", text);
 }
 
-int32_t Kelo_protocol::Exchange(const char* command, uint32_t timeoutMs, char* answer, uint32_t size,
-                                uint32_t* elapsedMs)
+int32_t Kelo_protocol::Exchange(const char* command, uint32_t timeoutMs, uint32_t size, uint32_t* elapsedMs)
 {
-    uint32_t length = size;
+    uint32_t length = size < kAnswerSize ? size : kAnswerSize;
     uint32_t elapsed = 0;
-    answer[0] = '\0';
-    int32_t result = protocol_->DeviceCommand(command, kPrompt, timeoutMs, answer, &length, &elapsed);
+    answer_[0] = '\0';
+    int32_t result = protocol_->DeviceCommand(command, kPrompt, timeoutMs, answer_, &length, &elapsed);
     if (elapsedMs)
         *elapsedMs = elapsed;
     return result;
@@ -161,7 +160,7 @@ int32_t Kelo_protocol::QPConnect(const char* portName, uint8_t baudIndex, int32_
 
     if (identity->privilegedLogin) {
         std::snprintf(command_, sizeof(command_), "login %s\r", kAccessCode);
-        int32_t login = Exchange(command_, 1000, answer_, kShortAnswer, nullptr);
+        int32_t login = Exchange(command_, 1000, kShortAnswer, nullptr);
         if (login > 0 && std::strstr(answer_, "OK"))
             r = 1;
         else if (login < 0)
@@ -176,7 +175,7 @@ int32_t Kelo_protocol::QPConnect(const char* portName, uint8_t baudIndex, int32_
 int32_t Kelo_protocol::QPDisconnect()
 {
     if (identity_.privilegedLogin)
-        Exchange("logout\r", 1000, answer_, kShortAnswer, nullptr);
+        Exchange("logout\r", 1000, kShortAnswer, nullptr);
     int32_t result = protocol_->DisconnectDevice();
     PauseMs(100);
     return result;
@@ -184,7 +183,7 @@ int32_t Kelo_protocol::QPDisconnect()
 
 int32_t Kelo_protocol::QPCheckFirmware(bool postInit)
 {
-    int32_t r = Exchange(postInit ? "post -init\r" : "post\r", 6000, answer_, kShortAnswer, nullptr);
+    int32_t r = Exchange(postInit ? "post -init\r" : "post\r", 6000, kShortAnswer, nullptr);
     if (r <= 0) {
         LogLine(KeloLog::kErrors, "QPCheckFirmware can't determine firmware code status (error %d)", r);
         return r;
@@ -206,7 +205,7 @@ int32_t Kelo_protocol::QPCheckBattery(int32_t* percent)
     if (!percent)
         return -10;
     uint32_t elapsed = 0;
-    int32_t r = Exchange("get -batt\r", 1000, answer_, kShortAnswer, &elapsed);
+    int32_t r = Exchange("get -batt\r", 1000, kShortAnswer, &elapsed);
     if (r <= 0) {
         *percent = -1;
         return r;
@@ -236,7 +235,7 @@ int32_t Kelo_protocol::QPEraseData()
         return -13;
     }
     uint32_t elapsed = 0;
-    int32_t r = Exchange("yes\r", 6000, answer_, kShortAnswer, &elapsed);
+    int32_t r = Exchange("yes\r", 6000, kShortAnswer, &elapsed);
     if (r > 0) {
         if (std::strstr(answer_, "OK"))
             r = 1;
@@ -270,7 +269,7 @@ int32_t Kelo_protocol::QPSetTime()
         }
         clockValue = static_cast<long>(static_cast<int64_t>(now) + LocalTimeOffset() - kSecondsTo2000);
         std::snprintf(command_, sizeof(command_), "set -sec %ld\r", clockValue);
-        int32_t r = Exchange(command_, 10000, answer_, kShortAnswer, &elapsed);
+        int32_t r = Exchange(command_, 10000, kShortAnswer, &elapsed);
         if (r > 0)
             status = std::strstr(answer_, "OK") ? 1 : -30;
         else

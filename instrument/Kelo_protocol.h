@@ -93,11 +93,11 @@ public:
 
 private:
     static constexpr std::size_t kCommandSize = 96;  // longest: "set -adccal " + 63 characters
-    static constexpr uint32_t kAnswerSize = 64;     // largest answer any command examines
+    static constexpr uint32_t kAnswerSize = 80;     // largest answer any command examines, and room
 
-    // One interpreter exchange on the prompt with an answer buffer of `size`.
-    int32_t Exchange(const char* command, uint32_t timeoutMs, char* answer, uint32_t size,
-                     uint32_t* elapsedMs);
+    // One interpreter exchange on the prompt; the answer lands in answer_,
+    // of which `size` bytes (at most all of it) are offered.
+    int32_t Exchange(const char* command, uint32_t timeoutMs, uint32_t size, uint32_t* elapsedMs);
     int32_t ReadInstSetting(uint32_t bit);
     int32_t WriteInstSetting(uint32_t bit);
     int LogLine(uint32_t level, const char* format, ...) KELO_PRINTF(3, 4);

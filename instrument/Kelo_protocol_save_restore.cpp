@@ -119,7 +119,7 @@ int32_t Kelo_protocol::ReadInstSetting(uint32_t bit)
         return -13;
     InstrumentInfo& ii = instInfo_;
     uint32_t elapsed = 0;
-    int32_t r = Exchange(s->getCommand, s->getTimeoutMs, answer_, s->answerSize + kLineBreakRoom, &elapsed);
+    int32_t r = Exchange(s->getCommand, s->getTimeoutMs, s->answerSize + kLineBreakRoom, &elapsed);
     const int ms = static_cast<int>(elapsed);
     if (bit == inst_mask::kSn && r == -31)
         return -36;
@@ -207,7 +207,7 @@ int32_t Kelo_protocol::WriteInstSetting(uint32_t bit)
         std::snprintf(command_, sizeof(command_), s->setFormat, number);
 
     uint32_t elapsed = 0;
-    int32_t r = Exchange(command_, 1000, answer_, kWriteAnswerSize, &elapsed);
+    int32_t r = Exchange(command_, 1000, kWriteAnswerSize, &elapsed);
     if (r > 0 && std::strstr(answer_, "OK")) {
         if (text)
             LogLine(KeloLog::kSummary, s->setLine, text, static_cast<int>(elapsed));

@@ -73,6 +73,19 @@ TEST_F(SaveRestoreTest, HydrovaSeries3ReadsConfigThenAdccal)
     EXPECT_STREQ(reader.InstrumentSettings().adccal, "512 498");
 }
 
+TEST_F(SaveRestoreTest, FullLengthValuesAreReadWhole)
+{
+    kp_.SetDeviceType(6);
+    const std::string fvals(63, 'f');
+    peer_.Expect("get -fvals\r").Reply("\r\n" + fvals + "\r\n>");
+    peer_.Expect("get -uvals\r").Reply("\r" + fvals + "XYZ\r>");  // longer than the field
+    peer_.Start();
+    EXPECT_EQ(kp_.GetInstInfo(0x60), 1);
+    EXPECT_EQ(peer_.Finish(), "");
+    EXPECT_EQ(std::string(kp_.InstrumentSettings().fvals), fvals);
+    EXPECT_EQ(std::string(kp_.InstrumentSettings().uvals), fvals);
+}
+
 TEST_F(SaveRestoreTest, HydrovaLiteWritesInOrder)
 {
     kp_.SetDeviceType(6);
