@@ -164,7 +164,7 @@ TEST_F(Connection, ClockFromPcAndReadWithoutLabel)
     std::tm local{};
     std::time_t sentAt = static_cast<std::time_t>(when + 946684800);
     gmtime_r(&sentAt, &local);
-    char time[32], date[32];
+    char time[64], date[64];
     std::snprintf(time, sizeof time, "set -t %d:%d:%d\r", local.tm_hour, local.tm_min, local.tm_sec);
     std::snprintf(date, sizeof date, "set -d %d-%d-%d\r", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday);
