@@ -7,7 +7,7 @@
 
 #include "InstrumentTestSupport.h"
 #include "Kelo_protocol.h"
-#include "LocalSimProcess.h"
+#include "SimProcess.h"
 
 namespace {
 
@@ -94,9 +94,10 @@ protected:
             args.push_back("--fault");
             args.push_back("blank-settings");
         }
-        bool ok = sim_.Start(args);
+        std::string error;
+        bool ok = sim_.Start(args, &error);
         if (!ok)
-            ADD_FAILURE() << sim_.Error();
+            ADD_FAILURE() << error;
         return ok;
     }
 
@@ -110,7 +111,7 @@ protected:
     }
 
     TempLog log_{"instsim", 30};
-    LocalSimProcess sim_;
+    SimProcess sim_;
     std::string file_;
 };
 
@@ -125,7 +126,7 @@ TEST_P(InstrumentSimTest, SaveEraseRestore)
 
     ASSERT_TRUE(StartSim(false));
     Kelo_protocol saver(log_.get());
-    ASSERT_EQ(saver.QPConnect(sim_.PortPath().c_str(), 2, 3, &id), 1);
+    ASSERT_EQ(saver.QPConnect(sim_.Path().c_str(), 2, 3, &id), 1);
     EXPECT_EQ(id.type, c.type);
     EXPECT_TRUE(id.supported);
     int32_t percent = 0;
@@ -146,7 +147,7 @@ TEST_P(InstrumentSimTest, SaveEraseRestore)
     ASSERT_TRUE(StartSim(true));
     {
         Kelo_protocol blank(nullptr);
-        ASSERT_EQ(blank.QPConnect(sim_.PortPath().c_str(), 2, 3, &id), 1);
+        ASSERT_EQ(blank.QPConnect(sim_.Path().c_str(), 2, 3, &id), 1);
         ReadSettings(blank);
         bool erased = logger ? !SameLoggerSettings(savedLogger, blank.LoggerSettings(), mask, false)
                              : !SameInstrumentSettings(savedInst, blank.InstrumentSettings(), mask, false);
@@ -159,12 +160,12 @@ TEST_P(InstrumentSimTest, SaveEraseRestore)
 
     // A new object, as in a later run: the restore reads the settings file.
     Kelo_protocol restorer(log_.get());
-    ASSERT_EQ(restorer.QPConnect(sim_.PortPath().c_str(), 2, 3, &id), 1);
+    ASSERT_EQ(restorer.QPConnect(sim_.Path().c_str(), 2, 3, &id), 1);
     EXPECT_EQ(restorer.QPRestoreInfo(file_.c_str(), nullptr), 1) << log_.Text();
     restorer.QPDisconnect();
 
     Kelo_protocol checker(nullptr);
-    ASSERT_EQ(checker.QPConnect(sim_.PortPath().c_str(), 2, 3, &id), 1);
+    ASSERT_EQ(checker.QPConnect(sim_.Path().c_str(), 2, 3, &id), 1);
     EXPECT_EQ(ReadSettings(checker), 1);
     if (logger)
         EXPECT_TRUE(SameLoggerSettings(savedLogger, checker.LoggerSettings(), mask));

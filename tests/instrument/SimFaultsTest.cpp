@@ -7,7 +7,7 @@
 
 #include "InstrumentTestSupport.h"
 #include "Kelo_protocol.h"
-#include "LocalSimProcess.h"
+#include "SimProcess.h"
 
 namespace {
 
@@ -23,17 +23,19 @@ protected:
     // Starts kelosim and connects; the result of QPConnect.
     int32_t Connect(const std::vector<std::string>& args)
     {
-        if (!sim_.Start(args)) {
-            ADD_FAILURE() << sim_.Error();
+        std::string error;
+        sim_.Stop();
+        if (!sim_.Start(args, &error)) {
+            ADD_FAILURE() << error;
             return -999;
         }
-        return kp_.QPConnect(sim_.PortPath().c_str(), 2, 1, &id_);
+        return kp_.QPConnect(sim_.Path().c_str(), 2, 1, &id_);
     }
 
     TempLog log_{"simfaults", 30};
     Kelo_protocol kp_{log_.get()};
     DeviceIdentity id_;
-    LocalSimProcess sim_;
+    SimProcess sim_;
     std::string file_;
 };
 
