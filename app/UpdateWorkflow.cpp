@@ -66,6 +66,7 @@ int UpdateWorkflow::TimerStartTimer()
     state_.keepGoing = true;
     failedStep_ = UpdateStep::None;
     restoreResult_ = 0;
+    connectResult_ = 0;
     elapsedSeconds_ = 0;
     ui_.SetBusy(true);
     SetBar(0);
@@ -106,6 +107,7 @@ int UpdateWorkflow::RunUpdate()
     Show(texts::ConnectingStatus(device));
 
     int result = instrument.QPConnect(state_.commPortName.c_str(), kBaudIndex, kSerialRetries, &identity);
+    connectResult_ = result;
     const bool inBootloader = result == -80 || result == -81;
     if (result < 0 && !inBootloader)
         return Fail(UpdateStep::Connect, -20,

@@ -43,6 +43,8 @@ public:
     uint32_t ElapsedSeconds() const { return elapsedSeconds_; }
     // The result of the settings restore (0 when none ran or it succeeded).
     int RestoreResult() const { return restoreResult_; }
+    // The first connection's own code (RunUpdate reports every refusal as -20).
+    int ConnectResult() const { return connectResult_; }
 
 private:
     void Show(const std::string& text);
@@ -57,4 +59,5 @@ private:
     UpdateStep failedStep_ = UpdateStep::None;
     uint32_t elapsedSeconds_ = 0;
     int restoreResult_ = 0;
+    int connectResult_ = 0;
 };

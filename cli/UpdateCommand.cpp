@@ -13,10 +13,12 @@
 
 namespace {
 
-int ExitCodeFor(int result, UpdateStep step, bool keepGoing)
+int ExitCodeFor(int result, UpdateStep step, int connectResult, bool keepGoing)
 {
     if (result >= 0)
         return exit_code::kSuccess;
+    if (step == UpdateStep::Connect && connectResult == -120)
+        return exit_code::kWrongDevice;  // the device answered: its firmware is not one we update
     if (result == -40 && (!keepGoing || step == UpdateStep::Question))
         return exit_code::kCancelled;
     switch (step) {
@@ -141,7 +143,7 @@ int RunUpdateCommand(const UpdateArgs& args)
     int result = workflow.TimerStartTimer();
     SetEventPump(nullptr);
 
-    int exitCode = ExitCodeFor(result, workflow.FailedStep(), state.keepGoing);
+    int exitCode = ExitCodeFor(result, workflow.FailedStep(), workflow.ConnectResult(), state.keepGoing);
     ui.Result(result, exitCode, workflow.ElapsedSeconds(), StepName(workflow.FailedStep()));
     if (!args.json) {
         if (result < 0)

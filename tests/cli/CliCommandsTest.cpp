@@ -1,0 +1,57 @@
+#include <fstream>
+
+#include "CliFixture.h"
+
+namespace {
+class CliCommands : public CliFixture {};
+}  // namespace
+
+TEST_F(CliCommands, InspectShowsWhatAnUpdateWouldLoad)
+{
+    CliRun run = RunCli({"inspect", std::string(KELO_SOURCE_DIR) + "/firmware/R7F-3-52.txt"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Target:       R7F 3.52")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Device type:  12 (Hydrova Series 3)"));
+    EXPECT_TRUE(Contains(run.out, "Version:      352"));
+    EXPECT_TRUE(Contains(run.out, "Image length: 56334 characters"));
+    EXPECT_TRUE(Contains(run.out, "  0x7200  "));
+    EXPECT_TRUE(Contains(run.out, "  0xFE00  "));
+
+    CliRun json = RunCli({"inspect", "--json", std::string(KELO_SOURCE_DIR) + "/firmware/R7F-3-52.txt"});
+    EXPECT_EQ(json.exitCode, 0);
+    EXPECT_TRUE(Contains(json.out, "\"imageLength\":56334")) << json.out;
+}
+
+TEST_F(CliCommands, InspectRefusesAMalformedFile)
+{
+    std::string path = dir_ + "/r7f_3-53.txt";
+    std::ofstream(path) << "@7200\n01 02 G7 04\n@FFE0\n00 72\nq\n";
+    CliRun run = RunCli({"inspect", path});
+    EXPECT_EQ(run.exitCode, 2) << run.out;
+    EXPECT_TRUE(Contains(run.out, "is not a valid TI-Text firmware file")) << run.out;
+
+    CliRun update = RunCli({"update", "--port", "/dev/null", "--firmware", path, "--data-dir", dir_});
+    EXPECT_EQ(update.exitCode, 2) << update.out;
+    EXPECT_TRUE(Contains(update.out, "is not a valid firmware file.")) << update.out;
+}
+
+TEST_F(CliCommands, ListPortsAndUsageErrors)
+{
+    CliRun list = RunCli({"list-ports"});
+    EXPECT_EQ(list.exitCode, 0) << list.out;
+    EXPECT_FALSE(list.out.empty());
+    CliRun json = RunCli({"list-ports", "--json"});
+    EXPECT_TRUE(Contains(json.out, "{\"ports\":[")) << json.out;
+
+    EXPECT_EQ(RunCli({"update"}).exitCode, 2);
+    EXPECT_EQ(RunCli({"frobnicate"}).exitCode, 2);
+    CliRun badSn = RunCli({"update", "--port", "/dev/null", "--new-sn", "AB\tC", "--data-dir", dir_});
+    EXPECT_EQ(badSn.exitCode, 2);
+    EXPECT_TRUE(Contains(badSn.out, "control character")) << badSn.out;
+    CliRun longSn = RunCli({"update", "--port", "/dev/null", "--new-sn", "12345678901234567890", "--data-dir", dir_});
+    EXPECT_EQ(longSn.exitCode, 2);
+    EXPECT_TRUE(Contains(longSn.out, "at most 15")) << longSn.out;
+    CliRun help = RunCli({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(Contains(help.out, "6  cancelled")) << help.out;
+}

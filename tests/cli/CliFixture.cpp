@@ -1,0 +1,102 @@
+#include "CliFixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "KeloSerial.h"
+
+namespace fs = std::filesystem;
+
+void CliFixture::SetUp()
+{
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = std::string(::testing::TempDir()) + "kelo-cli-" + info->name() + "-" + std::to_string(::getpid());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    state_ = dir_ + "/device.state";
+    flashDump_ = dir_ + "/flash.bin";
+}
+
+void CliFixture::TearDown()
+{
+    StopSim();
+    if (!HasFailure())
+        fs::remove_all(dir_);
+}
+
+void CliFixture::StartSim(std::vector<std::string> args)
+{
+    args.insert(args.end(), {"--state", state_, "--flash-dump", flashDump_});
+    simArgs_ = args;
+    std::string error;
+    ASSERT_TRUE(sim_.Start(args, &error)) << error;
+}
+
+void CliFixture::StopSim()
+{
+    if (sim_.Running())
+        sim_.Stop();
+}
+
+void CliFixture::NewDevice()
+{
+    StopSim();
+    std::filesystem::remove(state_);
+}
+
+CliRun CliFixture::Update(std::vector<std::string> extra, const CliRunOptions& options)
+{
+    std::vector<std::string> args = {"update", "--port", sim_.Path(), "--data-dir", dir_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCli(args, options);
+}
+
+std::string CliFixture::Ask(const std::string& command)
+{
+    KeloSerial port(nullptr);
+    if (port.KSOpen(sim_.Path().c_str(), 9600) != 1)
+        return "<no port>";
+    std::string line = command + "\r";
+    uint32_t n = 0;
+    port.KSPurge(1);
+    port.KSWrite(line.data(), static_cast<uint32_t>(line.size()), &n);
+    std::string answer;
+    if (port.KSWait(2000, '>') == '>') {
+        char buffer[256];
+        port.KSRead(buffer, sizeof buffer, &n);
+        answer.assign(buffer, n);
+    }
+    port.KSClose();
+    // "\rR7F 3.52\r>" -> "R7F 3.52"
+    std::string out;
+    for (char c : answer)
+        if (c != '\r' && c != '\n' && c != '>')
+            out += c;
+    return out;
+}
+
+std::string CliFixture::MakeFirmware(const std::string& fileName, const std::string& type,
+                                     const std::string& version)
+{
+    std::string path = dir_ + "/" + fileName;
+    std::string command = std::string(KELO_BINARY_DIR) + "/sim/mkfirmware/mkfirmware --type " + type +
+                          " --version " + version + " --image-chars 4010 -o '" + path + "' >/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return path;
+}
+
+std::string CliFixture::SettingsFile() const
+{
+    return dir_ + "/Hydrova Series 3.settings.txt";
+}
+
+std::string CliFixture::ReadFile(const std::string& path) const
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}

@@ -1,0 +1,43 @@
+// A simulated device on a pseudo-terminal, a scratch folder for the
+// updater's data, and a direct line to the device to look at it before and
+// after an update.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "CliRunner.h"
+#include "SimProcess.h"
+
+class CliFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts kelosim with a state file and a flash dump in the scratch folder.
+    void StartSim(std::vector<std::string> args);
+    void StopSim();
+    // Stops the simulator and forgets its state: the next start is another device.
+    void NewDevice();
+    // kelobsl-cli update --port <sim> --data-dir <scratch> + extra.
+    CliRun Update(std::vector<std::string> extra = {}, const CliRunOptions& options = {});
+    // One command on the device's interpreter; the answer without the echo
+    // of the line end and the prompt.
+    std::string Ask(const std::string& command);
+    // A firmware file made by mkfirmware in the scratch folder.
+    std::string MakeFirmware(const std::string& fileName, const std::string& type, const std::string& version);
+    std::string SettingsFile() const;
+    std::string ReadFile(const std::string& path) const;
+    static bool Contains(const std::string& text, const std::string& part)
+    {
+        return text.find(part) != std::string::npos;
+    }
+
+    std::string dir_;
+    std::string state_;
+    std::string flashDump_;
+    SimProcess sim_;
+    std::vector<std::string> simArgs_;
+};

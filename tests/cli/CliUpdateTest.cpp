@@ -1,0 +1,130 @@
+// Whole updates: kelobsl-cli against kelosim.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "CliFixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CliUpdate : public CliFixture {};
+
+// The built-in image as a 64 KiB memory image, made by srec_cat from the
+// firmware's source file: an oracle that shares nothing with our loader.
+std::string BuiltInImageBytes(const std::string& dir)
+{
+    std::string bin = dir + "/expected.bin";
+    std::string command = "srec_cat '" + std::string(KELO_SOURCE_DIR) +
+                          "/firmware/R7F-3-52.txt' -ti_txt -fill 0xFF 0x0000 0x10000 -o '" + bin +
+                          "' -binary";
+    if (std::system(command.c_str()) != 0)
+        return {};
+    std::ifstream in(bin, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST_F(CliUpdate, UpdatesHydrovaToTheBuiltInFirmwareAndKeepsItsSettings)
+{
+    StartSim({"--type", "R7F", "--version", "3.51"});
+    const std::string adccal = Ask("get -adccal");
+    const std::string config = Ask("get -config");
+    ASSERT_FALSE(adccal.empty());
+
+    CliRun run = Update({"--verbose"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Successfully updated firmware in ")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Uploading new firmware code..."));
+    EXPECT_TRUE(Contains(run.out, "You may disconnect your Hydrova Series 3 now."));
+    EXPECT_FALSE(fs::exists(SettingsFile())) << "the settings file goes after a successful update";
+
+    EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
+    EXPECT_EQ(Ask("post"), "Code Good!");
+    EXPECT_EQ(Ask("get -adccal"), adccal);
+    EXPECT_EQ(Ask("get -config"), config);
+
+    // The log went to the data folder under the window's name.
+    std::string log = ReadFile(dir_ + "/Hydrova Series 3 Firmware Updater.errors.txt");
+    EXPECT_TRUE(Contains(log, "BSLSendFirmware successful")) << log;
+
+    StopSim();
+    std::string expected = BuiltInImageBytes(dir_);
+    std::string flash = ReadFile(flashDump_);
+    ASSERT_EQ(expected.size(), 0x10000u);
+    ASSERT_EQ(flash.size(), 0x10000u);
+    // Program flash and the top segment; the information flash holds the
+    // settings and 0xFA00-0xFDFF is the bootloader's own.
+    EXPECT_TRUE(flash.compare(0x1100, 0xFA00 - 0x1100, expected, 0x1100, 0xFA00 - 0x1100) == 0);
+    EXPECT_TRUE(flash.compare(0xFE00, 0x200, expected, 0xFE00, 0x200) == 0);
+}
+
+TEST_F(CliUpdate, PowerLossDuringUploadThenASecondRunFinishesAndRestoresTheSettings)
+{
+    StartSim({"--type", "R7F", "--version", "3.51", "--fault", "power-loss=150"});
+    const std::string adccal = Ask("get -adccal");
+    const std::string config = Ask("get -config");
+
+    CliRun first = Update();
+    EXPECT_EQ(first.exitCode, 5) << first.out;
+    EXPECT_TRUE(Contains(first.out, "Firmware Upload Error")) << first.out;
+    EXPECT_TRUE(fs::exists(SettingsFile())) << "a failed update keeps the settings file";
+
+    // Power comes back: the device sits in its bootloader with half a firmware.
+    StopSim();
+    StartSim({"--type", "R7F", "--version", "3.51"});
+    CliRun second = Update();
+    EXPECT_EQ(second.exitCode, 0) << second.out;
+    EXPECT_FALSE(Contains(second.out, "Saving settings")) << "nothing to save from a bootloader";
+    EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
+    EXPECT_EQ(Ask("get -adccal"), adccal);
+    EXPECT_EQ(Ask("get -config"), config);
+    EXPECT_FALSE(fs::exists(SettingsFile()));
+}
+
+TEST_F(CliUpdate, DeviceInItsBootloaderWithoutSettingsFileSaysSoOnceAndUpdates)
+{
+    StartSim({"--type", "R7F", "--version", "3.51", "--bootloader"});
+    CliRun run = Update();
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    std::size_t first = run.out.find("couldn't find the settings file");
+    ASSERT_NE(first, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("couldn't find the settings file", first + 1), std::string::npos);
+    EXPECT_TRUE(Contains(run.out, "Successfully updated firmware in "));
+    EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
+}
+
+TEST_F(CliUpdate, NewerFirmwareIsKeptUnlessTheQuestionIsAnsweredOk)
+{
+    StartSim({"--type", "R7F", "--version", "3.60"});
+    CliRun declined = Update();
+    EXPECT_EQ(declined.exitCode, 6) << declined.out;
+    EXPECT_TRUE(Contains(declined.out, "Newer Firmware"));
+    EXPECT_TRUE(Contains(declined.out, "answered Cancel"));
+    EXPECT_EQ(Ask("get -ver"), "R7F 3.60");
+
+    CliRun accepted = Update({"--yes", "--json"});
+    EXPECT_EQ(accepted.exitCode, 0) << accepted.out;
+    EXPECT_TRUE(Contains(accepted.out, "{\"answer\":\"ok\",\"by\":\"--yes\""));
+    EXPECT_TRUE(Contains(accepted.out, "\"event\":\"result\"") && Contains(accepted.out, "\"exit\":0"));
+    EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
+}
+
+TEST_F(CliUpdate, FactoryNewSerialNumberOnAnUninitialisedInstrument)
+{
+    // A JT5 Pro that answers its serial number with a bare prompt: its
+    // settings cannot be read, the question is answered OK, and only the new
+    // serial number is written after the update.
+    std::string firmware = MakeFirmware("JV-1-05.txt", "JV", "1.05");
+    StartSim({"--type", "JV", "--version", "1.00", "--fault", "bare-sn"});
+    CliRun run = Update({"--firmware", firmware, "--new-sn", "JT5-000777", "--yes", "--keep-data"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Settings Retrieve Error")) << run.out;
+    StopSim();
+    StartSim({"--type", "JV", "--version", "1.00"});
+    EXPECT_EQ(Ask("get -ver"), "JV 1.05");
+    EXPECT_EQ(Ask("get -sn"), "JT5-000777");
+}
