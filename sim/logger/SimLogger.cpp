@@ -98,12 +98,16 @@ std::string SimLogger::Get(const std::string& what)
         std::string name = Name();
         return name.empty() ? "\r\r>" : Body(name);  // an uninitialised logger: bare prompt
     }
-    if (what == "sn")
-        return Body(Setting("sn", o.sn));
+    // A blank information flash reads as blank values, never as the factory
+    // settings, so that a restore that did not happen shows.
+    if (what == "sn") {
+        std::string sn = Setting("sn", "");
+        return sn.empty() ? "\r\r>" : Body(sn);
+    }
     if (what == "w")
-        return Body(Setting("wake", "60"));
+        return Body(Setting("wake", "0"));
     if (what == "padc")
-        return Body(Setting("padc", "1000"));
+        return Body(Setting("padc", "0"));
     if (what == "ports")
         return Body(Setting("ports", "0 0 0 0 0"));
     if (what == "adccal")
@@ -117,7 +121,7 @@ std::string SimLogger::Get(const std::string& what)
     if (what == "rch")
         return RadioAnswer(Setting("rch", "1"));
     if (what == "rsch")
-        return RadioAnswer(Setting("rsch", "1234"));
+        return RadioAnswer(Setting("rsch", "0"));
     if (what == "rver")
         return RadioAnswer("1043");
     if (what == "t")

@@ -14,9 +14,12 @@
 //   dataflash-fail    the erase confirmation answers "DataFlash FAIL"
 //   awake             behind the radio: the logger starts awake
 //   wake-after=N      behind the radio: carriage returns it must hear to wake (800)
+//   blank-settings    the information flash starts blank, as after a firmware
+//                     update that did not restore the settings
 //
 // A host whose line rate differs from the logger's (after "set -baud") is
 // not understood at all.
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -36,6 +39,12 @@ void SeedSettings(SimDeviceControl& device)
         return;
     seeded = true;
     auto& s = device.Settings();
+    if (device.Options().HasFault("blank-settings")) {
+        for (auto it = s.begin(); it != s.end();)
+            it = it->first.rfind("logger.", 0) == 0 ? s.erase(it) : std::next(it);
+        device.SettingsChanged();
+        return;
+    }
     for (const auto& entry : s)
         if (entry.first.rfind("logger.", 0) == 0)
             return;  // a --state file brought its own
@@ -45,7 +54,7 @@ void SeedSettings(SimDeviceControl& device)
     s["logger.sn"] = o.sn;
     s["logger.wake"] = "60";
     s["logger.padc"] = "1000";
-    s["logger.ports"] = "1 2 3 0 0";
+    s["logger.ports"] = "1 2 3 4 5";
     s["logger.adccal"] = "130 2 128 4 126 6 129 8 127 10 158";
     s["logger.data"] = "5";
     s["logger.rmode"] = "1";

@@ -2,62 +2,11 @@
 #include <cstring>
 #include <ctime>
 
-#include "LoggerFixture.h"
-#include "SimProcess.h"
+#include "SimLoggerFixture.h"
 #include "Timing.h"
 
 namespace m = logger_mask;
 
-namespace {
-
-class SimLoggers : public LoggerFixture {
-protected:
-    void StartSim(std::vector<std::string> args)
-    {
-        std::string error;
-        ASSERT_TRUE(sim_.Start(args, &error)) << error;
-    }
-    ConnectParams Params(uint8_t link = kLinkSerial)
-    {
-        ConnectParams params;
-        std::snprintf(params.port, sizeof params.port, "%s", sim_.Path().c_str());
-        params.linkType = link;
-        return params;
-    }
-    // Connect, read every setting of the type's mask, write them back, set
-    // and read the clock, erase, disconnect.
-    void RoundTrip(uint32_t typeMask, uint32_t expectRead, bool clock)
-    {
-        ConnectParams params = Params();
-        ASSERT_EQ(proto_->ConnectDevice(&params), 1);
-        LoggerInfo info;
-        uint32_t mask = typeMask;
-        EXPECT_EQ(proto_->DeviceSettings(&info, &mask, 0), 1);
-        EXPECT_EQ(mask, expectRead);
-        EXPECT_STREQ(info.name, "FIELD01");
-
-        LoggerInfo back = info;
-        uint32_t writeMask = back.valid;
-        EXPECT_EQ(proto_->DeviceSettings(&back, &writeMask, 1), 1);
-        EXPECT_NE(writeMask, 0u);
-
-        int64_t set = 0;
-        int64_t read = 0;
-        if (clock) {
-            EXPECT_EQ(proto_->DeviceTime(&set, 1), 1);
-            EXPECT_EQ(proto_->DeviceTime(&read, 0), 1);
-            EXPECT_NEAR(static_cast<double>(read), static_cast<double>(set), 3.0);
-        } else {
-            EXPECT_EQ(proto_->DeviceTime(&read, 0), -1);
-        }
-        EXPECT_EQ(proto_->EraseData(), 1);
-        EXPECT_EQ(proto_->DisconnectDevice(), 1);
-    }
-
-    SimProcess sim_;
-};
-
-}  // namespace
 
 TEST_F(SimLoggers, Qx70RoundTrip)
 {
@@ -214,18 +163,4 @@ TEST_F(SimLoggers, RadioKnownChannelConfiguresModemFirst)
     EXPECT_EQ(proto_->Tz9Config(&rch, &rsch, nullptr, 0, &mask), 1);
     EXPECT_EQ(rch, 2);
     EXPECT_EQ(rsch, 0x55);
-}
-
-// About 55 s: one login attempt, the whole wake sequence, the second login.
-TEST_F(SimLoggers, RadioLoggerWokenByWakeSequence)
-{
-    SetRetries(1, 1);
-    StartSim({"--type", "QX70", "--version", "1.15", "--radio", "--fault", "wake-after=100"});
-    ConnectParams params = Params(kLinkRadio);
-    std::strcpy(params.loginName, "FIELD01");
-    uint32_t start = TickMs();
-    ASSERT_EQ(proto_->ConnectDevice(&params), 1);
-    EXPECT_GE(ElapsedMs(start, TickMs()), 49000u);
-    EXPECT_TRUE(Logged("SendWake sent 909 packets"));
-    EXPECT_STREQ(proto_->Info().name, "FIELD01");
 }
