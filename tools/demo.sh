@@ -10,9 +10,11 @@ bash tools/build.sh build
 
 work=$(mktemp -d /tmp/kelobsl-demo.XXXXXX)
 sim_out="$work/kelosim.out"
-build/sim/kelosim --type R7F --version 3.51 >"$sim_out" 2>"$work/kelosim.err" &
+flash="$work/flash.bin"
+build/sim/kelosim --type R7F --version 3.51 --flash-dump "$flash" >"$sim_out" 2>"$work/kelosim.err" &
 sim_pid=$!
-trap 'kill $sim_pid 2>/dev/null || true; wait $sim_pid 2>/dev/null || true' EXIT
+stop_sim() { kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; }
+trap stop_sim EXIT
 
 for _ in $(seq 50); do
   grep -q '^ready ' "$sim_out" 2>/dev/null && break
@@ -23,13 +25,17 @@ if [ -z "$port" ]; then
   echo "demo: the simulator did not start; see $work/kelosim.err" >&2
   exit 1
 fi
-echo "demo: simulated R7F 3.51 on $port"
+echo "demo: a simulated Hydrova Series 3 running 3.51 is on $port"
+echo
 
-# A plain exchange with the simulated instrument's command interpreter.
-stty -F "$port" raw -echo 9600
-exec 3<>"$port"
-printf 'get -ver\r' >&3
-IFS= read -r -t 3 -d '>' -u 3 answer || true
-exec 3>&-
-answer=${answer//$'\r'/}
-echo "demo: the instrument answered: ${answer//$'\n'/ }"
+# The update itself, as a factory line or a script would run it.
+status=0
+build/cli/kelobsl-cli update --port "$port" --data-dir "$work" --verbose || status=$?
+
+stop_sim
+trap - EXIT
+echo
+echo "demo: kelobsl-cli exited with $status"
+echo "demo: diagnostic log:         $work/Hydrova Series 3 Firmware Updater.errors.txt"
+echo "demo: simulator's flash dump: $flash"
+exit $status
