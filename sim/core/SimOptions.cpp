@@ -58,6 +58,7 @@ void PrintSimHelp()
         "Instruments (R7F TELSO JV WN MERV WN30 NIVRA-TE):\n"
         "  bare-sn            \"get -sn\" answers with the bare prompt (uninitialised)\n"
         "  unreadable=KEY     \"get -KEY\" is refused with ERROR (repeatable)\n"
+        "  unwritable=KEY     \"set -KEY\" is refused with \"?\" (repeatable)\n"
         "  no-ok              write commands are answered without \"OK\"\n"
         "  corrupt-firmware   \"post\" answers \"Code Corrupt!\"\n"
         "  version-line=TEXT  \"get -ver\" answers TEXT\n"

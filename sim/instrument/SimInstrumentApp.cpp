@@ -210,6 +210,13 @@ void SimInstrumentApp::Set(const std::string& key, const std::string& value)
         Answer("ERROR: login required");
         return;
     }
+    auto refused = device_.Options().faults.equal_range("unwritable");
+    for (auto it = refused.first; it != refused.second; ++it) {
+        if (it->second == key) {
+            Answer("?");
+            return;
+        }
+    }
     std::size_t limit = TextLimit(key);
     bool valid = limit ? (!value.empty() && value.size() <= limit) : IsNumber(value);
     if (!valid) {

@@ -7,6 +7,7 @@
 // Faults (--fault NAME[=VALUE], repeatable):
 //   bare-sn             "get -sn" answers with the bare prompt (uninitialised instrument)
 //   unreadable=KEY      "get -KEY" is refused with ERROR (repeat for more keys)
+//   unwritable=KEY      "set -KEY" is refused with "?" (repeat for more keys)
 //   no-ok               write commands are carried out but answered without "OK"
 //   corrupt-firmware    "post" and "post -init" answer "Code Corrupt!"
 //   dataflash-fail      "yes" (data erase) answers "DataFlash FAIL"

@@ -107,6 +107,28 @@ TEST_F(CliFault, DataFlashFailureStopsUnlessDataIsKept)
     EXPECT_FALSE(Contains(kept.out, "Erasing old data..."));
 }
 
+TEST_F(CliFault, CtrlCOnceWarnsAndTheUpdateGoesOn)
+{
+    StartSim({"--type", "R7F", "--version", "3.51", "--pace", "115200"});
+    CliRunOptions options;
+    options.interruptAfterText = "Erasing firmware memory...";
+    options.interruptDelaysMs = {0};
+    CliRun run = Update({}, options);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "== Don't Quit Now! ==")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Successfully updated firmware in "));
+}
+
+TEST_F(CliFault, SettingsThatCannotBeRestoredAreReportedButTheUpdateSucceeds)
+{
+    StartSim({"--type", "R7F", "--version", "3.51", "--fault", "unwritable=config"});
+    CliRun run = Update();
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "== Settings Error ==")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Firmware updated, but the settings were not all restored")) << run.out;
+    EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
+}
+
 TEST_F(CliFault, CtrlCOnceWarnsTwiceStops)
 {
     StartSim({"--type", "R7F", "--version", "3.51", "--pace", "115200"});
