@@ -8,14 +8,11 @@
 
 namespace {
 
-enum class Kind : uint8_t { Number, Text };
-
 struct InstSetting {
     uint32_t bit;
     const char* getCommand;
     uint32_t getTimeoutMs;
     uint32_t answerSize;    // the value's own room; see kLineBreakRoom
-    Kind kind;
     const char* foundLine;  // null: no found line
     const char* setFormat;  // null: cannot be written
     const char* setLine;
@@ -23,34 +20,34 @@ struct InstSetting {
 
 // clang-format off
 const InstSetting kSettings[] = {
-    {inst_mask::kSn, "get -sn\r", 2500, 32, Kind::Text,
+    {inst_mask::kSn, "get -sn\r", 2500, 32,
      "GetInstInfo found device serial number \"%s\" (%d ms)",
      "set -sn %s\r", "SetInstInfo set device serial number to \"%s\" (%d ms)"},
-    {inst_mask::kLang, "get -lang\r", 1000, 32, Kind::Number,
+    {inst_mask::kLang, "get -lang\r", 1000, 32,
      "GetInstInfo found device language \"%d\" (%d ms)",
      "set -lang %d\r", "SetInstInfo set device language to \"%d\" (%d ms)"},
-    {inst_mask::kContr, "get -contr\r", 1000, 32, Kind::Number,
+    {inst_mask::kContr, "get -contr\r", 1000, 32,
      "GetInstInfo found contrast setting \"%d\" (%d ms)",
      "set -contr %d\r", "SetInstInfo set device contrast to \"%d\" (%d ms)"},
-    {inst_mask::kFvals, "get -fvals\r", 1000, 64, Kind::Text,
+    {inst_mask::kFvals, "get -fvals\r", 1000, 64,
      "GetInstInfo found fvals \"%s\" (%d ms)",
      "set -fvals %s\r", "SetInstInfo set fvals to \"%s\" (%d ms)"},
-    {inst_mask::kUvals, "get -uvals\r", 1000, 64, Kind::Text,
+    {inst_mask::kUvals, "get -uvals\r", 1000, 64,
      nullptr,
      "set -uvals %s\r", "SetInstInfo set uvals to \"%s\" (%d ms)"},
-    {inst_mask::kUnits, "get -units\r", 1000, 32, Kind::Number,
+    {inst_mask::kUnits, "get -units\r", 1000, 32,
      "GetInstInfo found units setting \"%d\" (%d ms)",
      "set -units %d\r", "SetInstInfo set device units to \"%d\" (%d ms)"},
-    {inst_mask::kAdc, "get -adc\r", 1000, 17, Kind::Text,
+    {inst_mask::kAdc, "get -adc\r", 1000, 17,
      "GetInstInfo found adc \"%s\" (%d ms)",
      "set -adc %s\r", "SetInstInfo set adc to \"%s\" (%d ms)"},
-    {inst_mask::kInterval, "get -int\r", 1000, 32, Kind::Number,
+    {inst_mask::kInterval, "get -int\r", 1000, 32,
      "GetInstInfo found interval setting \"%d\" (%d ms)",
      nullptr, nullptr},
-    {inst_mask::kAdcCal, "get -adccal\r", 1000, 64, Kind::Text,
+    {inst_mask::kAdcCal, "get -adccal\r", 1000, 64,
      "GetInstInfo found adccal \"%s\" (%d ms)",
      "set -adccal %s\r", "SetInstInfo set adccal to \"%s\" (%d ms)"},
-    {inst_mask::kConfig, "get -config\r", 1000, 32, Kind::Text,
+    {inst_mask::kConfig, "get -config\r", 1000, 32,
      "GetInstInfo found config \"%s\" (%d ms)",
      "set -config %s\r", "SetInstInfo set config to \"%s\" (%d ms)"},
 };
@@ -72,6 +69,30 @@ const InstSetting* SettingOf(uint32_t bit)
         if (s.bit == bit)
             return &s;
     return nullptr;
+}
+
+// Where a setting lives in the record: a number, or text of a fixed size.
+struct Field {
+    int32_t* number = nullptr;
+    char* text = nullptr;
+    std::size_t size = 0;
+};
+
+Field FieldOf(InstrumentInfo& ii, uint32_t bit)
+{
+    switch (bit) {
+    case inst_mask::kSn: return {.text = ii.sn, .size = sizeof(ii.sn)};
+    case inst_mask::kLang: return {.number = &ii.lang};
+    case inst_mask::kContr: return {.number = &ii.contr};
+    case inst_mask::kFvals: return {.text = ii.fvals, .size = sizeof(ii.fvals)};
+    case inst_mask::kUvals: return {.text = ii.uvals, .size = sizeof(ii.uvals)};
+    case inst_mask::kUnits: return {.number = &ii.units};
+    case inst_mask::kAdc: return {.text = ii.adc, .size = sizeof(ii.adc)};
+    case inst_mask::kInterval: return {.number = &ii.interval};
+    case inst_mask::kAdcCal: return {.text = ii.adccal, .size = sizeof(ii.adccal)};
+    case inst_mask::kConfig: return {.text = ii.config, .size = sizeof(ii.config)};
+    default: return {};
+    }
 }
 
 template <std::size_t N>
@@ -115,7 +136,8 @@ int32_t Kelo_protocol::CheckNewSerialNumber(const char* sn)
 int32_t Kelo_protocol::ReadInstSetting(uint32_t bit)
 {
     const InstSetting* s = SettingOf(bit);
-    if (!s)
+    const Field field = FieldOf(instInfo_, bit);
+    if (!s || (!field.number && !field.text))
         return -13;
     InstrumentInfo& ii = instInfo_;
     uint32_t elapsed = 0;
@@ -135,44 +157,30 @@ int32_t Kelo_protocol::ReadInstSetting(uint32_t bit)
         value = answer_;
     }
 
-    if (s->kind == Kind::Number) {
+    if (field.number) {
         int number = 0;
         if (std::sscanf(value, "%d", &number) != 1)
             return -30;
-        int32_t* field = bit == inst_mask::kLang    ? &ii.lang
-                         : bit == inst_mask::kContr ? &ii.contr
-                         : bit == inst_mask::kUnits ? &ii.units
-                                                    : &ii.interval;
-        *field = number;
+        *field.number = number;
         ii.valid |= bit;
         if (s->foundLine)
             LogLine(KeloLog::kSummary, s->foundLine, number, ms);
         return 1;
     }
 
-    char* field = nullptr;
-    std::size_t size = 0;
-    switch (bit) {
-    case inst_mask::kSn: field = ii.sn; size = sizeof(ii.sn); break;
-    case inst_mask::kFvals: field = ii.fvals; size = sizeof(ii.fvals); break;
-    case inst_mask::kUvals: field = ii.uvals; size = sizeof(ii.uvals); break;
-    case inst_mask::kAdc: field = ii.adc; size = sizeof(ii.adc); break;
-    case inst_mask::kAdcCal: field = ii.adccal; size = sizeof(ii.adccal); break;
-    default: field = ii.config; size = sizeof(ii.config); break;
-    }
     std::size_t length = std::strcspn(value, "\r");
-    if (length > size - 1)
-        length = size - 1;
+    if (length > field.size - 1)
+        length = field.size - 1;
     if (length == 0)
         return bit == inst_mask::kSn ? -36 : -30;
-    std::memcpy(field, value, length);
-    field[length] = '\0';
+    std::memcpy(field.text, value, length);
+    field.text[length] = '\0';
     ii.valid |= bit;
     if (s->foundLine)
-        LogLine(KeloLog::kSummary, s->foundLine, field, ms);
-    if (bit == inst_mask::kSn && field[0] == '>') {
+        LogLine(KeloLog::kSummary, s->foundLine, field.text, ms);
+    if (bit == inst_mask::kSn && field.text[0] == '>') {
         // Only the prompt came back: the instrument has no serial number.
-        field[0] = '\0';
+        field.text[0] = '\0';
         ii.valid &= ~bit;
         return -36;
     }
@@ -184,23 +192,11 @@ int32_t Kelo_protocol::ReadInstSetting(uint32_t bit)
 int32_t Kelo_protocol::WriteInstSetting(uint32_t bit)
 {
     const InstSetting* s = SettingOf(bit);
-    if (!s || !s->setFormat)
+    const Field field = FieldOf(instInfo_, bit);
+    if (!s || !s->setFormat || (!field.number && !field.text))
         return -13;
-    const InstrumentInfo& ii = instInfo_;
-    const char* text = nullptr;
-    int number = 0;
-    switch (bit) {
-    case inst_mask::kSn: text = ii.sn; break;
-    case inst_mask::kLang: number = ii.lang; break;
-    case inst_mask::kContr: number = ii.contr; break;
-    case inst_mask::kFvals: text = ii.fvals; break;
-    case inst_mask::kUvals: text = ii.uvals; break;
-    case inst_mask::kUnits: number = ii.units; break;
-    case inst_mask::kAdc: text = ii.adc; break;
-    case inst_mask::kAdcCal: text = ii.adccal; break;
-    case inst_mask::kConfig: text = ii.config; break;
-    default: return -13;
-    }
+    const char* text = field.text;
+    const int number = field.number ? *field.number : 0;
     if (text)
         std::snprintf(command_, sizeof(command_), s->setFormat, text);
     else

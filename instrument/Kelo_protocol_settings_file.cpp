@@ -26,6 +26,18 @@ int32_t PutLine(std::FILE* file, const char* format, ...)
     return 1;
 }
 
+// Reads "Port number="N" <what>" of every port into ports. scratch keeps the
+// last value found, so the caller can tell whether any port had one.
+void ReadPortValues(const char* text, const char* what, uint8_t* ports, int32_t* scratch)
+{
+    char key[40];
+    for (int port = 0; port < kLoggerPortCount; ++port) {
+        std::snprintf(key, sizeof(key), "Port number=\"%d\" %s", port + 1, what);
+        if (Kelo_protocol::GetNumberValue(text, key, scratch))
+            ports[port] = static_cast<uint8_t>(*scratch & 0xFF);
+    }
+}
+
 }  // namespace
 
 bool Kelo_protocol::GetTextValue(const char* text, const char* key, char* destination, std::size_t n)
@@ -212,67 +224,48 @@ int32_t Kelo_protocol::ReadLoggerSettings(const char* text)
     LoggerInfo& li = loggerInfo_;
     uint32_t mask = 0;
     int32_t number = 0;
-    char key[40];
+    // Reads key into number and, when found, marks bits as held.
+    auto numberFound = [&](const char* key, uint32_t bits) {
+        if (!GetNumberValue(text, key, &number))
+            return false;
+        mask |= bits;
+        return true;
+    };
 
     if (GetTextValue(text, "name", li.name, sizeof(li.name)))
         mask |= logger_mask::kName;
     if (GetTextValue(text, "sn", li.sn, sizeof(li.sn)))
         mask |= logger_mask::kSn;
     if (!hub) {
-        if (GetNumberValue(text, "wake", &number)) {
+        if (numberFound("wake", logger_mask::kWake))
             li.wake = static_cast<uint32_t>(number);
-            mask |= logger_mask::kWake;
-        }
-        if (GetNumberValue(text, "padc", &number)) {
+        if (numberFound("padc", logger_mask::kPadc))
             li.padc = number;
-            mask |= logger_mask::kPadc;
-        }
         // One scratch value for all five ports: the last one found decides the bit.
         int32_t scratch = 0;
-        for (int port = 0; port < kLoggerPortCount; ++port) {
-            std::snprintf(key, sizeof(key), "Port number=\"%d\" value", port + 1);
-            if (GetNumberValue(text, key, &scratch))
-                li.ports[port] = static_cast<uint8_t>(scratch & 0xFF);
-        }
+        ReadPortValues(text, "value", li.ports, &scratch);
         if (scratch != 0)
             mask |= logger_mask::kPorts;
         if (qx70) {
             scratch = 0;
-            for (int port = 0; port < kLoggerPortCount; ++port) {
-                std::snprintf(key, sizeof(key), "Port number=\"%d\" slope", port + 1);
-                if (GetNumberValue(text, key, &scratch))
-                    li.slope[port] = static_cast<uint8_t>(scratch & 0xFF);
-            }
-            for (int port = 0; port < kLoggerPortCount; ++port) {
-                std::snprintf(key, sizeof(key), "Port number=\"%d\" offset", port + 1);
-                if (GetNumberValue(text, key, &scratch))
-                    li.offset[port] = static_cast<uint8_t>(scratch & 0xFF);
-            }
+            ReadPortValues(text, "slope", li.slope, &scratch);
+            ReadPortValues(text, "offset", li.offset, &scratch);
             if (scratch != 0)
                 mask |= logger_mask::kAdcCal;
         }
     }
-    if (qx70) {
-        if (GetNumberValue(text, "rmode", &number)) {
-            li.rmode = static_cast<uint32_t>(number);
-            mask |= logger_mask::kRmode;
-        }
-    }
+    if (qx70 && numberFound("rmode", logger_mask::kRmode))
+        li.rmode = static_cast<uint32_t>(number);
     if (qx70 || hub) {
-        if (GetNumberValue(text, "rch", &number)) {
+        if (numberFound("rch", logger_mask::kRch))
             li.rch = number;
-            mask |= logger_mask::kRch;
-        }
-        bool rschFound = GetNumberValue(text, "rsch", &number);
+        const bool rschFound = numberFound("rsch", logger_mask::kRsch | logger_mask::kTrait);
         if (rschFound) {
             li.rsch = number;
-            mask |= logger_mask::kRsch | logger_mask::kTrait;
             li.traits = 0x4001;
         }
-        if (hub && rschFound && GetNumberValue(text, "data", &number)) {
+        if (hub && rschFound && numberFound("data", logger_mask::kData))
             li.data = number;
-            mask |= logger_mask::kData;
-        }
     }
     savedMask_ = mask;
     li.valid = mask;

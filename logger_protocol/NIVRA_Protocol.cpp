@@ -19,6 +19,16 @@ char* NewReceiveBuffer()
     return static_cast<char*>(std::malloc(kReceiveSize));
 }
 
+// Formats the line first, so that the log sees one finished text.
+int LogFormatted(KeloLog* log, uint32_t level, const char* tag, const char* format, va_list args)
+{
+    if (!log)
+        return 0;
+    char text[2400];
+    std::vsnprintf(text, sizeof text, format, args);
+    return log->LogMessage(level, tag, "%s", text);
+}
+
 }  // namespace
 
 NIVRA_Protocol::NIVRA_Protocol(KeloLog* log) : KeloSerial(log, NewReceiveBuffer()), log_(log)
@@ -46,26 +56,20 @@ NIVRA_Protocol::~NIVRA_Protocol()
 
 int NIVRA_Protocol::LogLine(uint32_t level, const char* format, ...)
 {
-    if (!log_)
-        return 0;
-    char text[2400];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    const int logged = LogFormatted(log_, level, PortName(), format, args);
     va_end(args);
-    return log_->LogMessage(level, PortName(), "%s", text);
+    return logged;
 }
 
 int NIVRA_Protocol::LogTagged(uint32_t level, const char* tag, const char* format, ...)
 {
-    if (!log_)
-        return 0;
-    char text[2400];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    const int logged = LogFormatted(log_, level, tag, format, args);
     va_end(args);
-    return log_->LogMessage(level, tag, "%s", text);
+    return logged;
 }
 
 bool NIVRA_Protocol::ReportProgress(uint32_t total, uint32_t done, int phase)

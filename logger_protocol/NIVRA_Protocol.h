@@ -101,6 +101,12 @@ private:
     void RadioChannelRead(const char* command, const char* what, uint32_t bit, uint32_t limit,
                           int32_t* value, int32_t* result, uint32_t* done, uint32_t* missing,
                           uint32_t start);
+    // One whole-number setting, its texts and how its interpreter answers.
+    struct NumberSetting;
+    int32_t NumberCommand(const NumberSetting& setting, int32_t* value, int direction,
+                          uint32_t start);
+    // Logs "<command> failed with error ..." for a negative result; returns result.
+    int32_t LogIfFailed(const char* command, int32_t result, uint32_t start);
     void ClearInfo();
     void TraceSent(const char* text);
     void TraceReceived(const char* text);

@@ -34,6 +34,64 @@ int32_t NIVRA_Protocol::Exchange(const char* command, char* answer, uint32_t siz
 
 #define ELAPSED static_cast<int>(ElapsedMs(start, TickMs()))
 
+int32_t NIVRA_Protocol::LogIfFailed(const char* command, int32_t result, uint32_t start)
+{
+    if (result < 0)
+        LogLine(1, "%s failed with error %d (%d ms)", command, result, ELAPSED);
+    return result;
+}
+
+// The log lines read "<name> set <setText>N<unit> (T ms)",
+// "<name> found <foundText>N<unit> (T ms)" and "<name> could not find <missingText> (T ms)".
+struct NIVRA_Protocol::NumberSetting {
+    const char* name;
+    const char* setCommand;  // sent as "<setCommand> N\r"
+    const char* getCommand;
+    const char* setText;
+    const char* foundText;
+    const char* unit;
+    const char* missingText;
+    bool refuseNegative;  // a negative value is refused (-11) without sending it
+    bool okConfirms;      // "OK" confirms a write whatever the firmware
+    bool afterEcho;       // the number follows the echoed command line
+};
+
+int32_t NIVRA_Protocol::NumberCommand(const NumberSetting& s, int32_t* value, int direction,
+                                      uint32_t start)
+{
+    char answer[kShortAnswer];
+    int32_t result;
+    if (direction == 1) {
+        if (s.refuseNegative && *value < 0)
+            result = -11;
+        else {
+            char command[32];
+            std::snprintf(command, sizeof command, "%s %d\r", s.setCommand, *value);
+            result = Exchange(command, answer, sizeof answer);
+            if (result > 0) {
+                const bool confirmed = s.okConfirms ? Contains(answer, "OK") : Confirmed(answer);
+                result = confirmed ? 1 : -30;
+            }
+            if (result == 1)
+                LogLine(30, "%s set %s%d%s (%d ms)", s.name, s.setText, *value, s.unit, ELAPSED);
+        }
+    } else {
+        result = Exchange(s.getCommand, answer, sizeof answer);
+        if (result > 0) {
+            int found = 0;
+            if (std::sscanf(s.afterEcho ? AfterFirstCr(answer) : answer, "%d", &found) == 1) {
+                *value = found;
+                LogLine(30, "%s found %s%d%s (%d ms)", s.name, s.foundText, found, s.unit, ELAPSED);
+                result = 1;
+            } else {
+                LogLine(30, "%s could not find %s (%d ms)", s.name, s.missingText, ELAPSED);
+                result = -30;
+            }
+        }
+    }
+    return LogIfFailed(s.name, result, start);
+}
+
 int32_t NIVRA_Protocol::NameCommand(char* name, int direction)
 {
     const uint32_t start = TickMs();
@@ -71,9 +129,7 @@ int32_t NIVRA_Protocol::NameCommand(char* name, int direction)
             }
         }
     }
-    if (result < 0)
-        LogLine(1, "NameCommand failed with error %d (%d ms)", result, ELAPSED);
-    return result;
+    return LogIfFailed("NameCommand", result, start);
 }
 
 int32_t NIVRA_Protocol::SNCommand(char* sn, int direction)
@@ -111,9 +167,7 @@ int32_t NIVRA_Protocol::SNCommand(char* sn, int direction)
             }
         }
     }
-    if (result < 0)
-        LogLine(1, "SNCommand failed with error %d (%d ms)", result, ELAPSED);
-    return result;
+    return LogIfFailed("SNCommand", result, start);
 }
 
 int32_t NIVRA_Protocol::WakeCommand(uint32_t* interval, int direction)
@@ -123,37 +177,14 @@ int32_t NIVRA_Protocol::WakeCommand(uint32_t* interval, int direction)
         return -1;
     if (!interval)
         return -10;
-    char answer[kShortAnswer];
-    char command[32];
-    int32_t result;
-    if (direction == 1) {
-        int value = static_cast<int32_t>(*interval);
-        if (value < 0)
-            result = -11;
-        else {
-            std::snprintf(command, sizeof command, "set -w %d\r", value);
-            result = Exchange(command, answer, sizeof answer);
-            if (result > 0)
-                result = Confirmed(answer) ? 1 : -30;
-            if (result == 1)
-                LogLine(30, "WakeCommand set device measurment interval to %d (%d ms)", value, ELAPSED);
-        }
-    } else {
-        result = Exchange("get -w\r", answer, sizeof answer);
-        if (result > 0) {
-            int value = 0;
-            if (std::sscanf(AfterFirstCr(answer), "%d", &value) == 1) {
-                *interval = static_cast<uint32_t>(value);
-                LogLine(30, "WakeCommand found device measurement interval %d (%d ms)", value, ELAPSED);
-                result = 1;
-            } else {
-                LogLine(30, "WakeCommand could not find device measurement interval (%d ms)", ELAPSED);
-                result = -30;
-            }
-        }
-    }
-    if (result < 0)
-        LogLine(1, "WakeCommand failed with error %d (%d ms)", result, ELAPSED);
+    const NumberSetting wake = {
+        .name = "WakeCommand", .setCommand = "set -w", .getCommand = "get -w\r",
+        .setText = "device measurment interval to ", .foundText = "device measurement interval ",
+        .unit = "", .missingText = "device measurement interval",
+        .refuseNegative = true, .okConfirms = false, .afterEcho = true};
+    int32_t value = static_cast<int32_t>(*interval);
+    const int32_t result = NumberCommand(wake, &value, direction, start);
+    *interval = static_cast<uint32_t>(value);  // unchanged unless read
     return result;
 }
 
@@ -168,38 +199,14 @@ int32_t NIVRA_Protocol::PADCCommand(int32_t* frequency, int direction)
         *frequency = -1;
         return -1;
     }
-    char answer[kShortAnswer];
-    char command[32];
-    int32_t result;
-    if (direction == 1) {
-        if (*frequency < 0)
-            result = -11;
-        else {
-            std::snprintf(command, sizeof command,
-                          info_.newFirmware ? "set -padc %d\r" : "set -p %d\r", *frequency);
-            result = Exchange(command, answer, sizeof answer);
-            if (result > 0)
-                result = Confirmed(answer) ? 1 : -30;
-            if (result == 1)
-                LogLine(30, "PADCCommand set device PADC %d Hz (%d ms)", *frequency, ELAPSED);
-        }
-    } else {
-        result = Exchange(info_.newFirmware ? "get -padc\r" : "hertz\r", answer, sizeof answer);
-        if (result > 0) {
-            int value = 0;
-            if (std::sscanf(AfterFirstCr(answer), "%d", &value) == 1) {
-                *frequency = value;
-                LogLine(30, "PADCCommand found device PADC %d Hz (%d ms)", value, ELAPSED);
-                result = 1;
-            } else {
-                LogLine(30, "PADCCommand could not find device PADC value (%d ms)", ELAPSED);
-                result = -30;
-            }
-        }
-    }
-    if (result < 0)
-        LogLine(1, "PADCCommand failed with error %d (%d ms)", result, ELAPSED);
-    return result;
+    const NumberSetting padc = {
+        .name = "PADCCommand",
+        .setCommand = info_.newFirmware ? "set -padc" : "set -p",
+        .getCommand = info_.newFirmware ? "get -padc\r" : "hertz\r",
+        .setText = "device PADC ", .foundText = "device PADC ",
+        .unit = " Hz", .missingText = "device PADC value",
+        .refuseNegative = true, .okConfirms = false, .afterEcho = true};
+    return NumberCommand(padc, frequency, direction, start);
 }
 
 int32_t NIVRA_Protocol::PortsCommand(uint8_t* ports, int direction)
@@ -244,9 +251,7 @@ int32_t NIVRA_Protocol::PortsCommand(uint8_t* ports, int direction)
             }
         }
     }
-    if (result < 0)
-        LogLine(1, "PortsCommand failed with error %d (%d ms)", result, ELAPSED);
-    return result;
+    return LogIfFailed("PortsCommand", result, start);
 }
 
 int32_t NIVRA_Protocol::ADCcalCommand(uint8_t* slope, uint8_t* offset, int direction)
@@ -298,9 +303,7 @@ int32_t NIVRA_Protocol::ADCcalCommand(uint8_t* slope, uint8_t* offset, int direc
             }
         }
     }
-    if (result < 0)
-        LogLine(1, "ADCcalCommand failed with error %d (%d ms)", result, ELAPSED);
-    return result;
+    return LogIfFailed("ADCcalCommand", result, start);
 }
 
 int32_t NIVRA_Protocol::DataParameterCommand(int32_t* value, int direction)
@@ -310,33 +313,12 @@ int32_t NIVRA_Protocol::DataParameterCommand(int32_t* value, int direction)
         return -1;
     if (!value)
         return -10;
-    char answer[kShortAnswer];
-    char command[32];
-    int32_t result;
-    if (direction == 1) {
-        std::snprintf(command, sizeof command, "set -data %d\r", *value);
-        result = Exchange(command, answer, sizeof answer);
-        if (result > 0)
-            result = Contains(answer, "OK") ? 1 : -30;
-        if (result == 1)
-            LogLine(30, "DataParameterCommand set data parameter to %d (%d ms)", *value, ELAPSED);
-    } else {
-        result = Exchange("get -data\r", answer, sizeof answer);
-        if (result > 0) {
-            int found = 0;
-            if (std::sscanf(answer, "%d", &found) == 1) {
-                *value = found;
-                LogLine(30, "DataParameterCommand found data parameter %d (%d ms)", found, ELAPSED);
-                result = 1;
-            } else {
-                LogLine(30, "DataParameterCommand could not find device data parameter (%d ms)", ELAPSED);
-                result = -30;
-            }
-        }
-    }
-    if (result < 0)
-        LogLine(1, "DataParameterCommand failed with error %d (%d ms)", result, ELAPSED);
-    return result;
+    const NumberSetting data = {
+        .name = "DataParameterCommand", .setCommand = "set -data", .getCommand = "get -data\r",
+        .setText = "data parameter to ", .foundText = "data parameter ",
+        .unit = "", .missingText = "device data parameter",
+        .refuseNegative = false, .okConfirms = true, .afterEcho = false};
+    return NumberCommand(data, value, direction, start);
 }
 
 int32_t NIVRA_Protocol::RmodeCommand(uint32_t* value, int direction)
@@ -346,33 +328,14 @@ int32_t NIVRA_Protocol::RmodeCommand(uint32_t* value, int direction)
         return -1;
     if (!value)
         return -10;
-    char answer[kShortAnswer];
-    char command[32];
-    int32_t result;
-    if (direction == 1) {
-        int v = static_cast<int32_t>(*value);
-        std::snprintf(command, sizeof command, "set -r %d\r", v);
-        result = Exchange(command, answer, sizeof answer);
-        if (result > 0)
-            result = Confirmed(answer) ? 1 : -30;
-        if (result == 1)
-            LogLine(30, "RmodeCommand set rmode to %d (%d ms)", v, ELAPSED);
-    } else {
-        result = Exchange("get -r\r", answer, sizeof answer);
-        if (result > 0) {
-            int found = 0;
-            if (std::sscanf(answer, "%d", &found) == 1) {
-                *value = static_cast<uint32_t>(found);
-                LogLine(30, "RmodeCommand found rmode %d (%d ms)", found, ELAPSED);
-                result = 1;
-            } else {
-                LogLine(30, "RmodeCommand could not find device rmode (%d ms)", ELAPSED);
-                result = -30;
-            }
-        }
-    }
-    if (result < 0)
-        LogLine(1, "RmodeCommand failed with error %d (%d ms)", result, ELAPSED);
+    const NumberSetting rmode = {
+        .name = "RmodeCommand", .setCommand = "set -r", .getCommand = "get -r\r",
+        .setText = "rmode to ", .foundText = "rmode ",
+        .unit = "", .missingText = "device rmode",
+        .refuseNegative = false, .okConfirms = false, .afterEcho = false};
+    int32_t number = static_cast<int32_t>(*value);
+    const int32_t result = NumberCommand(rmode, &number, direction, start);
+    *value = static_cast<uint32_t>(number);  // unchanged unless read
     return result;
 }
 
@@ -420,9 +383,7 @@ int32_t NIVRA_Protocol::TraitCommand(int32_t* traits, int direction)
             result = 1;
         }
     }
-    if (result < 0)
-        LogLine(1, "TraitCommand failed with error %d (%d ms)", result, ELAPSED);
-    return result;
+    return LogIfFailed("TraitCommand", result, start);
 }
 
 int32_t NIVRA_Protocol::HasRadio() const
