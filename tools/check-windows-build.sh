@@ -23,7 +23,7 @@ command -v ninja >/dev/null && generator=(-G Ninja)
 
 cmake -S "$root" -B "$build" "${generator[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DKELO_BUILD_TESTS=OFF -DKELO_BUILD_GUI=OFF \
+    -DKELO_BUILD_TESTS=OFF \
     -DCMAKE_CXX_FLAGS="-Werror"
 
 # Build from clean so that every file is compiled (and checked) again.

@@ -4,10 +4,9 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev
+  cmake ninja-build g++
+  libgtest-dev
   libcli11-dev nlohmann-json3-dev
-  qt6-base-dev
   srecord
 )
 

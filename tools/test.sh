@@ -9,7 +9,7 @@ cd "$root"
 bash tools/install-deps.sh
 
 bash tools/build.sh build
-bash tools/build.sh build-asan -DKELO_SANITIZE=ON -DKELO_BUILD_GUI=OFF
+bash tools/build.sh build-asan -DKELO_SANITIZE=ON
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
