@@ -27,7 +27,7 @@ public:
         uint32_t size;
     };
 
-    // False with a reason when the spec cannot be laid out.
+    // False with a reason when the requested layout cannot be made.
     bool Build(const FirmwareSpec& spec, std::string* error);
 
     const std::vector<uint8_t>& Bytes() const { return bytes_; }  // 64 KiB, 0xFF where unused
