@@ -159,11 +159,11 @@ void CliUi::PumpEvents()
     HandleInterrupts();
 }
 
-void CliUi::Result(int code, int exitCode, uint32_t seconds, const char* step)
+void CliUi::Result(int code, int exitCode, uint32_t seconds, const char* step, const std::string& logPath)
 {
     if (options_.json) {
         Emit(nlohmann::json{{"event", "result"}, {"code", code}, {"exit", exitCode}, {"seconds", seconds},
-                            {"step", step}}
+                            {"step", step}, {"log", logPath}}
                  .dump());
         return;
     }

@@ -32,7 +32,9 @@ public:
     static void InstallInterruptHandler();
     void HandleInterrupts();
 
-    void Result(int code, int exitCode, uint32_t seconds, const char* step);
+    // The final line: RunUpdate's code, the exit code, the elapsed seconds,
+    // the step that ended the update and where the log is.
+    void Result(int code, int exitCode, uint32_t seconds, const char* step, const std::string& logPath);
 
 private:
     void EndProgressLine();

@@ -113,7 +113,7 @@ int RunUpdateCommand(const UpdateArgs& args)
         if (loaded < 0) {
             ui.ShowMessage(texts::FileError(loaded, state.caption, BaseName(args.firmware)), "File Error",
                            MessageKind::Error);
-            ui.Result(loaded, exit_code::kUsage, 0, "firmware-file");
+            ui.Result(loaded, exit_code::kUsage, 0, "firmware-file", state.logFilePath);
             CloseAppState(state);
             return exit_code::kUsage;
         }
@@ -144,7 +144,7 @@ int RunUpdateCommand(const UpdateArgs& args)
     SetEventPump(nullptr);
 
     int exitCode = ExitCodeFor(result, workflow.FailedStep(), workflow.ConnectResult(), state.keepGoing);
-    ui.Result(result, exitCode, workflow.ElapsedSeconds(), StepName(workflow.FailedStep()));
+    ui.Result(result, exitCode, workflow.ElapsedSeconds(), StepName(workflow.FailedStep()), state.logFilePath);
     if (!args.json) {
         if (result < 0)
             std::cout << "Update failed (" << result << "). The settings file is kept: "

@@ -110,6 +110,7 @@ TEST_F(CliUpdate, NewerFirmwareIsKeptUnlessTheQuestionIsAnsweredOk)
     EXPECT_EQ(accepted.exitCode, 0) << accepted.out;
     EXPECT_TRUE(Contains(accepted.out, "{\"answer\":\"ok\",\"by\":\"--yes\""));
     EXPECT_TRUE(Contains(accepted.out, "\"event\":\"result\"") && Contains(accepted.out, "\"exit\":0"));
+    EXPECT_TRUE(Contains(accepted.out, "Firmware Updater.errors.txt\"")) << "the result names the log";
     EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
 }
 
