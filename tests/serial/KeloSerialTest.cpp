@@ -174,7 +174,7 @@ TEST_F(SerialTest, SilentLineTimesOutAfterTheTimeOutWithoutSpinning)
     EXPECT_EQ(port.KSWait(500, '>'), 0);
     int64_t took = NowMs() - start;
     EXPECT_GE(took, 500);
-    EXPECT_LE(took, 650);
+    EXPECT_LE(took, 700);  // one short poll past the time-out, plus a loaded machine
     EXPECT_TRUE(Logged("KSWait read 0 bytes, but never found '>' in "));
 }
 

@@ -72,7 +72,7 @@ TEST(Timing, PausePumpsUntilTheTotalTimeHasPassed)
     PauseMs(1000);
     int64_t took = NowMs() - start;
     EXPECT_GE(took, 1000);
-    EXPECT_LT(took, 1100);
+    EXPECT_LT(took, 1250);  // generous: a loaded CI machine wakes late
     EXPECT_GE(calls, 50);
 }
 
