@@ -30,6 +30,11 @@ std::string DefaultDataFolder()
     return base.string();
 }
 
+std::string SettingsFilePath(const AppState& state)
+{
+    return (fs::path(state.dataFolder) / (state.deviceName + ".settings.txt")).string();
+}
+
 bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* error)
 {
     state.repMode = options.repMode || options.factoryMode;
@@ -53,7 +58,7 @@ bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* er
     state.logFilePath = options.logFilePath.empty()
                             ? (fs::path(state.dataFolder) / (state.caption + ".errors.txt")).string()
                             : options.logFilePath;
-    state.settingsFilePath = (fs::path(state.dataFolder) / (state.deviceName + ".settings.txt")).string();
+    state.settingsFilePath = SettingsFilePath(state);
 
     state.log = std::make_unique<KeloLog>(state.logFilePath.c_str(), state.verboseLog ? 30 : 1, false);
     state.portEnumerator = std::make_unique<KeloSerial>(state.log.get());
@@ -67,7 +72,7 @@ void AdoptLoadedFirmware(AppState& state)
     const KeloBSLHost& host = *state.bootloader;
     state.deviceName = DeviceTypeName(host.TargetType());
     state.targetVersion = static_cast<uint32_t>(host.ImageVersion());
-    state.settingsFilePath = (fs::path(state.dataFolder) / (state.deviceName + ".settings.txt")).string();
+    state.settingsFilePath = SettingsFilePath(state);
     state.eraseProgressStep = 1;
     state.uploadProgressRatio = UploadProgressRatio(host.ImageLength());
 }

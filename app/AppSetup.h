@@ -26,6 +26,9 @@ struct SetupOptions {
 // cannot be made.
 bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* error);
 
+// <data folder>/<device name>.settings.txt
+std::string SettingsFilePath(const AppState& state);
+
 // After a firmware file was loaded into the bootloader host: the device
 // name, target version, settings file and progress ratio follow the file.
 void AdoptLoadedFirmware(AppState& state);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "AppSetup.h"
 #include "Timing.h"
 #include "UpdateTexts.h"
 
@@ -71,7 +72,7 @@ int UpdateWorkflow::TimerStartTimer()
     ui_.SetBusy(true);
     SetBar(0);
     ui_.SetConnectText(texts::DoNotDisconnect(state_.deviceName));
-    state_.settingsFilePath = state_.dataFolder + "/" + state_.deviceName + ".settings.txt";
+    state_.settingsFilePath = SettingsFilePath(state_);
     state_.instrument->ClearSettings();
     state_.settingsMissing = false;
 

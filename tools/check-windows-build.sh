@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Cross-compiles the Windows back ends (log and serial libraries) with
+# Cross-compiles the protocol libraries and kelobsl-cli for Windows with
 # MinGW-w64, failing on any compiler warning, and links a small smoke program
-# against them. When Wine is installed the smoke program also runs: it checks
-# the closed/missing-port results and the port list, and, with a Wine COM
-# port mapped to a pseudo-terminal, one echo exchange through the real
-# Win32 serial calls.
-#   tools/check-windows-build.sh [build-folder]
+# against the serial layer. When Wine is installed the smoke program also
+# runs: it checks the closed/missing-port results and the port list, and,
+# with a Wine COM port mapped to a pseudo-terminal, one echo exchange through
+# the real Win32 serial calls. When the native build (build/) has kelosim,
+# kelobsl-cli.exe then updates a simulated instrument on a Wine COM port.
+#   tools/check-windows-build.sh [build-folder]     (KELO_WINE=0: build only)
 # Needs: apt-get install g++-mingw-w64-x86-64 cmake ninja-build [wine64]
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build-mingw}"
-targets=(kelo_log kelo_serial)
+targets=(kelo_log kelo_serial kelo_bootloader kelo_logger_protocol kelo_instrument kelo_app kelobsl-cli)
 
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
     echo "x86_64-w64-mingw32-g++-posix not found: apt-get install g++-mingw-w64-x86-64" >&2
@@ -110,6 +111,10 @@ x86_64-w64-mingw32-g++-posix -std=c++20 -Wall -Wextra -Werror "${inc[@]}" \
     -lsetupapi -static -static-libgcc -static-libstdc++
 echo "Smoke program links: $smoke/smoke.exe"
 
+if [ "${KELO_WINE:-1}" = 0 ]; then
+    echo "KELO_WINE=0: smoke program not run."
+    exit 0
+fi
 wine=$(command -v wine || command -v wine64 || true)
 [ -z "$wine" ] && [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
 if [ -z "$wine" ]; then
@@ -146,4 +151,24 @@ status=0
 "$wine" ./smoke.exe COM9 || status=$?
 rm -f "$WINEPREFIX/dosdevices/com9"
 wait "$peer" || true
-exit "$status"
+[ "$status" -eq 0 ] || exit "$status"
+
+# A whole update through the Win32 back end: kelobsl-cli.exe on COM5, which
+# Wine maps to the pseudo-terminal of a simulated Hydrova Series 3.
+sim="$root/build/sim/kelosim"
+if [ ! -x "$sim" ]; then
+    echo "No native kelosim (build it with tools/build.sh build): Windows update not run."
+    exit 0
+fi
+"$sim" --type R7F --version 3.51 --link "$WINEPREFIX/dosdevices/com5" >"$smoke/kelosim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 50); do grep -q '^ready ' "$smoke/kelosim.out" 2>/dev/null && break; sleep 0.1; done
+"$wine" "$build/cli/kelobsl-cli.exe" update --port COM5 --data-dir 'C:\kelo' >"$smoke/update.out" 2>/dev/null || status=$?
+kill "$sim_pid" 2>/dev/null || true
+wait "$sim_pid" 2>/dev/null || true
+grep -v '%$' "$smoke/update.out" | tail -n 4
+if [ "$status" -ne 0 ] || ! grep -q "Successfully updated firmware in" "$smoke/update.out"; then
+    echo "Windows update against kelosim failed (exit $status); see $smoke/update.out"
+    exit 1
+fi
+echo "kelobsl-cli.exe updated a simulated instrument through the Win32 serial back end."

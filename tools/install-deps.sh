@@ -8,6 +8,7 @@ packages=(
   libgtest-dev
   libcli11-dev nlohmann-json3-dev
   srecord
+  g++-mingw-w64-x86-64-posix
 )
 
 missing=()

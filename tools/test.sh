@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: a normal build and a sanitizer build (AddressSanitizer
 # and UndefinedBehaviorSanitizer), each with every test except those labelled
-# "slow", which run once, in the normal build.
+# "slow", which run once, in the normal build; and a warning-free Windows
+# cross-build of the libraries and kelobsl-cli.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,6 +16,8 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 status=0
+echo "== Windows cross-build =="
+KELO_WINE=0 bash tools/check-windows-build.sh build-mingw || status=1
 echo "== tests (normal build) =="
 ctest --test-dir build -j 2 --output-on-failure --timeout 600 || status=1
 echo "== tests (sanitizer build) =="
