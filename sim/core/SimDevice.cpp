@@ -101,11 +101,11 @@ bool SimDevice::BuildStartingFlash(std::string* error)
         flash_.Load({});  // a device that never got a firmware
         return true;
     }
-    FirmwareSpec spec;
-    spec.type = options_.type;
-    spec.version = options_.version;
+    FirmwareLayout layout;
+    layout.type = options_.type;
+    layout.version = options_.version;
     FirmwareImage image;
-    if (!image.Build(spec, error))
+    if (!image.Build(layout, error))
         return false;
     flash_.Load(image.Bytes());
     return true;

@@ -11,7 +11,7 @@ constexpr uint32_t kHighStart = 0xFE00;
 constexpr uint32_t kVectorStart = 0xFFE0;
 constexpr uint32_t kProgramStart = 0x1100;
 
-// Deterministic filler, so that the same spec always gives the same image.
+// Deterministic filler, so that the same layout always gives the same image.
 uint32_t Seed(const std::string& text)
 {
     uint32_t h = 2166136261u;
@@ -32,31 +32,31 @@ uint8_t NextByte(uint32_t* state)
 
 }  // namespace
 
-bool FirmwareImage::Build(const FirmwareSpec& spec, std::string* error)
+bool FirmwareImage::Build(const FirmwareLayout& layout, std::string* error)
 {
     auto fail = [&](const std::string& why) {
         if (error)
             *error = why;
         return false;
     };
-    if (spec.highBytes % 2 || spec.highBytes > kVectorStart - kHighStart)
+    if (layout.highBytes % 2 || layout.highBytes > kVectorStart - kHighStart)
         return fail("the record at 0xFE00 must be an even number of bytes, at most 480");
-    uint32_t mainBytes = spec.mainBytes;
+    uint32_t mainBytes = layout.mainBytes;
     if (!mainBytes) {
         // Compact text: 5 characters per record address, 4 per word.
-        uint32_t records = spec.highBytes ? 2 : 1;
-        if (spec.imageChars < 5 * records || (spec.imageChars - 5 * records) % 4)
+        uint32_t records = layout.highBytes ? 2 : 1;
+        if (layout.imageChars < 5 * records || (layout.imageChars - 5 * records) % 4)
             return fail("that image length cannot be made: it must be 4 n + 5 per record");
-        uint32_t words = (spec.imageChars - 5 * records) / 4;
-        if (words * 2 <= spec.highBytes)
+        uint32_t words = (layout.imageChars - 5 * records) / 4;
+        if (words * 2 <= layout.highBytes)
             return fail("image length too small");
-        mainBytes = words * 2 - spec.highBytes;
+        mainBytes = words * 2 - layout.highBytes;
     }
-    const uint32_t header = spec.noHeader ? 0 : FirmwareIdentity::kHeaderSize;
-    if (spec.start % 2 || spec.start < kProgramStart || mainBytes < header + 2 || mainBytes % 2 ||
-        spec.start + mainBytes > kBootloaderStart)
+    const uint32_t header = layout.noHeader ? 0 : FirmwareIdentity::kHeaderSize;
+    if (layout.start % 2 || layout.start < kProgramStart || mainBytes < header + 2 || mainBytes % 2 ||
+        layout.start + mainBytes > kBootloaderStart)
         return fail("the main record does not fit between 0x1100 and 0xF9FF");
-    const std::string versionLine = spec.type + " " + spec.version;
+    const std::string versionLine = layout.type + " " + layout.version;
     if (versionLine.size() > FirmwareIdentity::kVersionLineSize)
         return fail("version line longer than 20 characters");
 
@@ -64,26 +64,26 @@ bool FirmwareImage::Build(const FirmwareSpec& spec, std::string* error)
     ranges_.clear();
     uint32_t state = Seed(versionLine);
     for (uint32_t i = header; i < mainBytes; ++i)
-        bytes_[spec.start + i] = NextByte(&state);
-    for (uint32_t i = 0; i < spec.highBytes; ++i)
+        bytes_[layout.start + i] = NextByte(&state);
+    for (uint32_t i = 0; i < layout.highBytes; ++i)
         bytes_[kHighStart + i] = NextByte(&state);
-    if (!spec.noHeader)
-        FirmwareIdentity::WriteHeader(bytes_.data(), spec.start, versionLine,
+    if (!layout.noHeader)
+        FirmwareIdentity::WriteHeader(bytes_.data(), layout.start, versionLine,
                                       static_cast<uint16_t>(mainBytes - header));
-    if (spec.badCrc)
-        bytes_[spec.start + mainBytes - 1] ^= 0x5A;
+    if (layout.badCrc)
+        bytes_[layout.start + mainBytes - 1] ^= 0x5A;
 
     // Every vector leads into the program; reset starts at the header.
-    const uint32_t handler = spec.start + header;
+    const uint32_t handler = layout.start + header;
     for (uint32_t v = kVectorStart; v < 0x10000; v += 2) {
-        uint32_t target = v == FirmwareIdentity::kResetVector ? spec.start : handler;
+        uint32_t target = v == FirmwareIdentity::kResetVector ? layout.start : handler;
         bytes_[v] = static_cast<uint8_t>(target & 0xFF);
         bytes_[v + 1] = static_cast<uint8_t>(target >> 8);
     }
 
-    ranges_.push_back({spec.start, mainBytes});
-    if (spec.highBytes)
-        ranges_.push_back({kHighStart, spec.highBytes});
+    ranges_.push_back({layout.start, mainBytes});
+    if (layout.highBytes)
+        ranges_.push_back({kHighStart, layout.highBytes});
     ranges_.push_back({kVectorStart, 0x10000 - kVectorStart});
     return true;
 }

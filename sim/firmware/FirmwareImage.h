@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-struct FirmwareSpec {
+struct FirmwareLayout {
     std::string type = "R7F";
     std::string version = "3.51";
     uint16_t start = 0x7200;
@@ -28,7 +28,7 @@ public:
     };
 
     // False with a reason when the requested layout cannot be made.
-    bool Build(const FirmwareSpec& spec, std::string* error);
+    bool Build(const FirmwareLayout& layout, std::string* error);
 
     const std::vector<uint8_t>& Bytes() const { return bytes_; }  // 64 KiB, 0xFF where unused
     const std::vector<Range>& Ranges() const { return ranges_; }  // in address order, vectors last

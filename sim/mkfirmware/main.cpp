@@ -56,7 +56,7 @@ bool WriteFile(const std::string& path, const void* data, std::size_t size)
 
 int main(int argc, char** argv)
 {
-    FirmwareSpec spec;
+    FirmwareLayout layout;
     std::string output;
     std::string binary;
     for (int i = 1; i < argc; ++i) {
@@ -82,29 +82,29 @@ int main(int argc, char** argv)
             Usage();
             return 0;
         } else if (arg == "--type") {
-            spec.type = needText();
+            layout.type = needText();
         } else if (arg == "--version") {
-            spec.version = needText();
+            layout.version = needText();
         } else if (arg == "--image-chars") {
             needNumber();
-            spec.imageChars = n;
+            layout.imageChars = n;
         } else if (arg == "--bytes") {
             needNumber();
-            spec.mainBytes = n;
+            layout.mainBytes = n;
         } else if (arg == "--start") {
             needNumber();
-            spec.start = static_cast<uint16_t>(n);
+            layout.start = static_cast<uint16_t>(n);
             if (n > 0xFFFF) {
                 std::fprintf(stderr, "mkfirmware: --start above 0xFFFF\n");
                 return 2;
             }
         } else if (arg == "--high-bytes") {
             needNumber();
-            spec.highBytes = n;
+            layout.highBytes = n;
         } else if (arg == "--bad-crc") {
-            spec.badCrc = true;
+            layout.badCrc = true;
         } else if (arg == "--no-header") {
-            spec.noHeader = true;
+            layout.noHeader = true;
         } else if (arg == "--bin") {
             binary = needText();
         } else if (arg == "-o") {
@@ -120,7 +120,7 @@ int main(int argc, char** argv)
     }
     FirmwareImage image;
     std::string error;
-    if (!image.Build(spec, &error)) {
+    if (!image.Build(layout, &error)) {
         std::fprintf(stderr, "mkfirmware: %s\n", error.c_str());
         return 1;
     }
