@@ -168,6 +168,37 @@ std::string DataEraseWarning(const std::string& caption, const std::string& devi
            ".\n\n Please download any data you want to save before continuing.";
 }
 
+std::string HelpText(const std::string& caption, const std::string& device, bool storedDataWarning)
+{
+    std::string text = "The " + caption + " replaces the firmware that operates your " + device + ".\n" +
+                       "Following the simple steps will help ensure a successful update.\n\n";
+    if (storedDataWarning)
+        text += "WARNING: Updating the firmware in your " + device + " will erase any stored measurement data.\n" +
+                "Please download any measurement data stored in your" + " " + device + " that you want to save.\n\n";
+    text += "Step 1. Connect your " + device + " to an available serial communication port " +
+            "on your computer.\n\n";
+    text += "Step 2. Select the correct serial port from the Comm Port control.\n\n";
+    text += "Step 3. Click the \"Start\" button. The updater shows progress in the Status area.\n\n";
+    text += "WARNING: Do not disconnect your " + device + " from the computer while the updater is running.\n" +
+            "An incomplete firmware update could leave your " + device + " unusable.\n\n";
+    text += "WARNING: Do not quit the " + device + " Firmware Updater while the updater is running.\n" +
+            "An incomplete firmware update could leave your " + device + " unusable.\n\n";
+    text += "Step 4. Once the update is complete, you can disconnect your " + device + " from the computer.\n";
+    text += "Please verify your " + device + " configuration is correct. " +
+            "Enjoy using the updated firmware version.\n\n";
+    text += "If you have trouble with this " + device + " Firmware Updater, Please contact Tessaly or\n" +
+            "an authorized Tessaly Distributor for help:\n\n";
+    text += "Tessaly Devices, Inc\nTechnical support: through your Tessaly distributor\n";
+    return text;
+}
+
+std::string AboutText(const std::string& engineVersion)
+{
+    return std::string("Tessaly Universal Firmware Updater for Windows\n\n") + "KeloBSL Engine version " +
+           engineVersion + "\nCommunication Protocol version " + "1.5.8" + "\n\n" +
+           "Copyright Tessaly Devices, Inc. All rights reserved.";
+}
+
 std::string FileError(int code, const std::string& caption, const std::string& fileName)
 {
     if (code == -100)

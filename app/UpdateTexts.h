@@ -38,6 +38,11 @@ std::string MayDisconnect(const std::string& device);
 std::string DontQuitNow(const std::string& caption, const std::string& device);
 std::string DataEraseWarning(const std::string& caption, const std::string& device);
 
+// The Help menu's two texts. storedDataWarning is the target type's switch;
+// an empty version leaves the version line without one.
+std::string HelpText(const std::string& caption, const std::string& device, bool storedDataWarning);
+std::string AboutText(const std::string& engineVersion);
+
 // Opening a firmware file (title "File Error").
 std::string FileError(int code, const std::string& caption, const std::string& fileName);
 

@@ -1,8 +1,11 @@
 // kelobsl-cli: the firmware update without a window, for factories and scripts.
 #include <CLI/CLI.hpp>
 
+#include <iostream>
+
 #include "Commands.h"
 #include "ExitCodes.h"
+#include "UpdateTexts.h"
 
 namespace {
 
@@ -22,7 +25,9 @@ int main(int argc, char** argv)
 {
     CLI::App app{"kelobsl-cli: update the firmware of an instrument or logger on a serial port"};
     app.footer(kExitCodes);
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
+    bool about = false;
+    app.add_flag("--version,--about", about, "Show the version and exit");
 
     UpdateArgs update;
     CLI::App* updateCmd = app.add_subcommand("update", "Update the device on PORT to this build's firmware");
@@ -56,9 +61,16 @@ int main(int argc, char** argv)
         return code == 0 ? exit_code::kSuccess : exit_code::kUsage;
     }
 
+    if (about) {
+        std::cout << texts::AboutText(KELO_VERSION) << '\n';
+        return exit_code::kSuccess;
+    }
     if (*updateCmd)
         return RunUpdateCommand(update);
     if (*listCmd)
         return RunListPortsCommand(all, listJson);
-    return RunInspectCommand(file, inspectJson);
+    if (*inspectCmd)
+        return RunInspectCommand(file, inspectJson);
+    std::cerr << app.help() << '\n';
+    return exit_code::kUsage;
 }

@@ -42,3 +42,19 @@ TEST(UpdateTexts, RestoreErrorsCarryTheirCode)
               "The Hydrova Series 3 Firmware Updater encountered an error working with your Hydrova Series 3."
               "\n\nPlease try again.\n\n[Error -40]");
 }
+
+TEST(UpdateTexts, HelpSpeaksOfTheDeviceAndWarnsOnlyWhenDataIsErased)
+{
+    std::string help = texts::HelpText(kCaption, kDevice, false);
+    EXPECT_EQ(help.rfind("The Hydrova Series 3 Firmware Updater replaces the firmware that operates your "
+                         "Hydrova Series 3.\nFollowing the simple steps", 0), 0u);
+    EXPECT_EQ(help.find("will erase any stored measurement data"), std::string::npos);
+    EXPECT_NE(help.find("Step 4. Once the update is complete"), std::string::npos);
+    std::string warned = texts::HelpText(texts::Caption("Qx70"), "Qx70", true);
+    EXPECT_NE(warned.find("WARNING: Updating the firmware in your Qx70 will erase any stored measurement data.\n"
+                          "Please download any measurement data stored in your Qx70 that you want to save.\n\n"
+                          "Step 1."),
+              std::string::npos);
+    EXPECT_NE(texts::AboutText("1.0.0").find("KeloBSL Engine version 1.0.0\nCommunication Protocol version 1.5.8"),
+              std::string::npos);
+}
