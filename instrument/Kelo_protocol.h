@@ -46,6 +46,8 @@ public:
     static int32_t IdentifyDevice(const char* versionLine, DeviceIdentity* identity);
 
     // --- Settings save and restore ------------------------------------------
+    // 1 saved; -35 when a setting of the type's save mask could not be read
+    // (no file is written then); -36 uninitialised device; -13 no settings.
     int32_t QPSaveInfo(const char* path);
     // newSn may be null or empty (keep the saved number). A number holding a
     // control character is refused with -11 before anything is sent.
@@ -87,6 +89,8 @@ public:
     void SetDeviceType(int8_t type) { deviceType_ = type; }
     const DeviceIdentity& Identity() const { return identity_; }
     uint32_t SavedMask() const { return savedMask_; }
+    // Whether the last QPRestoreInfo wrote the replacement serial number it was given.
+    bool NewSerialNumberWritten() const { return newSnWritten_; }
 
     // Replaces the calendar clock used by QPSetTime (tests); null restores std::time.
     void SetClockForTesting(std::time_t (*clock)()) { clock_ = clock; }
@@ -110,6 +114,8 @@ private:
     bool settingsHeld_ = false;
     KeloLog* log_;
     uint32_t savedMask_ = 0;
+    uint32_t writtenMask_ = 0;  // settings the last SetInstInfo wrote
+    bool newSnWritten_ = false;
     std::time_t (*clock_)() = nullptr;
     // Command and answer buffers, part of the object: no allocation per call.
     char command_[kCommandSize] = {};

@@ -278,6 +278,7 @@ int32_t Kelo_protocol::SetInstInfo(uint32_t mask)
     int32_t last = 0;
     uint32_t previous = 0;
     bool anyWritten = false;
+    writtenMask_ = 0;
     for (;;) {
         if (mask == 0)
             break;
@@ -295,8 +296,10 @@ int32_t Kelo_protocol::SetInstInfo(uint32_t mask)
             continue;
         mask &= ~bit;
         last = WriteInstSetting(bit);
-        if (last > 0)
+        if (last > 0) {
             anyWritten = true;
+            writtenMask_ |= bit;
+        }
     }
     if (result == 1 && last < 0) {
         // As when reading: the last setting failing alone leaves the others written.
@@ -311,7 +314,9 @@ int32_t Kelo_protocol::SetInstInfo(uint32_t mask)
 int32_t Kelo_protocol::QPSaveInfo(const char* path)
 {
     int32_t r = 0;
-    uint32_t mask = SaveMaskOfType(deviceType_);
+    const uint32_t wanted = SaveMaskOfType(deviceType_);
+    uint32_t mask = wanted;
+    uint32_t optional = 0;  // settings the device cannot have
     if (IsLoggerType(deviceType_)) {
         r = protocol_->DeviceSettings(&loggerInfo_, &mask, 0);
         if (r == -36) {
@@ -320,6 +325,11 @@ int32_t Kelo_protocol::QPSaveInfo(const char* path)
             LogLine(KeloLog::kSummary, "QPSaveInfo does not save data for an uninitialized device");
             return -36;
         }
+        // A logger without a radio module has no radio settings to lose.
+        if (protocol_->HasRadio() == 0)
+            optional = logger_mask::kRadio;
+        // The version is read on connecting and is no setting of its own.
+        mask |= logger_mask::kVer;
     } else if (IsInstrumentType(deviceType_)) {
         r = GetInstInfo(mask);
         mask = instInfo_.valid;
@@ -327,7 +337,21 @@ int32_t Kelo_protocol::QPSaveInfo(const char* path)
         r = -13;
     }
 
-    if (r >= 0 || r == -35) {
+    // The update erases the device next: a setting that could not be read
+    // would be lost for good, so a partial collection is a failed save.
+    const uint32_t missing = wanted & ~mask & ~optional;
+    if (r == -35 && missing == 0)
+        r = 1;
+    if (r >= 0 && missing != 0)
+        r = -35;
+    if (r == -35) {
+        settingsHeld_ = false;
+        LogLine(KeloLog::kErrors, "QPSaveInfo could not read every setting (missing 0x%X); nothing saved",
+                static_cast<unsigned>(missing));
+        return -35;
+    }
+
+    if (r >= 0) {
         settingsHeld_ = true;
         savedMask_ = mask;
         int32_t written = WriteInfoFile(path);
@@ -347,6 +371,7 @@ int32_t Kelo_protocol::QPSaveInfo(const char* path)
 int32_t Kelo_protocol::QPRestoreInfo(const char* path, const char* newSn)
 {
     const bool replaceSn = newSn && *newSn;
+    newSnWritten_ = false;
     if (replaceSn) {
         // The number comes from a person: one with a control character would
         // put more than one command line on the wire.
@@ -378,14 +403,22 @@ int32_t Kelo_protocol::QPRestoreInfo(const char* path, const char* newSn)
             loggerInfo_.valid |= logger_mask::kSn;
         }
         r = protocol_->DeviceSettings(&loggerInfo_, &loggerInfo_.valid, 1);
+        // The call leaves in the mask what was actually written.
+        newSnWritten_ = replaceSn && (loggerInfo_.valid & logger_mask::kSn);
     } else if (IsInstrumentType(deviceType_)) {
         if (replaceSn) {
             std::snprintf(instInfo_.sn, sizeof(instInfo_.sn), "%s", newSn);
             instInfo_.valid |= inst_mask::kSn;
         }
         r = SetInstInfo(instInfo_.valid);
+        newSnWritten_ = replaceSn && (writtenMask_ & inst_mask::kSn);
     } else {
         r = -13;
+    }
+    if (replaceSn && !newSnWritten_) {
+        LogLine(KeloLog::kErrors, "QPRestoreInfo: the device did not take the new serial number");
+        if (r >= 0)
+            r = -12;
     }
 
     if (r < 0 && r != -35) {

@@ -122,19 +122,29 @@ TEST_F(SaveRestoreTest, BarePromptSerialNumberMeansUninitialised)
     EXPECT_TRUE(log_.Has("QPSaveInfo received error -36 trying to collect device settings"));
 }
 
-TEST_F(SaveRestoreTest, OneUnreadableSettingStillSaves)
+// The update erases the device after the save: a setting of the type's mask
+// that could not be read would be lost, so the save fails and writes nothing.
+TEST_F(SaveRestoreTest, AnUnreadableSettingFailsTheSave)
 {
-    kp_.SetDeviceType(7);
-    peer_.Expect("get -sn\r").Reply("\rJV-1\r>");
-    peer_.Expect("get -contr\r").Reply("\rERROR\r>");
-    peer_.Expect("get -units\r").Reply("\r3\r>");
-    peer_.Expect("get -adc\r").Reply("\rA1\r>");
+    // Refused with ERROR, with "?", or answered without a value.
+    const char* const contrAnswers[] = {"\rERROR\r>", "\r?\r>", "\r\r>"};
+    for (const char* answer : contrAnswers) {
+        peer_.Expect("get -sn\r").Reply("\rJV-1\r>");
+        peer_.Expect("get -contr\r").Reply(answer);
+        peer_.Expect("get -units\r").Reply("\r3\r>");
+        peer_.Expect("get -adc\r").Reply("\rA1\r>");
+    }
     peer_.Start();
-    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
+    for (const char* answer : contrAnswers) {
+        SCOPED_TRACE(answer);
+        kp_.ClearSettings();
+        kp_.SetDeviceType(7);
+        EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), -35);
+        EXPECT_FALSE(FileExists());
+        EXPECT_FALSE(kp_.SettingsHeld());
+    }
     EXPECT_EQ(peer_.Finish(), "");
-    EXPECT_TRUE(FileExists());
-    EXPECT_TRUE(log_.Has("GetInstInfo could not collect all settings"));
-    EXPECT_EQ(kp_.SavedMask(), 0x182u);
+    EXPECT_TRUE(log_.Has("QPSaveInfo could not read every setting (missing 0x10)"));
 }
 
 TEST_F(SaveRestoreTest, LastSettingUnreadableIsPartialToo)
