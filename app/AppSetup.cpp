@@ -43,7 +43,7 @@ bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* er
     state.deviceName = DeviceTypeName(BuildTarget::kDeviceType);
     state.caption = state.deviceName + " Firmware Updater";
     state.eraseProgressStep = 1;
-    state.uploadProgressRatio = UploadProgressRatio(BuildTarget::kImageLength);
+    state.uploadProgressRatio = UploadProgressRatio(kBuiltInImageLength);
     state.targetVersion = BuildTarget::kVersion;
 
     state.dataFolder = options.dataFolder.empty() ? DefaultDataFolder() : options.dataFolder;

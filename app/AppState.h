@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "BuiltInImage.h"
 #include "CommPortEnum.h"
 #include "DeviceTypes.h"
 #include "KeloBSLHost.h"
@@ -12,13 +13,21 @@
 #include "KeloSerial.h"
 #include "Kelo_protocol.h"
 
-// What this build updates.
+// What this build updates: the built-in image's target.
 struct BuildTarget {
-    static constexpr int8_t kDeviceType = 12;            // Hydrova Series 3
-    static constexpr const char* kLabel = "Series 7F 3.52";
-    static constexpr uint32_t kVersion = 352;
-    static constexpr uint32_t kImageLength = 56334;      // characters of compact image text
+    static constexpr int8_t kDeviceType = kBuiltInTargetType;  // Hydrova Series 3
+    static constexpr const char* kLabel = kBuiltInTargetName;
+    static constexpr uint32_t kVersion = kBuiltInImageVersion;
+    // The demonstration image boots only in kelosim: a front end says so and
+    // does not write it to a device unless asked to.
+    static constexpr bool kDemoImage = kBuiltInImageIsDemo;
 };
+
+// Whether the built-in image is the demonstration one.
+constexpr bool BuiltInImageIsDemo()
+{
+    return BuildTarget::kDemoImage;
+}
 
 // Progress-bar points per upload progress call: the upload climbs about 69
 // points whatever the image's length.
@@ -52,7 +61,7 @@ struct AppState {
     DeviceIdentity deviceIdentity = {};
     uint32_t targetVersion = BuildTarget::kVersion;
     int eraseProgressStep = 1;
-    float uploadProgressRatio = UploadProgressRatio(BuildTarget::kImageLength);
+    float uploadProgressRatio = UploadProgressRatio(kBuiltInImageLength);
     float uploadProgressPosition = 0.0f;
 
     // Created in this order, destroyed in reverse: the log outlives the rest.

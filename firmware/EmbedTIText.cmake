@@ -3,7 +3,8 @@
 # Turns the built-in firmware (a TI-Text file) into the compact image text
 # and vector table that the bootloader host carries. Only well-formed files
 # with program records below 0xFA00 or from 0xFE00 and one vector section are
-# accepted: the build fails on anything else rather than embed a broken image.
+# accepted (a line with an odd number of bytes is completed with FF, as the
+# loader does): the build fails on anything else rather than embed a broken image.
 if(NOT INPUT OR NOT OUTPUT)
   message(FATAL_ERROR "EmbedTIText: INPUT and OUTPUT are required")
 endif()
@@ -36,8 +37,11 @@ foreach(line IN LISTS lines)
     string(REPLACE " " ";" bytes "${line}")
     list(LENGTH bytes count)
     math(EXPR odd "${count} % 2")
-    if(odd OR section STREQUAL "")
-      message(FATAL_ERROR "EmbedTIText: odd byte count or data before an address: ${line}")
+    if(section STREQUAL "")
+      message(FATAL_ERROR "EmbedTIText: data before an address: ${line}")
+    endif()
+    if(odd)
+      string(APPEND line " FF")  # as the loader completes an odd line
     endif()
     # Low byte first in the file, high byte first in the image.
     string(REGEX REPLACE "([0-9A-Fa-f][0-9A-Fa-f]) ([0-9A-Fa-f][0-9A-Fa-f]) ?" "\\2\\1" words "${line}")
