@@ -211,4 +211,42 @@ std::string FileError(int code, const std::string& caption, const std::string& f
            std::to_string(code);
 }
 
+std::string SettingsConflictQuestion(const std::string& device, const std::string& file, const std::string& date,
+                                     bool freshRead)
+{
+    return "A settings file from an earlier, unfinished update of this " + device + " was found:\n" + file +
+           "\n(saved " + date + ").\n\n" +
+           (freshRead ? "It differs from the settings just read from your " + device + "."
+                      : "The settings of your " + device + " could not be read just now.") +
+           "\n\nClick OK to load the new firmware and then restore the saved settings" +
+           " (what was just read is kept in the settings archive)." +
+           "\nClick CANCEL to stop now; nothing has been erased.";
+}
+
+std::string NewFirmwareNotRunning(const std::string& device, const std::string& expected,
+                                  const std::string& reported)
+{
+    return "The new firmware for your " + device + " did not start: it now reports " + reported +
+           " instead of " + expected + ".\n\nThe settings file is kept. Please try again or contact Tessaly.";
+}
+
+std::string RestoringFromFile(const std::string& file, const std::string& date, const std::string& serialNumber)
+{
+    std::string text = "Restoring settings from " + file + " (saved " + date;
+    if (!serialNumber.empty())
+        text += ", serial number " + serialNumber;
+    return text + ")...";
+}
+
+std::string SerialNumberNotWritten(const std::string& serialNumber)
+{
+    return "The serial number " + serialNumber + " was not written: the device refused it.";
+}
+
+std::string DemoImageNote()
+{
+    return "demonstration image, not a real firmware: build with "
+           "-DKELO_BUILTIN_IMAGE=<the maker's TI-Text file> to embed the real one";
+}
+
 }  // namespace texts

@@ -46,4 +46,17 @@ std::string AboutText(const std::string& engineVersion);
 // Opening a firmware file (title "File Error").
 std::string FileError(int code, const std::string& caption, const std::string& fileName);
 
+// "Settings Conflict": a settings file left by an earlier run differs from
+// what was just read (or nothing could be read).
+std::string SettingsConflictQuestion(const std::string& device, const std::string& file, const std::string& date,
+                                     bool freshRead);
+// After the restart the device does not report the image just written (title "Firmware Error").
+std::string NewFirmwareNotRunning(const std::string& device, const std::string& expected,
+                                  const std::string& reported);
+// Status line when the settings come from a file left by an earlier run.
+std::string RestoringFromFile(const std::string& file, const std::string& date, const std::string& serialNumber);
+std::string SerialNumberNotWritten(const std::string& serialNumber);
+// Said wherever the built-in image is shown while it is the demonstration one.
+std::string DemoImageNote();
+
 }  // namespace texts

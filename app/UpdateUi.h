@@ -6,6 +6,10 @@
 
 enum class MessageKind { Warning = 0, Error = 1, Information = 2, Confirmation = 3, Plain = 4 };
 
+// The answer to "Settings Conflict": restore the settings file left by an
+// earlier run, go on with what was just read from the device, or stop.
+enum class SettingsChoice { Saved, Device, Stop };
+
 class UpdateUi {
 public:
     virtual ~UpdateUi() = default;
@@ -23,6 +27,11 @@ public:
     virtual void ShowMessage(const std::string& text, const std::string& title, MessageKind kind) = 0;
     // A question with OK and Cancel, exclamation icon; true for OK.
     virtual bool AskOkCancel(const std::string& text, const std::string& title) = 0;
+    // "Settings Conflict": a window asks OK (the saved file) or Cancel (stop).
+    virtual SettingsChoice AskSettingsConflict(const std::string& text, const std::string& title)
+    {
+        return AskOkCancel(text, title) ? SettingsChoice::Saved : SettingsChoice::Stop;
+    }
     virtual void Beep(MessageKind kind) = 0;
     // Repaint and handle pending events (clicks, Ctrl+C) without waiting.
     virtual void PumpEvents() = 0;

@@ -1,8 +1,10 @@
 #include "UpdateWorkflow.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "AppSetup.h"
+#include "SettingsArchive.h"
 #include "Timing.h"
 #include "UpdateTexts.h"
 
@@ -13,6 +15,15 @@ constexpr int kSerialRetries = 3;
 constexpr uint32_t kLoaderTries = 3;
 constexpr uint32_t kFirstSegment = 0x1000;
 constexpr uint32_t kLastAddress = 0xF9FF;  // the bootloader keeps 0xFA00 and up to itself
+constexpr int kNotTheNewFirmware = -122;   // the device does not report the image just written
+
+// "R7F 3.52": how a device reports a type and version on its version line.
+std::string VersionLine(int type, uint32_t version)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%s %u.%02u", DeviceTypeModelWord(type), version / 100, version % 100);
+    return text;
+}
 
 }  // namespace
 
@@ -42,6 +53,12 @@ std::string UpdateWorkflow::PortDisplay() const
     return state_.commPortName;
 }
 
+void UpdateWorkflow::LogLine(int level, const std::string& text)
+{
+    if (state_.log)
+        state_.log->LogMessage(static_cast<uint32_t>(level), "KeloBSL Host", "%s", text.c_str());
+}
+
 int UpdateWorkflow::Fail(UpdateStep step, int code, const std::string& text, const std::string& title)
 {
     failedStep_ = step;
@@ -68,6 +85,7 @@ int UpdateWorkflow::TimerStartTimer()
     failedStep_ = UpdateStep::None;
     restoreResult_ = 0;
     connectResult_ = 0;
+    settingsRestored_ = false;
     elapsedSeconds_ = 0;
     ui_.SetBusy(true);
     SetBar(0);
@@ -85,7 +103,9 @@ int UpdateWorkflow::TimerStartTimer()
         state_.bootloader->BSLDisconnect();
         ui_.SetConnectText(texts::ConnectDevice(state_.deviceName));
     } else {
-        std::remove(state_.settingsFilePath.c_str());
+        // A file whose settings did not all go back stays for the next try.
+        if (settingsRestored_)
+            std::remove(state_.settingsFilePath.c_str());
         ui_.SetConnectText(texts::MayDisconnect(state_.deviceName));
     }
     state_.replaceSerialNumber = false;
@@ -136,18 +156,9 @@ int UpdateWorkflow::RunUpdate()
         StepBar();
 
         if (identity.saveSettings) {
-            Show("Saving settings for this " + device + "...");
-            result = instrument.QPSaveInfo(state_.settingsFilePath.c_str());
-            if (result < 0) {
-                if (!state_.repMode)
-                    return Fail(UpdateStep::SaveSettings, result, texts::SettingsError(caption, device),
-                                "Settings Error");
-                if (!ui_.AskOkCancel(texts::SettingsRetrieveQuestion(caption, device), "Settings Retrieve Error")) {
-                    failedStep_ = UpdateStep::Question;
-                    return -40;
-                }
-                state_.settingsMissing = true;
-            }
+            result = SaveSettings();
+            if (result < 0)
+                return result;
         }
     }
 
@@ -194,6 +205,15 @@ int UpdateWorkflow::RunUpdate()
     if (result < 0)
         return Fail(UpdateStep::Reconnect, result, texts::WorkingError(caption, device, result), "Connection Error");
 
+    // The device must now run the image just written, not its old firmware
+    // or one of another type.
+    const uint32_t targetVersion = state_.targetVersion;
+    if (identity.type != loader.TargetType() || (targetVersion != 0 && identity.versionNumber != targetVersion))
+        return Fail(UpdateStep::FirmwareCheck, kNotTheNewFirmware,
+                    texts::NewFirmwareNotRunning(device, VersionLine(loader.TargetType(), targetVersion),
+                                                 identity.versionText[0] ? identity.versionText : "nothing"),
+                    "Firmware Error");
+
     StepBar();
     Show("Checking new firmware...");
     result = instrument.QPCheckFirmware(identity.postInit);
@@ -201,23 +221,7 @@ int UpdateWorkflow::RunUpdate()
         return Fail(UpdateStep::FirmwareCheck, result, texts::FirmwareCorrupt(device), "Firmware Error");
 
     StepBar();
-    Show("Restoring settings...");
-    const bool newSerial = state_.replaceSerialNumber && !state_.newSerialNumber.empty();
-    if (state_.settingsMissing && newSerial) {
-        state_.settingsMissing = false;
-        // Nothing was saved: the restore writes the new serial number alone.
-        instrument.SetSettingsHeld(true);
-        instrument.LoggerSettings().valid = 0x2;
-        instrument.InstrumentSettings().valid = 0x2;
-    }
-    if (identity.saveSettings && !state_.settingsMissing) {
-        result = instrument.QPRestoreInfo(state_.settingsFilePath.c_str(),
-                                          newSerial ? state_.newSerialNumber.c_str() : nullptr);
-        if (result < 0) {
-            restoreResult_ = result;
-            ui_.ShowMessage(texts::RestoreError(result, caption, device), "Settings Error", MessageKind::Error);
-        }
-    }
+    RestoreSettings();
 
     if (identity.setTime)
         instrument.QPSetTime();
@@ -241,4 +245,127 @@ int UpdateWorkflow::RunUpdate()
                                static_cast<int>(elapsedSeconds_));
     failedStep_ = UpdateStep::Done;
     return 1;
+}
+
+int UpdateWorkflow::SaveSettings()
+{
+    const std::string& device = state_.deviceName;
+    const std::string& path = state_.settingsFilePath;
+    Kelo_protocol& instrument = *state_.instrument;
+    const SettingsArchive archive(state_.dataFolder, device);
+    const SettingsFileFacts earlier = SettingsArchive::ReadFacts(path);
+    // A file left by an unfinished update is never overwritten by a fresh
+    // reading: the device may have been erased since.
+    const std::string fresh = earlier.exists ? path + ".new" : path;
+
+    Show("Saving settings for this " + device + "...");
+    int result = instrument.QPSaveInfo(fresh.c_str());
+    SettingsFileFacts reading;
+    if (result >= 0) {
+        reading = SettingsArchive::ReadFacts(fresh);
+        std::string error;
+        std::string archived = archive.Add(fresh, reading.serialNumber, std::time(nullptr), &error);
+        LogLine(archived.empty() ? 1 : 10, archived.empty() ? "Could not archive the settings: " + error
+                                                            : "Settings archived as " + archived);
+    }
+
+    if (earlier.exists) {
+        SettingsChoice choice = SettingsChoice::Device;
+        if (result >= 0 && reading.text == earlier.text) {
+            choice = SettingsChoice::Saved;
+        } else if (result >= 0 && !reading.serialNumber.empty() && !earlier.serialNumber.empty()) {
+            // Another instrument's file: archive it, go on with this one's.
+            choice = SettingsChoice::Device;
+        } else {
+            choice = ui_.AskSettingsConflict(
+                texts::SettingsConflictQuestion(device, path, SettingsArchive::LocalDate(earlier.saved), result >= 0),
+                "Settings Conflict");
+        }
+        if (choice != SettingsChoice::Device) {
+            std::remove(fresh.c_str());
+            if (choice == SettingsChoice::Stop) {
+                failedStep_ = UpdateStep::SettingsConflict;
+                return -40;
+            }
+            if (result >= 0 && reading.text == earlier.text)
+                return 1;
+            // The restore reads the saved file, not what was just read.
+            instrument.ClearSettings();
+            LogLine(1, "Settings Conflict: the settings of " + path + " will be restored");
+            return 1;
+        }
+        std::string error;
+        std::string archived = archive.MoveIn(path, earlier.serialNumber, earlier.saved, &error);
+        if (archived.empty()) {
+            std::remove(fresh.c_str());
+            LogLine(1, "Could not move the earlier settings file into the archive: " + error);
+            return Fail(UpdateStep::SaveSettings, -105, texts::SettingsError(state_.caption, device),
+                        "Settings Error");
+        }
+        LogLine(1, "The earlier settings file " + path + " was moved to " + archived);
+        if (result >= 0 && std::rename(fresh.c_str(), path.c_str()) != 0) {
+            LogLine(1, "Could not rename " + fresh + " to " + path);
+            return Fail(UpdateStep::SaveSettings, -105, texts::SettingsError(state_.caption, device),
+                        "Settings Error");
+        }
+    }
+
+    if (result < 0) {
+        std::remove(fresh.c_str());
+        if (!state_.repMode)
+            return Fail(UpdateStep::SaveSettings, result, texts::SettingsError(state_.caption, device),
+                        "Settings Error");
+        if (!ui_.AskOkCancel(texts::SettingsRetrieveQuestion(state_.caption, device), "Settings Retrieve Error")) {
+            failedStep_ = UpdateStep::Question;
+            return -40;
+        }
+        state_.settingsMissing = true;
+    }
+    return 1;
+}
+
+int UpdateWorkflow::RestoreSettings()
+{
+    const std::string& device = state_.deviceName;
+    const DeviceIdentity& identity = state_.deviceIdentity;
+    Kelo_protocol& instrument = *state_.instrument;
+    const bool newSerial = state_.replaceSerialNumber && !state_.newSerialNumber.empty();
+
+    // The settings come from a file left by an earlier run: say whose.
+    const SettingsFileFacts facts = instrument.SettingsHeld() || state_.settingsMissing
+                                        ? SettingsFileFacts{}
+                                        : SettingsArchive::ReadFacts(state_.settingsFilePath);
+    if (identity.saveSettings && facts.exists) {
+        const bool keepsSn = (Kelo_protocol::SaveMaskOfType(identity.type) & inst_mask::kSn) != 0;
+        std::string status = texts::RestoringFromFile(state_.settingsFilePath, SettingsArchive::LocalDate(facts.saved),
+                                                      keepsSn ? facts.serialNumber : "");
+        Show(status);
+        LogLine(1, status);
+    } else {
+        Show("Restoring settings...");
+    }
+
+    if (state_.settingsMissing && newSerial) {
+        state_.settingsMissing = false;
+        // Nothing was saved: the restore writes the new serial number alone.
+        instrument.SetSettingsHeld(true);
+        instrument.LoggerSettings().valid = 0x2;
+        instrument.InstrumentSettings().valid = 0x2;
+    }
+    if (!identity.saveSettings || state_.settingsMissing) {
+        settingsRestored_ = true;  // nothing to restore, nothing to keep
+        return 1;
+    }
+    int result = instrument.QPRestoreInfo(state_.settingsFilePath.c_str(),
+                                          newSerial ? state_.newSerialNumber.c_str() : nullptr);
+    const bool snRefused = newSerial && !instrument.NewSerialNumberWritten();
+    settingsRestored_ = result >= 0 && !snRefused;
+    if (!settingsRestored_) {
+        restoreResult_ = result < 0 ? result : -12;
+        std::string text = texts::RestoreError(restoreResult_, state_.caption, device);
+        if (snRefused)
+            text += "\n\n" + texts::SerialNumberNotWritten(state_.newSerialNumber);
+        ui_.ShowMessage(text, "Settings Error", MessageKind::Error);
+    }
+    return result;
 }

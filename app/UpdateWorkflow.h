@@ -16,6 +16,7 @@ enum class UpdateStep {
     DeviceCheck,    // wrong device, firmware too old, batteries too low
     Question,       // the person declined ("Newer Firmware", "Settings Retrieve Error")
     SaveSettings,
+    SettingsConflict,  // "Settings Conflict" answered Cancel (or not answered)
     Loader,         // the bootloader did not answer
     LoaderMissing,  // the device has no working bootloader
     Erase,
@@ -45,6 +46,9 @@ public:
     int RestoreResult() const { return restoreResult_; }
     // The first connection's own code (RunUpdate reports every refusal as -20).
     int ConnectResult() const { return connectResult_; }
+    // True when the settings were written back in full (or the type keeps
+    // none): only then is the settings file deleted.
+    bool SettingsRestored() const { return settingsRestored_; }
 
 private:
     void Show(const std::string& text);
@@ -52,6 +56,11 @@ private:
     void StepBar() { SetBar(progress_ + 2); }
     int Fail(UpdateStep step, int code, const std::string& text, const std::string& title);
     std::string PortDisplay() const;
+    // Saves the settings and settles a file left by an unfinished update:
+    // 1 to go on, or the negative code that ends the update.
+    int SaveSettings();
+    int RestoreSettings();
+    void LogLine(int level, const std::string& text);
 
     AppState& state_;
     UpdateUi& ui_;
@@ -60,4 +69,5 @@ private:
     uint32_t elapsedSeconds_ = 0;
     int restoreResult_ = 0;
     int connectResult_ = 0;
+    bool settingsRestored_ = false;
 };

@@ -139,6 +139,32 @@ bool CliUi::AskOkCancel(const std::string& text, const std::string& title)
     return answer;
 }
 
+SettingsChoice CliUi::AskSettingsConflict(const std::string& text, const std::string& title)
+{
+    // --yes never answers this one: either answer can lose a calibration.
+    SettingsChoice choice = SettingsChoice::Stop;
+    if (options_.settingsFrom == "saved")
+        choice = SettingsChoice::Saved;
+    else if (options_.settingsFrom == "device")
+        choice = SettingsChoice::Device;
+    conflictUnanswered_ = choice == SettingsChoice::Stop;
+    const char* answer = choice == SettingsChoice::Saved    ? "saved"
+                         : choice == SettingsChoice::Device ? "device"
+                                                            : "none";
+    if (options_.json) {
+        Emit(nlohmann::json{{"event", "question"}, {"title", title}, {"text", text}, {"answer", answer},
+                            {"by", "--settings-from"}}
+                 .dump());
+    } else {
+        EndProgressLine();
+        std::cout << "\n== " << title << " ==\n" << text << "\n\n"
+                  << (conflictUnanswered_ ? "Not answered: stopped before anything was erased."
+                                          : std::string("Answered by --settings-from ") + answer + ".")
+                  << "\n\n" << std::flush;
+    }
+    return choice;
+}
+
 void CliUi::HandleInterrupts()
 {
     int seen = gInterrupts;

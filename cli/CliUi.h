@@ -14,6 +14,9 @@ public:
     struct Options {
         bool json = false;
         bool assumeYes = false;  // answer OK to both questions
+        // "Settings Conflict" is answered only by --settings-from: "saved" or
+        // "device"; empty leaves it unanswered and the update stops.
+        std::string settingsFrom;
     };
     CliUi(AppState& state, Options options);
 
@@ -24,6 +27,8 @@ public:
     void SetBusy(bool) override {}
     void ShowMessage(const std::string& text, const std::string& title, MessageKind kind) override;
     bool AskOkCancel(const std::string& text, const std::string& title) override;
+    SettingsChoice AskSettingsConflict(const std::string& text, const std::string& title) override;
+    bool ConflictUnanswered() const { return conflictUnanswered_; }
     void Beep(MessageKind) override {}
     void PumpEvents() override;
 
@@ -46,4 +51,5 @@ private:
     bool progressLineOpen_ = false;
     int lastProgress_ = -1;
     int interruptsSeen_ = 0;
+    bool conflictUnanswered_ = false;
 };

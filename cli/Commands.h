@@ -9,6 +9,8 @@ struct UpdateArgs {
     std::string newSn;      // factory: write this serial number
     bool keepData = false;  // factory: do not erase the stored data
     bool yes = false;
+    std::string settingsFrom;  // "saved", "device" or empty: the answer to "Settings Conflict"
+    bool demoImage = false;    // allow writing the demonstration image
     std::string dataDir;
     std::string logFile;
     bool verbose = false;
@@ -16,6 +18,17 @@ struct UpdateArgs {
 };
 
 int RunUpdateCommand(const UpdateArgs& args);
+
+struct RestoreArgs {
+    std::string port;
+    std::string file;
+    std::string dataDir;
+    std::string logFile;
+    bool verbose = false;
+};
+// Writes a settings file (from the archive or elsewhere) back to a device
+// running its firmware, with the same checks as an update's restore.
+int RunRestoreSettingsCommand(const RestoreArgs& args);
 int RunListPortsCommand(bool all, bool json);
 int RunInspectCommand(const std::string& file, bool json);
 

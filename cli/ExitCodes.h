@@ -9,4 +9,5 @@ constexpr int kNoConnection = 3;     // no connection to the device or its loade
 constexpr int kWrongDevice = 4;      // wrong, unsupported or too-old device, no working loader, batteries too low
 constexpr int kDeviceFailure = 5;    // settings save, erase, upload, firmware-check or data-erase failure
 constexpr int kCancelled = 6;        // the person (or a safe default answer) stopped the update
+constexpr int kSettingsNotRestored = 7;  // firmware updated, settings not (fully) restored; the file is kept
 }  // namespace exit_code

@@ -9,7 +9,9 @@
 #include "Commands.h"
 #include "DeviceTypes.h"
 #include "ExitCodes.h"
+#include "AppState.h"
 #include "KeloBSLHost.h"
+#include "UpdateTexts.h"
 
 namespace {
 
@@ -56,13 +58,16 @@ std::string BaseName(const std::string& path)
 int RunInspectCommand(const std::string& file, bool json)
 {
     KeloBSLHost host(nullptr);
-    int result = host.BSLLoadTIFile(file.c_str());
+    // Without a file the host keeps the built-in image.
+    const bool builtIn = file.empty();
+    int result = builtIn ? 1 : host.BSLLoadTIFile(file.c_str());
     if (result < 0) {
         std::string why = result == -100 ? "is not a valid TI-Text firmware file"
                           : result == -60 ? "could not be loaded: out of memory"
                                           : "could not be opened (error " + std::to_string(result) + ")";
         if (json)
-            std::cout << nlohmann::json{{"file", file}, {"error", why}, {"code", result}}.dump() << '\n';
+            std::cout << nlohmann::json{{"file", builtIn ? "(built-in)" : file},
+                                    {"demoImage", builtIn && BuiltInImageIsDemo()}, {"error", why}, {"code", result}}.dump() << '\n';
         else
             std::cerr << "kelobsl-cli: \"" << BaseName(file) << "\" " << why << ".\n";
         return exit_code::kUsage;
@@ -79,7 +84,8 @@ int RunInspectCommand(const std::string& file, bool json)
         auto vecs = nlohmann::json::array();
         for (uint32_t i = 0; i < KeloBSLHost::kVectorCount; ++i)
             vecs.push_back(vectors[i]);
-        std::cout << nlohmann::json{{"file", file},
+        std::cout << nlohmann::json{{"file", builtIn ? "(built-in)" : file},
+                                    {"demoImage", builtIn && BuiltInImageIsDemo()},
                                     {"target", host.TargetName()},
                                     {"deviceType", host.TargetType()},
                                     {"deviceName", displayName},
@@ -92,7 +98,7 @@ int RunInspectCommand(const std::string& file, bool json)
         return exit_code::kSuccess;
     }
 
-    std::cout << "File:         " << file << '\n'
+    std::cout << "File:         " << (builtIn ? "(built-in image)" : file) << '\n'
               << "Target:       " << host.TargetName() << '\n'
               << "Device type:  " << static_cast<int>(host.TargetType()) << " (" << displayName << ")\n"
               << "Version:      " << host.ImageVersion() << '\n'
@@ -104,6 +110,8 @@ int RunInspectCommand(const std::string& file, bool json)
     for (uint32_t i = 0; i < KeloBSLHost::kVectorCount; ++i)
         std::cout << ' ' << Hex(vectors[i]) << (i % 8 == 7 ? "\n " : "");
     std::cout << '\n';
+    if (builtIn && BuiltInImageIsDemo())
+        std::cout << "Note: the built-in image is a " << texts::DemoImageNote() << ".\n";
     if (host.TargetType() == 0)
         std::cout << "Note: the file name does not name a known device type; an update would refuse every device.\n";
     return exit_code::kSuccess;

@@ -13,10 +13,18 @@
 
 namespace {
 
-int ExitCodeFor(int result, UpdateStep step, int connectResult, bool keepGoing)
+int ExitCodeFor(int result, const UpdateWorkflow& workflow, bool keepGoing, bool conflictUnanswered)
 {
-    if (result >= 0)
+    const UpdateStep step = workflow.FailedStep();
+    const int connectResult = workflow.ConnectResult();
+    if (result >= 0) {
+        // No settings file at all (-102) was reported; there is nothing to keep.
+        if (!workflow.SettingsRestored() && workflow.RestoreResult() != -102)
+            return exit_code::kSettingsNotRestored;
         return exit_code::kSuccess;
+    }
+    if (step == UpdateStep::SettingsConflict)
+        return conflictUnanswered ? exit_code::kUsage : exit_code::kCancelled;
     if (step == UpdateStep::Connect && connectResult == -120)
         return exit_code::kWrongDevice;  // the device answered: its firmware is not one we update
     if (result == -40 && (!keepGoing || step == UpdateStep::Question))
@@ -50,6 +58,7 @@ const char* StepName(UpdateStep step)
     case UpdateStep::DeviceCheck: return "device-check";
     case UpdateStep::Question: return "question";
     case UpdateStep::SaveSettings: return "save-settings";
+    case UpdateStep::SettingsConflict: return "settings-conflict";
     case UpdateStep::Loader: return "loader";
     case UpdateStep::LoaderMissing: return "loader-missing";
     case UpdateStep::Erase: return "erase";
@@ -93,6 +102,14 @@ int RunUpdateCommand(const UpdateArgs& args)
         }
     }
 
+    if (args.firmware.empty() && BuiltInImageIsDemo() && !args.demoImage) {
+        std::cerr << "kelobsl-cli: the built-in firmware of this build is a demonstration image (" << BuildTarget::kLabel
+                  << ") that runs only in kelosim; written to a real instrument it leaves it without working firmware.\n"
+                  << "Build with the maker's image: cmake -DKELO_BUILTIN_IMAGE=/path/to/R7F-M-mp.txt ..., "
+                  << "or give --firmware FILE; --demo-image writes the demonstration image anyway.\n";
+        return exit_code::kUsage;
+    }
+
     AppState state;
     SetupOptions setup;
     setup.repMode = !args.firmware.empty();
@@ -106,7 +123,7 @@ int RunUpdateCommand(const UpdateArgs& args)
         return exit_code::kUsage;
     }
 
-    CliUi ui(state, CliUi::Options{args.json, args.yes});
+    CliUi ui(state, CliUi::Options{args.json, args.yes, args.settingsFrom});
 
     if (!args.firmware.empty()) {
         int loaded = state.bootloader->BSLLoadTIFile(args.firmware.c_str());
@@ -137,21 +154,28 @@ int RunUpdateCommand(const UpdateArgs& args)
 
     if (!args.json)
         std::cout << "Updating " << state.deviceName << " on " << args.port << " to "
-                  << (args.firmware.empty() ? BuildTarget::kLabel : state.bootloader->TargetName()) << "\n";
+                  << (args.firmware.empty() ? BuildTarget::kLabel : state.bootloader->TargetName())
+                  << (args.firmware.empty() && BuiltInImageIsDemo() ? " (" + texts::DemoImageNote() + ")" : "")
+                  << "\n";
 
     UpdateWorkflow workflow(state, ui);
     int result = workflow.TimerStartTimer();
     SetEventPump(nullptr);
 
-    int exitCode = ExitCodeFor(result, workflow.FailedStep(), workflow.ConnectResult(), state.keepGoing);
+    int exitCode = ExitCodeFor(result, workflow, state.keepGoing, ui.ConflictUnanswered());
     ui.Result(result, exitCode, workflow.ElapsedSeconds(), StepName(workflow.FailedStep()), state.logFilePath);
+    if (exitCode == exit_code::kUsage && ui.ConflictUnanswered())
+        std::cerr << "kelobsl-cli: the settings file " << state.settingsFilePath
+                  << " from an earlier, unfinished update differs from the device's settings. Run again with "
+                     "--settings-from saved (restore that file after the update) or --settings-from device "
+                     "(go on with the device's settings; the file moves to the archive).\n";
     if (!args.json) {
         if (result < 0)
             std::cout << "Update failed (" << result << "). The settings file is kept: "
                       << state.settingsFilePath << "\n";
-        else if (workflow.RestoreResult() < 0)
-            std::cout << "Firmware updated, but the settings were not all restored (" << workflow.RestoreResult()
-                      << "). Check them on the device.\n";
+        else if (exitCode == exit_code::kSettingsNotRestored)
+            std::cout << "Firmware updated, but the settings were not (fully) restored (" << workflow.RestoreResult()
+                      << "). The settings file is kept: " << state.settingsFilePath << "\n";
         std::cout << "Log: " << state.logFilePath << "\n";
     }
     CloseAppState(state);

@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "AppState.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "UpdateTexts.h"
@@ -11,12 +12,13 @@ namespace {
 
 const char* const kExitCodes =
     "Exit codes:\n"
-    "  0  success (settings that could not be restored are reported, not failed)\n"
+    "  0  success: firmware updated and every setting restored\n"
     "  2  bad usage or an invalid firmware file\n"
     "  3  no connection to the device or its firmware loader\n"
     "  4  wrong, unsupported or too-old device, no working loader, or batteries too low\n"
     "  5  settings could not be saved, or erase, upload, firmware check or data erase failed\n"
     "  6  cancelled (a question answered Cancel, or Ctrl+C pressed twice)\n"
+    "  7  firmware updated, settings not (fully) restored; the settings file is kept\n"
     "  1  any other failure";
 
 }  // namespace
@@ -37,10 +39,25 @@ int main(int argc, char** argv)
     updateCmd->add_option("--new-sn", update.newSn, "Factory: write this serial number (at most 15 characters)");
     updateCmd->add_flag("--keep-data", update.keepData, "Factory: do not erase the data stored on the device");
     updateCmd->add_flag("--yes", update.yes, "Answer OK to the questions (\"Newer Firmware\", \"Settings Retrieve Error\")");
+    updateCmd->add_option("--settings-from", update.settingsFrom,
+                          "Answer \"Settings Conflict\": restore the settings file left by an earlier run (saved) "
+                          "or go on with the device's own settings (device)")
+        ->check(CLI::IsMember({"saved", "device"}));
+    updateCmd->add_flag("--demo-image", update.demoImage,
+                        "Write the built-in demonstration image (for kelosim; real instruments need the maker's image)");
     updateCmd->add_option("--data-dir", update.dataDir, "Folder for the settings file and the log");
     updateCmd->add_option("--log", update.logFile, "Diagnostic log file");
     updateCmd->add_flag("--verbose", update.verbose, "Verbose diagnostic log");
     updateCmd->add_flag("--json", update.json, "One JSON object per line for every status, progress step and message");
+
+    RestoreArgs restore;
+    CLI::App* restoreCmd =
+        app.add_subcommand("restore-settings", "Write a settings file (for example from the archive) back to the device on PORT");
+    restoreCmd->add_option("--port", restore.port, "Serial port")->required();
+    restoreCmd->add_option("--file", restore.file, "Settings file")->required();
+    restoreCmd->add_option("--data-dir", restore.dataDir, "Folder for the log");
+    restoreCmd->add_option("--log", restore.logFile, "Diagnostic log file");
+    restoreCmd->add_flag("--verbose", restore.verbose, "Verbose diagnostic log");
 
     bool all = false;
     bool listJson = false;
@@ -51,7 +68,7 @@ int main(int argc, char** argv)
     std::string file;
     bool inspectJson = false;
     CLI::App* inspectCmd = app.add_subcommand("inspect", "Show what an update would load from a TI-Text firmware file");
-    inspectCmd->add_option("FILE", file, "TI-Text firmware file")->required();
+    inspectCmd->add_option("FILE", file, "TI-Text firmware file (none: the built-in image)");
     inspectCmd->add_flag("--json", inspectJson, "JSON output");
 
     try {
@@ -63,10 +80,14 @@ int main(int argc, char** argv)
 
     if (about) {
         std::cout << texts::AboutText(KELO_VERSION) << '\n';
+        std::cout << "\nBuilt-in firmware: " << BuildTarget::kLabel
+                  << (BuiltInImageIsDemo() ? " (" + texts::DemoImageNote() + ")" : "") << '\n';
         return exit_code::kSuccess;
     }
     if (*updateCmd)
         return RunUpdateCommand(update);
+    if (*restoreCmd)
+        return RunRestoreSettingsCommand(restore);
     if (*listCmd)
         return RunListPortsCommand(all, listJson);
     if (*inspectCmd)

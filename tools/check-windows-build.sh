@@ -163,7 +163,7 @@ fi
 "$sim" --type R7F --version 3.51 --link "$WINEPREFIX/dosdevices/com5" >"$smoke/kelosim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 50); do grep -q '^ready ' "$smoke/kelosim.out" 2>/dev/null && break; sleep 0.1; done
-"$wine" "$build/cli/kelobsl-cli.exe" update --port COM5 --data-dir 'C:\kelo' >"$smoke/update.out" 2>/dev/null || status=$?
+"$wine" "$build/cli/kelobsl-cli.exe" update --port COM5 --demo-image --data-dir 'C:\kelo' >"$smoke/update.out" 2>/dev/null || status=$?
 kill "$sim_pid" 2>/dev/null || true
 wait "$sim_pid" 2>/dev/null || true
 grep -v '%$' "$smoke/update.out" | tail -n 4

@@ -30,7 +30,7 @@ echo
 
 # The update itself, as a factory line or a script would run it.
 status=0
-build/cli/kelobsl-cli update --port "$port" --data-dir "$work" --verbose || status=$?
+build/cli/kelobsl-cli update --port "$port" --demo-image --data-dir "$work" --verbose || status=$?
 
 stop_sim
 trap - EXIT

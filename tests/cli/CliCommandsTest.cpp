@@ -1,5 +1,6 @@
 #include <fstream>
 
+#include "BuiltInImageTarget.h"
 #include "CliFixture.h"
 
 namespace {
@@ -54,4 +55,22 @@ TEST_F(CliCommands, ListPortsAndUsageErrors)
     CliRun help = RunCli({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(Contains(help.out, "6  cancelled")) << help.out;
+}
+
+TEST_F(CliCommands, TheDemonstrationImageIsNamedAndWrittenOnlyWhenAskedFor)
+{
+    if (!kBuiltInImageIsDemo)
+        GTEST_SKIP() << "this build embeds the maker's image";
+    CliRun refused = RunCli({"update", "--port", "/dev/ttyKELO-missing", "--data-dir", dir_});
+    EXPECT_EQ(refused.exitCode, 2) << refused.out;
+    EXPECT_TRUE(Contains(refused.out, "demonstration image") && Contains(refused.out, "-DKELO_BUILTIN_IMAGE=") &&
+                Contains(refused.out, "--demo-image"))
+        << refused.out;
+    EXPECT_FALSE(Contains(refused.out, "Connecting")) << "refused before any port is opened";
+
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"}, {"inspect"}}) {
+        CliRun run = RunCli(args);
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        EXPECT_TRUE(Contains(run.out, "demonstration image")) << args[0] << ": " << run.out;
+    }
 }

@@ -1,5 +1,6 @@
 // Updates that must stop, each with its own message and exit code.
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -69,7 +70,7 @@ TEST_F(CliFault, LoaderMissingAndLoaderRefused)
 
 TEST_F(CliFault, PortsThatDoNotExistOrAreTakenHaveTheirOwnMessages)
 {
-    CliRun none = RunCli({"update", "--port", "/dev/ttyKELO-missing", "--data-dir", dir_});
+    CliRun none = RunCli({"update", "--port", "/dev/ttyKELO-missing", "--demo-image", "--data-dir", dir_});
     EXPECT_EQ(none.exitCode, 3) << none.out;
     EXPECT_TRUE(Contains(none.out, "Comm Port \"/dev/ttyKELO-missing\" isn't available.")) << none.out;
 
@@ -119,13 +120,14 @@ TEST_F(CliFault, CtrlCOnceWarnsAndTheUpdateGoesOn)
     EXPECT_TRUE(Contains(run.out, "Successfully updated firmware in "));
 }
 
-TEST_F(CliFault, SettingsThatCannotBeRestoredAreReportedButTheUpdateSucceeds)
+TEST_F(CliFault, SettingsThatCannotBeRestoredAreReportedAndTheFileIsKept)
 {
     StartSim({"--type", "R7F", "--version", "3.51", "--fault", "unwritable=config"});
     CliRun run = Update();
-    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(run.exitCode, 7) << run.out;
     EXPECT_TRUE(Contains(run.out, "== Settings Error ==")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "Firmware updated, but the settings were not all restored")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Firmware updated, but the settings were not (fully) restored")) << run.out;
+    EXPECT_TRUE(std::filesystem::exists(SettingsFile()));
     EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
 }
 

@@ -1,5 +1,6 @@
 #include "CliFixture.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -50,6 +51,9 @@ void CliFixture::NewDevice()
 CliRun CliFixture::Update(std::vector<std::string> extra, const CliRunOptions& options)
 {
     std::vector<std::string> args = {"update", "--port", sim_.Path(), "--data-dir", dir_};
+    // The built-in image of a test build is the demonstration one, made for kelosim.
+    if (std::find(extra.begin(), extra.end(), "--firmware") == extra.end())
+        args.push_back("--demo-image");
     args.insert(args.end(), extra.begin(), extra.end());
     return RunCli(args, options);
 }

@@ -21,7 +21,8 @@ protected:
     void StopSim();
     // Stops the simulator and forgets its state: the next start is another device.
     void NewDevice();
-    // kelobsl-cli update --port <sim> --data-dir <scratch> + extra.
+    // kelobsl-cli update --port <sim> --data-dir <scratch> [--demo-image] + extra;
+    // --demo-image unless extra names a --firmware.
     CliRun Update(std::vector<std::string> extra = {}, const CliRunOptions& options = {});
     // One command on the device's interpreter; the answer without the echo
     // of the line end and the prompt.

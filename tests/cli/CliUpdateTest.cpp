@@ -39,6 +39,7 @@ TEST_F(CliUpdate, UpdatesHydrovaToTheBuiltInFirmwareAndKeepsItsSettings)
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_TRUE(Contains(run.out, "Successfully updated firmware in ")) << run.out;
     EXPECT_TRUE(Contains(run.out, "Uploading new firmware code..."));
+    EXPECT_TRUE(Contains(run.out, "to Series 7F 3.52 (demonstration image")) << run.out;
     EXPECT_TRUE(Contains(run.out, "You may disconnect your Hydrova Series 3 now."));
     EXPECT_FALSE(fs::exists(SettingsFile())) << "the settings file goes after a successful update";
 

@@ -1,0 +1,119 @@
+#include "SettingsArchive.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "Kelo_protocol.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A serial number comes from the device: keep it from naming another folder.
+std::string FileNamePart(const std::string& serialNumber)
+{
+    if (serialNumber.empty())
+        return "no-sn";
+    std::string part;
+    for (unsigned char c : serialNumber)
+        part += (std::isalnum(c) || c == '-' || c == '_' || c == '.') ? static_cast<char>(c) : '_';
+    return part;
+}
+
+std::string Format(std::time_t when, const char* format, bool utc)
+{
+    std::tm parts{};
+#if defined(_WIN32)
+    utc ? gmtime_s(&parts, &when) : localtime_s(&parts, &when);
+#else
+    utc ? gmtime_r(&when, &parts) : localtime_r(&when, &parts);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, format, &parts);
+    return text;
+}
+
+}  // namespace
+
+SettingsArchive::SettingsArchive(std::string dataFolder, std::string deviceName)
+    : dataFolder_(std::move(dataFolder)), deviceName_(std::move(deviceName))
+{
+}
+
+std::string SettingsArchive::UtcStamp(std::time_t when)
+{
+    return Format(when, "%Y%m%dT%H%M%SZ", true);
+}
+
+std::string SettingsArchive::LocalDate(std::time_t when)
+{
+    return Format(when, "%Y-%m-%d %H:%M", false);
+}
+
+SettingsFileFacts SettingsArchive::ReadFacts(const std::string& path)
+{
+    SettingsFileFacts facts;
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec))
+        return facts;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return facts;
+    std::ostringstream text;
+    text << in.rdbuf();
+    facts.exists = true;
+    facts.text = text.str();
+    // The line start keeps "sn" inside another value (a logger's name) from matching.
+    char sn[kInstSnSize] = {};
+    if (Kelo_protocol::GetTextValue(facts.text.c_str(), "\nsn=", sn, sizeof sn))
+        facts.serialNumber = sn;
+    auto written = fs::last_write_time(path, ec);
+    if (!ec)
+        facts.saved = std::chrono::system_clock::to_time_t(
+            std::chrono::time_point_cast<std::chrono::system_clock::duration>(std::chrono::file_clock::to_sys(written)));
+    return facts;
+}
+
+std::string SettingsArchive::Folder() const
+{
+    return (fs::path(dataFolder_) / "archive" / deviceName_).string();
+}
+
+std::string SettingsArchive::Add(const std::string& file, const std::string& serialNumber, std::time_t when,
+                                 std::string* error) const
+{
+    std::error_code ec;
+    fs::create_directories(Folder(), ec);
+    if (ec && !fs::is_directory(Folder())) {
+        *error = "cannot create " + Folder() + ": " + ec.message();
+        return {};
+    }
+    const std::string base = FileNamePart(serialNumber) + "-" + UtcStamp(when);
+    for (int n = 1; n < 1000; ++n) {
+        const std::string name = base + (n == 1 ? "" : "-" + std::to_string(n)) + ".settings.txt";
+        const fs::path target = fs::path(Folder()) / name;
+        // copy_options::none refuses an existing target: nothing is overwritten.
+        if (fs::copy_file(file, target, fs::copy_options::none, ec))
+            return target.string();
+        if (!fs::exists(target)) {
+            *error = "cannot copy " + file + " to " + target.string() + ": " + ec.message();
+            return {};
+        }
+    }
+    *error = "too many archived settings files named " + base;
+    return {};
+}
+
+std::string SettingsArchive::MoveIn(const std::string& file, const std::string& serialNumber, std::time_t when,
+                                    std::string* error) const
+{
+    std::string archived = Add(file, serialNumber, when, error);
+    if (!archived.empty())
+        std::remove(file.c_str());
+    return archived;
+}

@@ -1,0 +1,83 @@
+// kelobsl-cli restore-settings: a settings file (from the archive or
+// elsewhere) written back to a device that runs its firmware.
+#include <iostream>
+
+#include "AppSetup.h"
+#include "Commands.h"
+#include "ExitCodes.h"
+#include "SettingsArchive.h"
+#include "UpdateTexts.h"
+
+namespace {
+
+constexpr uint8_t kBaudIndex = 2;  // 9600 baud
+constexpr int32_t kSerialRetries = 3;
+
+int Finish(AppState& state, int exitCode)
+{
+    state.instrument->QPDisconnect();
+    CloseAppState(state);
+    return exitCode;
+}
+
+}  // namespace
+
+int RunRestoreSettingsCommand(const RestoreArgs& args)
+{
+    const SettingsFileFacts facts = SettingsArchive::ReadFacts(args.file);
+    if (!facts.exists) {
+        std::cerr << "kelobsl-cli: " << args.file << " is not a readable settings file.\n";
+        return exit_code::kUsage;
+    }
+
+    AppState state;
+    SetupOptions setup;
+    setup.verboseLog = args.verbose;
+    setup.dataFolder = args.dataDir;
+    setup.logFilePath = args.logFile;
+    std::string error;
+    if (!SetUpAppState(state, setup, &error)) {
+        std::cerr << "kelobsl-cli: " << error << ".\n";
+        return exit_code::kUsage;
+    }
+
+    Kelo_protocol& instrument = *state.instrument;
+    DeviceIdentity& identity = state.deviceIdentity;
+    std::cout << "Connecting to the device on " << args.port << "...\n" << std::flush;
+    int result = instrument.QPConnect(args.port.c_str(), kBaudIndex, kSerialRetries, &identity);
+    if (result == -80 || result == -81) {
+        std::cerr << "kelobsl-cli: the device on " << args.port
+                  << " is in its firmware loader; update its firmware first (kelobsl-cli update).\n";
+        return Finish(state, exit_code::kNoConnection);
+    }
+    if (result < 0) {
+        std::cerr << "kelobsl-cli: "
+                  << texts::ConnectionError(result, state.caption, state.deviceName, args.port, identity.versionNumber)
+                  << "\n";
+        return Finish(state, result == -120 ? exit_code::kWrongDevice : exit_code::kNoConnection);
+    }
+    if (!identity.saveSettings) {
+        std::cerr << "kelobsl-cli: a " << identity.displayName << " keeps no settings to restore.\n";
+        return Finish(state, exit_code::kWrongDevice);
+    }
+
+    const bool keepsSn = (Kelo_protocol::SaveMaskOfType(identity.type) & inst_mask::kSn) != 0;
+    std::string status = texts::RestoringFromFile(args.file, SettingsArchive::LocalDate(facts.saved),
+                                                  keepsSn ? facts.serialNumber : "");
+    std::cout << status << "\n" << std::flush;
+    if (state.log)
+        state.log->LogMessage(1, "KeloBSL Host", "%s", status.c_str());
+
+    result = instrument.QPRestoreInfo(args.file.c_str(), nullptr);
+    if (result == -30) {
+        std::cerr << "kelobsl-cli: " << args.file << " does not hold the settings of a " << identity.displayName
+                  << "; nothing was written.\n";
+        return Finish(state, exit_code::kUsage);
+    }
+    if (result < 0) {
+        std::cout << texts::RestoreError(result, state.caption, identity.displayName) << "\n";
+        return Finish(state, exit_code::kSettingsNotRestored);
+    }
+    std::cout << "Settings restored to the " << identity.displayName << " on " << args.port << ".\n";
+    return Finish(state, exit_code::kSuccess);
+}

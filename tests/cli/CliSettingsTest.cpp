@@ -1,0 +1,202 @@
+// Settings across failed updates: the archive, "Settings Conflict", a restore
+// that fails, restore-settings, and the check that the new firmware runs.
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "CliFixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CliSettings : public CliFixture {
+protected:
+    void SetUp() override
+    {
+        CliFixture::SetUp();
+        firmware_ = MakeFirmware("JV-1-05.txt", "JV", "1.05");
+        settings_ = dir_ + "/JT5 Pro.settings.txt";
+        archive_ = dir_ + "/archive/JT5 Pro";
+    }
+    // What a JT5 Pro keeps, as its interpreter reports it.
+    std::vector<std::string> DeviceSettings()
+    {
+        return {Ask("get -sn"), Ask("get -contr"), Ask("get -units"), Ask("get -adc")};
+    }
+    // A JT5 Pro that the first update erased and left with firmware that
+    // fails its check: the settings file stays behind.
+    void LeaveSettingsFile(const std::string& sn)
+    {
+        StartSim({"--type", "JV", "--version", "1.00", "--sn", sn, "--fault", "corrupt-firmware"});
+        original_ = DeviceSettings();
+        CliRun first = Update({"--firmware", firmware_});
+        ASSERT_EQ(first.exitCode, 5) << first.out;
+        ASSERT_TRUE(fs::exists(settings_)) << first.out;
+        StopSim();
+    }
+    // Names in the archive that match a pattern.
+    int Archived(const std::string& pattern) const
+    {
+        int count = 0;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(archive_, ec))
+            count += std::regex_match(entry.path().filename().string(), std::regex(pattern));
+        return count;
+    }
+
+    std::string firmware_;
+    std::string settings_;
+    std::string archive_;
+    std::vector<std::string> original_;
+};
+
+}  // namespace
+
+TEST_F(CliSettings, ARetryAfterAnEraseNeverOverwritesTheSavedSettings)
+{
+    LeaveSettingsFile("JT5-A");
+    EXPECT_EQ(Archived("JT5-A-[0-9]{8}T[0-9]{6}Z\\.settings\\.txt"), 1) << "every save is archived";
+    const std::string saved = ReadFile(settings_);
+
+    // Back on its firmware with blank settings: only --settings-from answers.
+    StartSim({"--type", "JV", "--version", "1.00", "--sn", "JT5-A"});
+    ASSERT_NE(DeviceSettings(), original_);
+    for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--yes"}}) {
+        std::vector<std::string> args = {"--firmware", firmware_};
+        args.insert(args.end(), extra.begin(), extra.end());
+        CliRun unanswered = Update(args);
+        EXPECT_EQ(unanswered.exitCode, 2) << unanswered.out;
+        EXPECT_TRUE(Contains(unanswered.out, "== Settings Conflict ==")) << unanswered.out;
+        EXPECT_TRUE(Contains(unanswered.out, "--settings-from saved") &&
+                    Contains(unanswered.out, "--settings-from device") && Contains(unanswered.out, settings_))
+            << unanswered.out;
+        EXPECT_FALSE(Contains(unanswered.out, "Erasing firmware memory")) << unanswered.out;
+        EXPECT_EQ(ReadFile(settings_), saved);
+    }
+
+    CliRun restored = Update({"--firmware", firmware_, "--settings-from", "saved"});
+    EXPECT_EQ(restored.exitCode, 0) << restored.out;
+    EXPECT_EQ(DeviceSettings(), original_);
+    EXPECT_FALSE(fs::exists(settings_));
+    EXPECT_EQ(Archived("JT5-A-.*"), 1) << "the archive keeps the first save";
+}
+
+TEST_F(CliSettings, AnotherInstrumentsFileGoesToTheArchive)
+{
+    LeaveSettingsFile("JT5-A");
+    NewDevice();
+    StartSim({"--type", "JV", "--version", "1.00", "--sn", "JT5-B"});
+    CliRun run = Update({"--firmware", firmware_});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_FALSE(Contains(run.out, "Settings Conflict")) << run.out;
+    EXPECT_EQ(Ask("get -sn"), "JT5-B");
+    EXPECT_EQ(Archived("JT5-A-.*"), 2) << "the first save and the file moved in";
+    EXPECT_EQ(Archived("JT5-B-.*"), 1);
+    EXPECT_FALSE(fs::exists(settings_));
+}
+
+TEST_F(CliSettings, AFailedRestoreKeepsTheFileAndExitsSeven)
+{
+    const struct {
+        const char* fault;
+        std::vector<std::string> extra;
+        const char* says;
+    } rows[] = {
+        {"unwritable=contr", {}, "failed to restore some of the settings"},
+        {"unwritable=sn", {"--new-sn", "JT5-9", "--keep-data"}, "The serial number JT5-9 was not written"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        NewDevice();
+        fs::remove(settings_);
+        StartSim({"--type", "JV", "--version", "1.00", "--fault", row.fault});
+        std::vector<std::string> args = {"--firmware", firmware_};
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        CliRun run = Update(args);
+        EXPECT_EQ(run.exitCode, 7) << run.out;
+        EXPECT_TRUE(Contains(run.out, row.says)) << run.out;
+        EXPECT_TRUE(Contains(run.out, "The settings file is kept")) << run.out;
+        EXPECT_TRUE(fs::exists(settings_));
+        EXPECT_EQ(Ask("get -ver"), "JV 1.05");
+    }
+}
+
+TEST_F(CliSettings, AFileLeftByAnEarlierRunIsNamedWhenTheLoaderGetsIt)
+{
+    StartSim({"--type", "JV", "--version", "1.00", "--sn", "JT5-A", "--fault", "power-loss=5"});
+    original_ = DeviceSettings();
+    CliRun first = Update({"--firmware", firmware_});
+    ASSERT_EQ(first.exitCode, 5) << first.out;
+    StopSim();
+
+    StartSim({"--type", "JV", "--version", "1.00"});
+    CliRun second = Update({"--firmware", firmware_});
+    EXPECT_EQ(second.exitCode, 0) << second.out;
+    EXPECT_TRUE(std::regex_search(second.out, std::regex("Restoring settings from .*JT5 Pro\\.settings\\.txt "
+                                                         "\\(saved [0-9-]+ [0-9:]+, serial number JT5-A\\)")))
+        << second.out;
+    std::string log = ReadFile(dir_ + "/Hydrova Series 3 Firmware Updater.errors.txt");
+    EXPECT_TRUE(Contains(log, "serial number JT5-A)")) << log;
+    EXPECT_EQ(DeviceSettings(), original_);
+}
+
+TEST_F(CliSettings, RestoreSettingsWritesAFileBackWithTheUpdatesChecks)
+{
+    StartSim({"--type", "JV", "--version", "1.00"});
+    const std::string good = dir_ + "/good.settings.txt";
+    const std::string other = dir_ + "/other.settings.txt";
+    const char* header = "***** Auto-Generated Settings File -- DO NOT EDIT *****\r\n\r\n";
+    std::ofstream(good, std::ios::binary) << header
+                                          << "type=\"JV\"\r\nsn=\"JT5-777\"\r\ncontr=\"7\"\r\nunits=\"2\"\r\n"
+                                             "adc=\"A7\"\r\n";
+    std::ofstream(other, std::ios::binary) << header << "type=\"R7F\"\r\nadccal=\"1 2 3\"\r\nconfig=\"X\"\r\n";
+    const std::vector<std::string> before = DeviceSettings();
+
+    CliRun wrong = RunCli({"restore-settings", "--port", sim_.Path(), "--file", other, "--data-dir", dir_});
+    EXPECT_EQ(wrong.exitCode, 2) << wrong.out;
+    EXPECT_EQ(DeviceSettings(), before) << "nothing written from another type's file";
+
+    CliRun run = RunCli({"restore-settings", "--port", sim_.Path(), "--file", good, "--data-dir", dir_});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "serial number JT5-777")) << run.out;
+    EXPECT_EQ(DeviceSettings(), (std::vector<std::string>{"JT5-777", "7", "2", "A7"}));
+    EXPECT_TRUE(fs::exists(good)) << "restore-settings never deletes its file";
+}
+
+TEST_F(CliSettings, TheNewFirmwareMustReportTheImagesTypeAndVersion)
+{
+    // An instrument that stays on its old firmware, and a JT5 Pro image
+    // renamed to the Hydrova's name.
+    const std::string renamed = MakeFirmware("R7F-3-52.txt", "JV", "1.05");
+    const struct {
+        std::vector<std::string> sim;
+        std::vector<std::string> update;
+        const char* reports;
+    } rows[] = {
+        {{"--fault", "version-line=R7F 3.51"}, {}, "now reports R7F 3.51 instead of R7F 3.52"},
+        {{}, {"--firmware", renamed}, "now reports JV 1.05 instead of R7F 3.52"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.reports);
+        NewDevice();
+        std::vector<std::string> sim = {"--type", "R7F", "--version", "3.51"};
+        sim.insert(sim.end(), row.sim.begin(), row.sim.end());
+        StartSim(sim);
+        CliRun run = Update(row.update);
+        EXPECT_EQ(run.exitCode, 5) << run.out;
+        EXPECT_TRUE(Contains(run.out, "== Firmware Error ==") && Contains(run.out, row.reports)) << run.out;
+        EXPECT_TRUE(fs::exists(SettingsFile()));
+        fs::remove(SettingsFile());
+    }
+}
+
+TEST_F(CliSettings, AnUnreadableSettingStopsTheUpdateBeforeTheErase)
+{
+    StartSim({"--type", "R7F", "--version", "3.51", "--fault", "unreadable=adccal"});
+    CliRun run = Update();
+    EXPECT_EQ(run.exitCode, 5) << run.out;
+    EXPECT_TRUE(Contains(run.out, "== Settings Error ==")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "Erasing firmware memory")) << run.out;
+    EXPECT_EQ(Ask("get -ver"), "R7F 3.51");
+}
