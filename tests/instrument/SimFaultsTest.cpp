@@ -71,9 +71,14 @@ TEST_F(SimFaultsTest, UnreadableSettingAndUnconfirmedWrites)
     ASSERT_EQ(Connect({"--type", "WN", "--version", "1.00", "--fault", "unreadable=contr", "--fault",
                        "no-ok"}),
               1);
-    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
-    EXPECT_EQ(kp_.SavedMask(), 0xA2u);
+    // The contrast is missing: nothing is saved.
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), -35);
+    EXPECT_FALSE(std::ifstream(file_).good());
+    EXPECT_EQ(kp_.InstrumentSettings().valid, 0xA2u);
+    // What was read is still in the record: write it back from there.
+    kp_.SetSettingsHeld(true);
     EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), "WN-NEW"), 1);
+    EXPECT_TRUE(kp_.NewSerialNumberWritten());
     EXPECT_FALSE(log_.Has("SetInstInfo set device serial number"));
     // The unconfirmed write was carried out all the same.
     kp_.InstrumentSettings().sn[0] = '\0';
