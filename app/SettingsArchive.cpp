@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "Kelo_protocol.h"
@@ -64,10 +63,13 @@ SettingsFileFacts SettingsArchive::ReadFacts(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return facts;
-    std::ostringstream text;
-    text << in.rdbuf();
+    // A settings file is well under a kilobyte; more than this is not one,
+    // and its first part is enough to tell that it differs.
+    constexpr std::size_t kMaxText = 64 * 1024;
+    facts.text.resize(kMaxText);
+    in.read(facts.text.data(), static_cast<std::streamsize>(kMaxText));
+    facts.text.resize(static_cast<std::size_t>(in.gcount()));
     facts.exists = true;
-    facts.text = text.str();
     // The line start keeps "sn" inside another value (a logger's name) from matching.
     char sn[kInstSnSize] = {};
     if (Kelo_protocol::GetTextValue(facts.text.c_str(), "\nsn=", sn, sizeof sn))
