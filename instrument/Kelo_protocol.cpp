@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -65,7 +66,8 @@ int32_t Kelo_protocol::IdentifyDevice(const char* versionLine, DeviceIdentity* i
         int major = 0, minor = 0, patch = 0;
         // The word cannot be longer than the line the field holds.
         int fields = std::sscanf(identity->versionText, "%21s %d.%1d%1d", word, &major, &minor, &patch);
-        if (fields < 3)
+        // A major number whose version number would not fit is no version.
+        if (fields < 3 || major < 0 || major > (INT32_MAX - 99) / 100)
             return -30;
         if (fields < 4)
             patch = 0;

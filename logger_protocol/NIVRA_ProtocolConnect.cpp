@@ -1,6 +1,7 @@
 // Reaching a logger: connect and disconnect, the login procedure over a cable
 // or the radio, identification, line-rate change and the feature mask.
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -194,7 +195,8 @@ int32_t NIVRA_Protocol::VerCommand(int skipShow)
             char word[kLoggerVersionSize] = {};
             int major = 0, minor = 0, patch = 0;
             int items = std::sscanf(version, "%23s %d.%1d%1d", word, &major, &minor, &patch);
-            if (items < 3) {
+            // A major number whose version number would not fit is no version.
+            if (items < 3 || major < 0 || major > (INT32_MAX - 99) / 100) {
                 result = -30;
                 continue;
             }
@@ -275,7 +277,8 @@ int32_t NIVRA_Protocol::ParseShowCommand(char* name)
             int major = 0, minor = 0, patch = 0;
             if (std::sscanf(logger_text::Skip(version, 9), "%20s", found) == 1)
                 std::memcpy(info_.version, found, sizeof found);
-            if (std::sscanf(info_.version, "%d.%1d%1d", &major, &minor, &patch) == 3)
+            if (std::sscanf(info_.version, "%d.%1d%1d", &major, &minor, &patch) == 3 && major >= 0 &&
+                major <= (INT32_MAX - 99) / 100)
                 info_.versionNumber = major * 100 + minor * 10 + patch;
             else
                 errors += 2;

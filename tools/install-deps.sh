@@ -9,6 +9,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   srecord
   g++-mingw-w64-x86-64-posix
+  clang libclang-rt-14-dev
 )
 
 missing=()

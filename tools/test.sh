@@ -2,7 +2,8 @@
 # The whole test suite: a normal build and a sanitizer build (AddressSanitizer
 # and UndefinedBehaviorSanitizer), each with every test except those labelled
 # "slow", which run once, in the normal build; and a warning-free Windows
-# cross-build of the libraries and kelobsl-cli.
+# cross-build of the libraries and kelobsl-cli; and short runs of the fuzz
+# targets (tools/fuzz-check.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -18,6 +19,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
 echo "== Windows cross-build =="
 KELO_WINE=0 bash tools/check-windows-build.sh build-mingw || status=1
+echo "== fuzz targets (short runs) =="
+bash tools/fuzz-check.sh build-fuzz || status=1
 echo "== tests (normal build) =="
 ctest --test-dir build -j 2 --output-on-failure --timeout 600 || status=1
 echo "== tests (sanitizer build) =="
