@@ -1,13 +1,16 @@
-// An instrument's answers through the update's own steps: connection and
-// identification from the version line, privileged login, the settings of
-// its save mask, battery, firmware check, data erase. The first byte sets
-// the retries, the rest is what the instrument says (answers separated as
-// FakeLine.h describes).
+// A device's answers through the update's own steps: connection and
+// identification from the version line, privileged login, saving its
+// settings to a file and writing them back from it, battery, firmware check,
+// clock, data erase. Mostly instruments; a logger's version line takes the
+// logger paths. The first byte sets the retries, the rest is what the device
+// says (answers separated as FakeLine.h describes).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "FakeLine.h"
+#include "FuzzFiles.h"
 #include "FuzzLog.h"
 #include "Kelo_protocol.h"
 
@@ -37,6 +40,7 @@ void CheckSettings(Kelo_protocol& protocol)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
+    static const std::string path = fuzz_files::PathOf("settings.txt");
     if (size == 0)
         return 0;
     fake_line::Serve(data + 1, size - 1);
@@ -45,11 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     DeviceIdentity identity;
     const int32_t retries = 1 + data[0] % 3;
     if (protocol.QPConnect("fuzz", 2, retries, &identity) >= 0) {
-        protocol.GetInstInfo(Kelo_protocol::SaveMaskOfType(protocol.DeviceType()));
+        if (protocol.QPSaveInfo(path.c_str()) == 1) {
+            CheckSettings(protocol);
+            protocol.SetSettingsHeld(false);  // read back what was written
+            protocol.QPRestoreInfo(path.c_str(), nullptr);
+        }
         CheckSettings(protocol);
         int32_t percent = 0;
         protocol.QPCheckBattery(&percent);
         protocol.QPCheckFirmware(identity.postInit);
+        protocol.QPSetTime();
         protocol.QPEraseData();
         protocol.QPDisconnect();
     }
