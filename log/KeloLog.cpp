@@ -80,7 +80,7 @@ int KeloLog::LogMessage(uint32_t level, const char* tag, const char* format, ...
     int written = std::fprintf(file, "%s - %s: ", stamp, tag ? tag : "");
     va_list args;
     va_start(args, format);
-    int body = std::vfprintf(file, format ? format : "", args);
+    int body = format ? std::vfprintf(file, format, args) : 0;
     va_end(args);
     int end = std::fprintf(file, "\r\n");
     std::fclose(file);
