@@ -90,7 +90,10 @@ int Write(Handle, const void*, std::size_t count, std::size_t* written)
 {
     if (Exhausted())
         return kErrorInvalidHandle;
-    ReleaseNext();
+    // A device that has not been read yet does not answer again: a burst of
+    // writes (the loggers' wake-up) takes one answer, not hundreds.
+    if (queued == 0)
+        ReleaseNext();
     *written = count;
     return 0;
 }

@@ -2,9 +2,10 @@
 // device. It stands in for the platform back end at link time, so the
 // protocol code runs unchanged.
 //
-// The input is a sequence of answers separated by kAnswerSeparator. Every
-// write makes the next answer arrive; a read that finds nothing waiting takes
-// the next one as well (a device that answers late or in pieces). When the
+// The input is a sequence of answers separated by kAnswerSeparator. A write
+// makes the next answer arrive unless one is still waiting to be read; a read
+// that finds nothing waiting takes the next one as well (a device that
+// answers late or in pieces). When the
 // input is used up the line reports a pulled cable, so no wait ever sits out
 // its time-out.
 #pragma once
