@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer) in their own build folder and runs each for a
 # short fixed number of executions from its seed corpus:
 #   tools/fuzz-check.sh [DIR [RUNS]]      (defaults: build-fuzz, 1000)
-# Inputs the runs find go to DIR/corpus/<target>, never into the seeds.
+# Inputs the runs find go to DIR/check-corpus/<target> (emptied first, so
+# every check does the same work), never into the seeds.
 # A crash, a leak or a sanitizer report fails the script; the input that
 # caused it is left in DIR as crash-*, leak-* or timeout-*.
 set -euo pipefail
@@ -19,7 +20,8 @@ cmake --build "$dir" -j "$jobs"
 status=0
 for seeds in "$root"/fuzz/corpus/*/; do
   target=$(basename "$seeds")
-  found="$dir/corpus/$target"
+  found="$dir/check-corpus/$target"
+  rm -rf "$found"
   mkdir -p "$found"
   start=$(date +%s)
   if (cd "$dir" && "./fuzz/fuzz_$target" -runs="$runs" -max_len=1024 -timeout=10 \
