@@ -86,6 +86,7 @@ int UpdateWorkflow::TimerStartTimer()
     restoreResult_ = 0;
     connectResult_ = 0;
     settingsRestored_ = false;
+    batteryPercent_ = -1;
     elapsedSeconds_ = 0;
     ui_.SetBusy(true);
     SetBar(0);
@@ -150,7 +151,9 @@ int UpdateWorkflow::RunUpdate()
         if (identity.checkBattery) {
             Show("Checking battery power...");
             int percent = 0;
-            if (instrument.QPCheckBattery(&percent) > 0 && percent < 10)
+            if (instrument.QPCheckBattery(&percent) > 0)
+                batteryPercent_ = percent;
+            if (batteryPercent_ >= 0 && batteryPercent_ < 10)
                 return Fail(UpdateStep::DeviceCheck, -130, texts::BatteriesTooLow(), "Batteries Too Low");
         }
         StepBar();

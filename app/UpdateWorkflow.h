@@ -49,6 +49,8 @@ public:
     // True when the settings were written back in full (or the type keeps
     // none): only then is the settings file deleted.
     bool SettingsRestored() const { return settingsRestored_; }
+    // The battery level read before the update, -1 when none was read.
+    int BatteryPercent() const { return batteryPercent_; }
 
 private:
     void Show(const std::string& text);
@@ -70,4 +72,5 @@ private:
     int restoreResult_ = 0;
     int connectResult_ = 0;
     bool settingsRestored_ = false;
+    int batteryPercent_ = -1;
 };

@@ -35,16 +35,23 @@ bool TITextReader::Read(std::FILE* file, uint32_t fileLength)
     length_ = 0;
     recordOpen_ = false;
     vectorsSeen_ = false;
+    lineNumber_ = 0;
+    problem_ = "";
 
     char line[kMaxLine + 1];
     uint32_t consumed = 0;
     bool first = true;
     bool endSeen = false;
+    bool lineEnded = true;  // a long line comes in several pieces
     while (consumed < fileLength && std::fgets(line, sizeof line, file)) {
         // fgets stops at a NUL byte only by accident; count what it stored.
-        consumed += static_cast<uint32_t>(std::strlen(line));
+        const uint32_t stored = static_cast<uint32_t>(std::strlen(line));
+        consumed += stored;
+        if (lineEnded)
+            ++lineNumber_;
+        lineEnded = stored > 0 && line[stored - 1] == '\n';
         if (first && line[0] != '@')
-            return false;
+            return Fail("an address line (@ and four hex digits) at the start of the file");
         first = false;
         if (line[0] == 'q') {
             endSeen = true;
@@ -52,11 +59,23 @@ bool TITextReader::Read(std::FILE* file, uint32_t fileLength)
         }
         if (line[0] == '\0')
             break;
-        bool ok = line[0] == '@' ? AddressLine(line) : DataLine(line);
-        if (!ok)
-            return false;
+        if (line[0] == '@' ? !AddressLine(line) : !DataLine(line))
+            return Fail(line[0] == '@' ? "an address line: @ and four hex digits"
+                                       : "bytes of two hex digits each, separated by blanks");
     }
-    return !first && vectorsSeen_ && endSeen;
+    if (first)
+        return Fail("an address line (@ and four hex digits); the file is empty");
+    if (!vectorsSeen_)
+        return Fail("the interrupt vectors (a section at @FFE0) before the end");
+    if (!endSeen)
+        return Fail("the end mark \"q\" on a line of its own");
+    return true;
+}
+
+bool TITextReader::Fail(const char* expected)
+{
+    problem_ = expected;
+    return false;
 }
 
 // "@" and exactly four hex digits: anything else would reach the instrument

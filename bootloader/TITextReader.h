@@ -27,9 +27,14 @@ public:
     TITextReader(char* image, uint32_t capacity, uint32_t* vectors);
     bool Read(std::FILE* file, uint32_t fileLength);
     uint32_t Length() const { return length_; }
+    // After Read returned false: the line (from 1) where the file went wrong,
+    // and what was expected there, for a person to mend the file.
+    uint32_t ProblemLine() const { return lineNumber_; }
+    const char* Problem() const { return problem_; }
 
 private:
     enum class Section { None, Program, Bootloader, Vectors };
+    bool Fail(const char* expected);
     bool AddressLine(const char* line);
     bool DataLine(const char* line);
     bool AddWord(const char* high, const char* low);
@@ -42,4 +47,6 @@ private:
     uint32_t address_ = 0;       // address of the next data word
     bool recordOpen_ = false;    // the image's last record continues at address_
     bool vectorsSeen_ = false;
+    uint32_t lineNumber_ = 0;
+    const char* problem_ = "";
 };

@@ -6,7 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "UpdateTexts.h"
+#include "CauseWords.h"
 
 namespace {
 
@@ -51,7 +51,23 @@ void CliUi::InstallInterruptHandler()
 
 void CliUi::Emit(const std::string& jsonLine)
 {
+    if (makeStart_ && !startSent_) {
+        heldBack_.push_back(jsonLine);
+        return;
+    }
     std::cout << jsonLine << '\n' << std::flush;
+}
+
+void CliUi::SendStart()
+{
+    if (startSent_ || !makeStart_)
+        return;
+    startSent_ = true;
+    std::cout << makeStart_() << '\n';
+    for (const std::string& line : heldBack_)
+        std::cout << line << '\n';
+    std::cout << std::flush;
+    heldBack_.clear();
 }
 
 void CliUi::EndProgressLine()
@@ -80,6 +96,8 @@ void CliUi::SetProgress(int position)
     if (position == lastProgress_)
         return;
     lastProgress_ = position;
+    if (position >= 6)
+        SendStart();  // the device is identified and its settings saved: the loader comes next
     if (options_.json) {
         Emit(nlohmann::json{{"event", "progress"}, {"position", position}}.dump());
     } else if (progressOnTerminal_) {
@@ -106,6 +124,7 @@ void CliUi::SetConnectText(const std::string& text)
 
 void CliUi::ShowMessage(const std::string& text, const std::string& title, MessageKind kind)
 {
+    SendStart();
     if (options_.json) {
         Emit(nlohmann::json{{"event", "message"}, {"kind", KindName(kind)}, {"title", title}, {"text", text}}
                  .dump());
@@ -115,8 +134,16 @@ void CliUi::ShowMessage(const std::string& text, const std::string& title, Messa
     std::cout << "\n== " << title << " ==\n" << text << "\n\n" << std::flush;
 }
 
-bool CliUi::AskOkCancel(const std::string& text, const std::string& title)
+bool CliUi::AskOkCancel(const std::string& question, const std::string& title)
 {
+    // No start event here: with --json nobody waits for the answer, so the
+    // question's event may wait for the start event and its serial number.
+    // The workflow's question leaves out the numbers a technician decides by.
+    std::string text = question;
+    if (title == "Newer Firmware")
+        text += "\n(The " + state_.deviceName + " runs version " +
+                VersionText(state_.deviceIdentity.versionNumber) + "; this updater loads version " +
+                VersionText(state_.targetVersion) + ".)";
     bool answer = options_.assumeYes;
     const char* how = options_.assumeYes ? "--yes" : "default";
     if (!options_.assumeYes && !options_.json && ::isatty(STDIN_FILENO)) {
@@ -171,8 +198,10 @@ void CliUi::HandleInterrupts()
     if (seen == interruptsSeen_)
         return;
     if (interruptsSeen_ == 0 && seen >= 1 && state_.updating) {
-        std::string text = texts::DontQuitNow(state_.caption, state_.deviceName) +
-                           "\n(Press Ctrl+C again to stop anyway.)";
+        // The window's text asks for a click; here the key is the answer.
+        std::string text = "The update of your " + state_.deviceName +
+                           " goes on: stopping now could leave it unusable or without its settings.\n" +
+                           "Press Ctrl+C again to stop it anyway.";
         ShowMessage(text, "Don't Quit Now!", MessageKind::Warning);
     }
     if (seen >= 2 || !state_.updating)
@@ -185,13 +214,10 @@ void CliUi::PumpEvents()
     HandleInterrupts();
 }
 
-void CliUi::Result(int code, int exitCode, uint32_t seconds, const char* step, const std::string& logPath)
+void CliUi::Result(const std::string& resultJson)
 {
-    if (options_.json) {
-        Emit(nlohmann::json{{"event", "result"}, {"code", code}, {"exit", exitCode}, {"seconds", seconds},
-                            {"step", step}, {"log", logPath}}
-                 .dump());
+    if (!options_.json)
         return;
-    }
-    EndProgressLine();
+    SendStart();
+    Emit(resultJson);
 }

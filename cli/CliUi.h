@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "AppState.h"
 #include "UpdateUi.h"
@@ -32,18 +34,23 @@ public:
     void Beep(MessageKind) override {}
     void PumpEvents() override;
 
+    // With --json the first line is a "start" event that names the device:
+    // the events before the device is known are held back until then. The
+    // function makes the event's JSON text when it is due.
+    void SetStartEvent(std::function<std::string()> makeStart) { makeStart_ = std::move(makeStart); }
+
     // Ctrl+C: the first press warns and the update goes on; the second stops
     // it at the next progress call.
     static void InstallInterruptHandler();
     void HandleInterrupts();
 
-    // The final line: RunUpdate's code, the exit code, the elapsed seconds,
-    // the step that ended the update and where the log is.
-    void Result(int code, int exitCode, uint32_t seconds, const char* step, const std::string& logPath);
+    // The final JSON event (the words for a person are printed by the command).
+    void Result(const std::string& resultJson);
 
 private:
     void EndProgressLine();
     void Emit(const std::string& jsonLine);
+    void SendStart();
 
     AppState& state_;
     Options options_;
@@ -52,4 +59,7 @@ private:
     int lastProgress_ = -1;
     int interruptsSeen_ = 0;
     bool conflictUnanswered_ = false;
+    std::function<std::string()> makeStart_;
+    bool startSent_ = false;
+    std::vector<std::string> heldBack_;
 };

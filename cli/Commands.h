@@ -1,4 +1,4 @@
-// The three commands of kelobsl-cli.
+// The commands of kelobsl-cli.
 #pragma once
 
 #include <string>
@@ -7,13 +7,19 @@ struct UpdateArgs {
     std::string port;
     std::string firmware;   // a TI-Text file instead of the built-in image (rep mode)
     std::string newSn;      // factory: write this serial number
-    bool keepData = false;  // factory: do not erase the stored data
+    bool keepData = false;  // do not erase the stored measurements
     bool yes = false;
     std::string settingsFrom;  // "saved", "device" or empty: the answer to "Settings Conflict"
     bool demoImage = false;    // allow writing the demonstration image
     std::string dataDir;
     std::string logFile;
     bool verbose = false;
+    bool json = false;
+};
+
+struct InfoArgs {
+    std::string port;
+    std::string firmware;  // judge against this file instead of the built-in image
     bool json = false;
 };
 
@@ -29,6 +35,7 @@ struct RestoreArgs {
 // Writes a settings file (from the archive or elsewhere) back to a device
 // running its firmware, with the same checks as an update's restore.
 int RunRestoreSettingsCommand(const RestoreArgs& args);
+int RunInfoCommand(const InfoArgs& args);
 int RunListPortsCommand(bool all, bool json);
 int RunInspectCommand(const std::string& file, bool json);
 

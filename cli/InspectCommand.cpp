@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CauseWords.h"
 #include "Commands.h"
 #include "DeviceTypes.h"
 #include "ExitCodes.h"
@@ -62,14 +63,13 @@ int RunInspectCommand(const std::string& file, bool json)
     const bool builtIn = file.empty();
     int result = builtIn ? 1 : host.BSLLoadTIFile(file.c_str());
     if (result < 0) {
-        std::string why = result == -100 ? "is not a valid TI-Text firmware file"
-                          : result == -60 ? "could not be loaded: out of memory"
-                                          : "could not be opened (error " + std::to_string(result) + ")";
+        std::string why = FirmwareFileProblem(result, file);
         if (json)
             std::cout << nlohmann::json{{"file", builtIn ? "(built-in)" : file},
                                     {"demoImage", builtIn && BuiltInImageIsDemo()}, {"error", why}, {"code", result}}.dump() << '\n';
         else
-            std::cerr << "kelobsl-cli: \"" << BaseName(file) << "\" " << why << ".\n";
+            std::cerr << "kelobsl-cli: \"" << BaseName(file) << "\" " << (result == -100 ? "is " : "could not be read: ")
+                      << why << ".\n";
         return exit_code::kUsage;
     }
 

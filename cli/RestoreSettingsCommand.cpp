@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "AppSetup.h"
+#include "CauseWords.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "SettingsArchive.h"
@@ -54,6 +55,8 @@ int RunRestoreSettingsCommand(const RestoreArgs& args)
         std::cerr << "kelobsl-cli: "
                   << texts::ConnectionError(result, state.caption, state.deviceName, args.port, identity.versionNumber)
                   << "\n";
+        const std::string port = PortProblem(result, args.port);
+        std::cerr << "Cause: " << (port.empty() ? LineCause(result) + "." : port) << "\n";
         return Finish(state, result == -120 ? exit_code::kWrongDevice : exit_code::kNoConnection);
     }
     if (!identity.saveSettings) {
@@ -75,7 +78,8 @@ int RunRestoreSettingsCommand(const RestoreArgs& args)
         return Finish(state, exit_code::kUsage);
     }
     if (result < 0) {
-        std::cout << texts::RestoreError(result, state.caption, identity.displayName) << "\n";
+        std::cout << texts::RestoreError(result, state.caption, identity.displayName) << "\n"
+                  << "Cause: " << LineCause(result) << ".\n";
         return Finish(state, exit_code::kSettingsNotRestored);
     }
     std::cout << "Settings restored to the " << identity.displayName << " on " << args.port << ".\n";

@@ -1,9 +1,15 @@
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <cerrno>
+#include <cmath>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <thread>
+#include <unistd.h>
 
 #include "AppSetup.h"
+#include "CauseWords.h"
 #include "CliUi.h"
 #include "Commands.h"
 #include "ExitCodes.h"
@@ -77,6 +83,90 @@ std::string BaseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Settings are saved in the data folder before anything is erased: a folder
+// that cannot take a file must stop the update before it starts.
+std::string DataFolderProblem(const std::string& folder)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    const std::string probe =
+        (std::filesystem::path(folder) / (".kelobsl-write-test-" + std::to_string(::getpid()))).string();
+    errno = 0;
+    std::FILE* file = std::fopen(probe.c_str(), "w");
+    if (!file) {
+        const int code = -(errno ? errno : EACCES);
+        // A folder that exists but takes no files (/proc) says "no such file".
+        const std::string why = code == -ENOENT ? "it takes no new files (" + std::to_string(code) + ")" : FileCause(code);
+        return "cannot write to the data folder " + folder + ": " + why +
+               ".\nThe settings are saved there before the update; choose a folder you may write with --data-dir";
+    }
+    std::fclose(file);
+    std::remove(probe.c_str());
+    return {};
+}
+
+// How the firmware files of a device type are named: "R7F-M-mp.txt".
+std::string FileNameRule(int type)
+{
+    return std::string(DeviceTypeModelWord(type)) + "-M-mp.txt";
+}
+
+// The summary's cause of a failure: what happened, in words, with the code,
+// as whole sentences.
+std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppState& state, const UpdateArgs& args)
+{
+    const UpdateStep step = workflow.FailedStep();
+    if (step == UpdateStep::SettingsConflict)
+        return "the settings file " + state.settingsFilePath +
+               " from an earlier, unfinished update differs from the device's settings (" + std::to_string(result) +
+               ").\nRun again with --settings-from saved (restore that file after the update) or --settings-from "
+               "device (go on with the device's settings; the file moves to the archive).";
+    if (step == UpdateStep::Connect) {
+        std::string port = PortProblem(workflow.ConnectResult(), args.port);
+        return port.empty() ? LineCause(workflow.ConnectResult()) + "." : port;
+    }
+    if (result == -130)
+        return "the battery is at " + std::to_string(workflow.BatteryPercent()) +
+               "%; the update needs at least 10% (-130).";
+    if (result == -121) {
+        const std::string found = state.deviceIdentity.displayName;
+        if (args.firmware.empty())
+            return "this build updates only a " + state.deviceName + "; the device on " + args.port + " is a " +
+                   found + " (-121).\nFor a " + found + ", give its firmware file with --firmware (named like " +
+                   FileNameRule(state.deviceIdentity.type) + ").";
+        std::string text = "the firmware file " + BaseName(args.firmware) + " is for a " + state.deviceName +
+                           "; the device on " + args.port + " is a " + found + " (-121).\n";
+        if (state.deviceIdentity.type == BuildTarget::kDeviceType)
+            text += "Leave out --firmware to load the built-in " + found + " firmware (" +
+                    DeviceTypeModelWord(BuildTarget::kDeviceType) + " " + VersionText(BuildTarget::kVersion) +
+                    "), or choose ";
+        else
+            text += "Choose ";
+        return text + "the firmware file for a " + found + " (named like " + FileNameRule(state.deviceIdentity.type) +
+               ").";
+    }
+    if (result == -120)
+        return "the " + state.deviceName + "'s firmware " + VersionText(state.deviceIdentity.versionNumber) +
+               " is too old for this updater (-120).";
+    return LineCause(result) + ".";
+}
+
+// A failure while the flash was being erased or written leaves the device in
+// its loader, as does a loader that stopped answering after it was found
+// there; the next run finds it there and finishes.
+bool LeftInLoader(const UpdateWorkflow& workflow)
+{
+    const UpdateStep step = workflow.FailedStep();
+    const bool startedInLoader = workflow.ConnectResult() == -80 || workflow.ConnectResult() == -81;
+    return step == UpdateStep::Erase || step == UpdateStep::Upload || (step == UpdateStep::Loader && startedInLoader);
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    using namespace std::chrono;
+    return std::round(duration<double>(steady_clock::now() - start).count() * 10.0) / 10.0;
+}
+
 }  // namespace
 
 std::string CheckNewSerialNumber(const std::string& sn)
@@ -101,6 +191,14 @@ int RunUpdateCommand(const UpdateArgs& args)
             return exit_code::kUsage;
         }
     }
+    const std::string folder = args.dataDir.empty() ? DefaultDataFolder() : args.dataDir;
+    if (!folder.empty()) {
+        std::string why = DataFolderProblem(folder);
+        if (!why.empty()) {
+            std::cerr << "kelobsl-cli: " << why << ".\n";
+            return exit_code::kUsage;
+        }
+    }
 
     if (args.firmware.empty() && BuiltInImageIsDemo() && !args.demoImage) {
         std::cerr << "kelobsl-cli: the built-in firmware of this build is a demonstration image (" << BuildTarget::kLabel
@@ -113,7 +211,7 @@ int RunUpdateCommand(const UpdateArgs& args)
     AppState state;
     SetupOptions setup;
     setup.repMode = !args.firmware.empty();
-    setup.factoryMode = !args.newSn.empty() || args.keepData;
+    setup.factoryMode = !args.newSn.empty();
     setup.verboseLog = args.verbose;
     setup.dataFolder = args.dataDir;
     setup.logFilePath = args.logFile;
@@ -124,17 +222,56 @@ int RunUpdateCommand(const UpdateArgs& args)
     }
 
     CliUi ui(state, CliUi::Options{args.json, args.yes, args.settingsFrom});
+    const auto start = std::chrono::steady_clock::now();
+    UpdateWorkflow workflow(state, ui);
+    bool imageReady = args.firmware.empty();
+    auto image = [&] {
+        return args.firmware.empty()
+                   ? std::string(DeviceTypeModelWord(BuildTarget::kDeviceType)) + " " + VersionText(BuildTarget::kVersion)
+                   : std::string(state.bootloader->TargetName());
+    };
+    auto erasesData = [&] { return DeviceTypeInfo(state.bootloader->TargetType()).eraseData && !args.keepData; };
+    if (args.json) {
+        ui.SetStartEvent([&] {
+            const DeviceIdentity& id = state.deviceIdentity;
+            const bool inLoader = workflow.ConnectResult() == -80 || workflow.ConnectResult() == -81;
+            Kelo_protocol& instrument = *state.instrument;
+            const char* sn = !instrument.SettingsHeld()      ? ""
+                             : IsLoggerType(id.type)          ? instrument.LoggerSettings().sn
+                                                              : instrument.InstrumentSettings().sn;
+            nlohmann::json null;
+            nlohmann::json event{{"event", "start"},
+                                 {"port", args.port},
+                                 {"deviceType", id.type},
+                                 {"deviceName", id.type ? nlohmann::json(id.displayName) : null},
+                                 {"serialNumber", sn[0] ? nlohmann::json(sn) : null},
+                                 {"deviceVersion", id.versionNumber ? nlohmann::json(VersionText(id.versionNumber)) : null},
+                                 {"inFirmwareLoader", inLoader},
+                                 {"image", imageReady ? nlohmann::json(image()) : null},
+                                 {"imageVersion", imageReady ? nlohmann::json(VersionText(state.targetVersion)) : null},
+                                 {"eraseData", imageReady && erasesData()}};
+            return event.dump();
+        });
+    }
 
     if (!args.firmware.empty()) {
         int loaded = state.bootloader->BSLLoadTIFile(args.firmware.c_str());
         if (loaded < 0) {
             ui.ShowMessage(texts::FileError(loaded, state.caption, BaseName(args.firmware)), "File Error",
                            MessageKind::Error);
-            ui.Result(loaded, exit_code::kUsage, 0, "firmware-file", state.logFilePath);
+            const std::string why = FirmwareFileProblem(loaded, args.firmware);
+            if (args.json)
+                ui.Result(nlohmann::json{{"event", "result"}, {"code", loaded}, {"exit", exit_code::kUsage},
+                                         {"seconds", SecondsSince(start)}, {"step", "firmware-file"},
+                                         {"cause", why}}
+                              .dump());
+            else
+                std::cout << "Update not started: " << BaseName(args.firmware) << ": " << why << ".\n";
             CloseAppState(state);
             return exit_code::kUsage;
         }
         AdoptLoadedFirmware(state);
+        imageReady = true;
     }
 
     state.commPortName = args.port;
@@ -145,6 +282,17 @@ int RunUpdateCommand(const UpdateArgs& args)
     state.newSerialNumber = args.newSn;
     state.dontEraseData = args.keepData;
 
+    if (!args.json) {
+        std::cout << "Updating " << state.deviceName << " on " << args.port << " to " << image()
+                  << (!args.firmware.empty()   ? ""
+                      : BuiltInImageIsDemo() ? " (built-in " + texts::DemoImageNote() + ")"
+                                             : " (built-in image)")
+                  << "\n";
+        if (erasesData())
+            std::cout << "This update erases the measurements stored in the " << state.deviceName
+                      << ": download them first, or add --keep-data to keep them.\n";
+    }
+
     CliUi::InstallInterruptHandler();
     // Long waits sleep in short slices so that Ctrl+C is noticed promptly.
     SetEventPump([&ui](uint32_t maxWaitMs) {
@@ -152,32 +300,45 @@ int RunUpdateCommand(const UpdateArgs& args)
         ui.HandleInterrupts();
     });
 
-    if (!args.json)
-        std::cout << "Updating " << state.deviceName << " on " << args.port << " to "
-                  << (args.firmware.empty() ? BuildTarget::kLabel : state.bootloader->TargetName())
-                  << (args.firmware.empty() && BuiltInImageIsDemo() ? " (" + texts::DemoImageNote() + ")" : "")
-                  << "\n";
-
-    UpdateWorkflow workflow(state, ui);
     int result = workflow.TimerStartTimer();
     SetEventPump(nullptr);
+    const double seconds = SecondsSince(start);
 
-    int exitCode = ExitCodeFor(result, workflow, state.keepGoing, ui.ConflictUnanswered());
-    ui.Result(result, exitCode, workflow.ElapsedSeconds(), StepName(workflow.FailedStep()), state.logFilePath);
-    if (exitCode == exit_code::kUsage && ui.ConflictUnanswered())
-        std::cerr << "kelobsl-cli: the settings file " << state.settingsFilePath
-                  << " from an earlier, unfinished update differs from the device's settings. Run again with "
-                     "--settings-from saved (restore that file after the update) or --settings-from device "
-                     "(go on with the device's settings; the file moves to the archive).\n";
-    if (!args.json) {
+    const UpdateStep step = workflow.FailedStep();
+    const int exitCode = ExitCodeFor(result, workflow, state.keepGoing, ui.ConflictUnanswered());
+    const std::string cause = result < 0 ? FailureCause(workflow, result, state, args) : "";
+    const bool inLoader = result < 0 && LeftInLoader(workflow);
+    const bool settingsKept = exitCode != exit_code::kSuccess && std::filesystem::exists(state.settingsFilePath);
+    const std::string logPath = state.logFilePath;
+    CloseAppState(state);  // drops an empty log
+    const bool logWritten = std::filesystem::exists(logPath);
+
+    if (args.json) {
+        nlohmann::json event{{"event", "result"}, {"code", result},           {"exit", exitCode},
+                             {"seconds", seconds}, {"step", StepName(step)}, {"inFirmwareLoader", inLoader},
+                             {"log", logWritten ? nlohmann::json(logPath) : nlohmann::json(nullptr)}};
         if (result < 0)
-            std::cout << "Update failed (" << result << "). The settings file is kept: "
-                      << state.settingsFilePath << "\n";
-        else if (exitCode == exit_code::kSettingsNotRestored)
-            std::cout << "Firmware updated, but the settings were not (fully) restored (" << workflow.RestoreResult()
-                      << "). The settings file is kept: " << state.settingsFilePath << "\n";
-        std::cout << "Log: " << state.logFilePath << "\n";
+            event["cause"] = cause;
+        if (settingsKept)
+            event["settingsFile"] = state.settingsFilePath;
+        ui.Result(event.dump());
+        return exitCode;
     }
-    CloseAppState(state);
+    if (result < 0) {
+        std::cout << "Update failed: " << cause << "\n";
+        if (settingsKept)
+            std::cout << "The settings file is kept: " << state.settingsFilePath << "\n";
+    } else if (exitCode == exit_code::kSettingsNotRestored) {
+        std::cout << "Firmware updated, but the settings were not (fully) restored: "
+                  << LineCause(workflow.RestoreResult()) << ". Check them on the device.\n";
+        if (settingsKept)
+            std::cout << "The settings file is kept: " << state.settingsFilePath << "\n";
+    }
+    if (logWritten)
+        std::cout << "Log: " << logPath << "\n";
+    // Last, so that it is what the person reads when the command ends.
+    if (inLoader)
+        std::cout << "The " << state.deviceName << " is left in its firmware loader. "
+                  << "Run the same command again: it finishes the update and restores the saved settings.\n";
     return exitCode;
 }

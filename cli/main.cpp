@@ -3,41 +3,123 @@
 
 #include <iostream>
 
+#include "AppSetup.h"
 #include "AppState.h"
+#include "CauseWords.h"
 #include "Commands.h"
+#include "DeviceTypes.h"
 #include "ExitCodes.h"
 #include "UpdateTexts.h"
+#include "UsageCheck.h"
 
 namespace {
 
-const char* const kExitCodes =
+const char* const kUpdateExitCodes =
     "Exit codes:\n"
     "  0  success: firmware updated and every setting restored\n"
-    "  2  bad usage or an invalid firmware file\n"
+    "  1  any other failure\n"
+    "  2  bad usage, an invalid firmware file, or a data folder that cannot be written\n"
     "  3  no connection to the device or its firmware loader\n"
     "  4  wrong, unsupported or too-old device, no working loader, or batteries too low\n"
     "  5  settings could not be saved, or erase, upload, firmware check or data erase failed\n"
     "  6  cancelled (a question answered Cancel, or Ctrl+C pressed twice)\n"
-    "  7  firmware updated, settings not (fully) restored; the settings file is kept\n"
-    "  1  any other failure";
+    "  7  firmware updated, settings not (fully) restored; the settings file is kept";
+
+const char* const kRestoreExitCodes =
+    "Exit codes:\n"
+    "  0  every setting written back\n"
+    "  2  bad usage, or the settings file is missing or for another device type\n"
+    "  3  no connection to the device, or the device is in its firmware loader\n"
+    "  4  the device keeps no settings, or this updater does not support its firmware\n"
+    "  7  not every setting went back";
+
+const char* const kInfoExitCodes =
+    "Exit codes:\n"
+    "  0  the device answered and an update could go ahead (also from its firmware loader)\n"
+    "  2  bad usage or an invalid firmware file\n"
+    "  3  no connection: no such port, port in use or not permitted, no answer\n"
+    "  4  the device answered, but an update would refuse it (wrong or unknown type,\n"
+    "     unsupported firmware, batteries too low)";
+
+const char* const kFileExitCodes =
+    "Exit codes:\n"
+    "  0  the file (or, without one, the built-in image) is a valid TI-Text firmware image\n"
+    "  2  bad usage, or the file cannot be read or is not valid (the line and what was expected are named)";
+
+const char* const kListExitCodes =
+    "Exit codes:\n"
+    "  0  the list was printed (it may be empty)\n"
+    "  2  bad usage";
+
+std::string BuiltInImage()
+{
+    return std::string(DeviceTypeModelWord(BuildTarget::kDeviceType)) + " " + VersionText(BuildTarget::kVersion);
+}
+
+// Device types whose update erases their stored measurements.
+std::string ErasingTypes()
+{
+    std::string names;
+    for (int type = 1; type < kDeviceTypeCount; ++type)
+        if (DeviceTypeInfo(type).eraseData)
+            names += (names.empty() ? "" : ", ") + std::string(DeviceTypeName(type));
+    return names;
+}
+
+std::string UpdateFooter()
+{
+    const std::string device = DeviceTypeName(BuildTarget::kDeviceType);
+    const std::string folder = DefaultDataFolder();
+    return "Built-in image: " + BuiltInImage() + ", for the " + device + " (version " +
+           VersionText(BuildTarget::kVersion) + ")" +
+           (BuiltInImageIsDemo() ? ": a " + texts::DemoImageNote() + "; it is written only with --demo-image" : "") +
+           ".\n" +
+           "--firmware: a TI-Text file whose name says what it is for: MODEL-M-mp.txt, the device's model\n"
+           "  word, the major version, the minor and patch digits (R7F-3-52.txt is version 3.52 for a\n"
+           "  " + device + "). The file is for that device type only.\n" +
+           "Data folder (--data-dir): default " + (folder.empty() ? std::string("the current folder") : folder) +
+           ".\n  The settings are saved there as \"<device>.settings.txt\" before anything is erased, and the\n"
+           "  file is deleted after a successful update.\n"
+           "--log: default \"<device> Firmware Updater.errors.txt\" in the data folder. The file is written only\n"
+           "  when something is logged: failures always, every step with --verbose.\n"
+           "After an interruption (a failure while erasing or writing, a pulled cable, Ctrl+C twice) the\n"
+           "  device waits in its firmware loader: run the same command again; it finishes the update and\n"
+           "  restores the saved settings.\n\n" +
+           kUpdateExitCodes;
+}
+
+std::string VersionLines(const std::string& engineVersion)
+{
+    // The about text names the window's home platform; say what this program was built for.
+    std::string about = texts::AboutText(engineVersion);
+    const std::string windows = " for Windows";
+    const std::string platform = BuildPlatform();
+    if (auto at = about.find(windows); at != std::string::npos && platform.rfind("Windows", 0) != 0)
+        about.replace(at, windows.size(), " for " + platform);
+    return about + "\nkelobsl-cli built for " + platform + "; built-in image " + BuiltInImage() +
+           (BuiltInImageIsDemo() ? " (" + texts::DemoImageNote() + ")" : "") + ".";
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     CLI::App app{"kelobsl-cli: update the firmware of an instrument or logger on a serial port"};
-    app.footer(kExitCodes);
+    app.footer("Each command's --help names its options and its exit codes (0 success, 2 bad usage, ...).");
     app.require_subcommand(0, 1);
     bool about = false;
-    app.add_flag("--version,--about", about, "Show the version and exit");
+    app.add_flag("--version,--about", about, "Show the version and the platform this program was built for");
 
     UpdateArgs update;
     CLI::App* updateCmd = app.add_subcommand("update", "Update the device on PORT to this build's firmware");
+    updateCmd->footer(UpdateFooter());
     updateCmd->add_option("--port", update.port, "Serial port: ttyUSB0, /dev/serial/by-id/..., COM3")->required();
     updateCmd->add_option("--firmware", update.firmware, "Load this TI-Text firmware file instead of the built-in image")
         ->check(CLI::ExistingFile);
     updateCmd->add_option("--new-sn", update.newSn, "Factory: write this serial number (at most 15 characters)");
-    updateCmd->add_flag("--keep-data", update.keepData, "Factory: do not erase the data stored on the device");
+    updateCmd->add_flag("--keep-data", update.keepData,
+                        "Keep the measurements stored on the device; without it an update of a " + ErasingTypes() +
+                            " erases them at its end");
     updateCmd->add_flag("--yes", update.yes, "Answer OK to the questions (\"Newer Firmware\", \"Settings Retrieve Error\")");
     updateCmd->add_option("--settings-from", update.settingsFrom,
                           "Answer \"Settings Conflict\": restore the settings file left by an earlier run (saved) "
@@ -47,30 +129,54 @@ int main(int argc, char** argv)
                         "Write the built-in demonstration image (for kelosim; real instruments need the maker's image)");
     updateCmd->add_option("--data-dir", update.dataDir, "Folder for the settings file and the log");
     updateCmd->add_option("--log", update.logFile, "Diagnostic log file");
-    updateCmd->add_flag("--verbose", update.verbose, "Verbose diagnostic log");
-    updateCmd->add_flag("--json", update.json, "One JSON object per line for every status, progress step and message");
+    updateCmd->add_flag("--verbose", update.verbose, "Log every step, not only failures");
+    updateCmd->add_flag("--json", update.json,
+                        "One JSON object per line: a start event, every status, progress step and message, a result");
 
     RestoreArgs restore;
     CLI::App* restoreCmd =
         app.add_subcommand("restore-settings", "Write a settings file (for example from the archive) back to the device on PORT");
+    restoreCmd->footer(kRestoreExitCodes);
     restoreCmd->add_option("--port", restore.port, "Serial port")->required();
     restoreCmd->add_option("--file", restore.file, "Settings file")->required();
     restoreCmd->add_option("--data-dir", restore.dataDir, "Folder for the log");
     restoreCmd->add_option("--log", restore.logFile, "Diagnostic log file");
     restoreCmd->add_flag("--verbose", restore.verbose, "Verbose diagnostic log");
 
+    InfoArgs info;
+    CLI::App* infoCmd = app.add_subcommand(
+        "info", "Identify the device on PORT without changing anything: type, firmware, serial number, battery");
+    infoCmd->footer(kInfoExitCodes);
+    infoCmd->add_option("--port", info.port, "Serial port: ttyUSB0, /dev/serial/by-id/..., COM3")->required();
+    infoCmd->add_option("--firmware", info.firmware, "Judge against this TI-Text file instead of the built-in image")
+        ->check(CLI::ExistingFile);
+    infoCmd->add_flag("--json", info.json, "JSON output");
+
     bool all = false;
     bool listJson = false;
     CLI::App* listCmd = app.add_subcommand("list-ports", "List the serial ports");
-    listCmd->add_flag("--all", all, "Also try the usual port names directly (Force Find All Comm Ports)");
+    listCmd->footer(kListExitCodes);
+#if defined(_WIN32)
+    const char* allHelp = "Also try to open COM1 to COM16 directly, for ports the system does not list";
+#else
+    const char* allHelp = "Also try to open ttyS0-15, ttyUSB0-15 and ttyACM0-15 directly, for ports the system does not list";
+#endif
+    listCmd->add_flag("--all", all, allHelp);
     listCmd->add_flag("--json", listJson, "JSON output");
 
     std::string file;
     bool inspectJson = false;
     CLI::App* inspectCmd = app.add_subcommand("inspect", "Show what an update would load from a TI-Text firmware file");
+    inspectCmd->footer(kFileExitCodes);
     inspectCmd->add_option("FILE", file, "TI-Text firmware file (none: the built-in image)");
     inspectCmd->add_flag("--json", inspectJson, "JSON output");
 
+    // CLI11 reports a missing required option first; the typing slip that
+    // caused it is the more useful message.
+    if (std::string problem = UsageProblem(app, argc, argv); !problem.empty()) {
+        std::cerr << "kelobsl-cli: " << problem << "\nRun with --help for more information.\n";
+        return exit_code::kUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -79,15 +185,15 @@ int main(int argc, char** argv)
     }
 
     if (about) {
-        std::cout << texts::AboutText(KELO_VERSION) << '\n';
-        std::cout << "\nBuilt-in firmware: " << BuildTarget::kLabel
-                  << (BuiltInImageIsDemo() ? " (" + texts::DemoImageNote() + ")" : "") << '\n';
+        std::cout << VersionLines(KELO_VERSION) << '\n';
         return exit_code::kSuccess;
     }
     if (*updateCmd)
         return RunUpdateCommand(update);
     if (*restoreCmd)
         return RunRestoreSettingsCommand(restore);
+    if (*infoCmd)
+        return RunInfoCommand(info);
     if (*listCmd)
         return RunListPortsCommand(all, listJson);
     if (*inspectCmd)

@@ -52,7 +52,7 @@ TEST_F(CliCommands, ListPortsAndUsageErrors)
     CliRun longSn = RunCli({"update", "--port", "/dev/null", "--new-sn", "12345678901234567890", "--data-dir", dir_});
     EXPECT_EQ(longSn.exitCode, 2);
     EXPECT_TRUE(Contains(longSn.out, "at most 15")) << longSn.out;
-    CliRun help = RunCli({"--help"});
+    CliRun help = RunCli({"update", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(Contains(help.out, "6  cancelled")) << help.out;
 }

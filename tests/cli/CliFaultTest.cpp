@@ -34,6 +34,11 @@ TEST_F(CliFault, FirmwareFileForAnotherTypeIsAWrongDevice)
     CliRun run = Update({"--firmware", firmware});
     EXPECT_EQ(run.exitCode, 4) << run.out;
     EXPECT_TRUE(Contains(run.out, "expected to find a JT5 Pro;\nhowever, it found a Hydrova Series 3.")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "the firmware file JV-1-05.txt is for a JT5 Pro; the device on " + sim_.Path() +
+                                      " is a Hydrova Series 3 (-121).\nLeave out --firmware to load the built-in "
+                                      "Hydrova Series 3 firmware (R7F 3.52), or choose the firmware file for a "
+                                      "Hydrova Series 3 (named like R7F-M-mp.txt)."))
+        << run.out;
 }
 
 TEST_F(CliFault, BatteryBelowTenPercentStopsAndTenPasses)
@@ -43,11 +48,19 @@ TEST_F(CliFault, BatteryBelowTenPercentStopsAndTenPasses)
     CliRun low = Update({"--firmware", firmware});
     EXPECT_EQ(low.exitCode, 4) << low.out;
     EXPECT_TRUE(Contains(low.out, "== Batteries Too Low ==")) << low.out;
+    EXPECT_TRUE(Contains(low.out, "Update failed: the battery is at 9%; the update needs at least 10% (-130)."));
+    // A JT5 Pro update erases its measurements: said before anything happens.
+    EXPECT_EQ(low.out.find("This update erases the measurements stored in the JT5 Pro: download them first, "
+                           "or add --keep-data to keep them."),
+              low.out.find('\n') + 1);
     NewDevice();
 
     StartSim({"--type", "JV", "--version", "1.00", "--battery", "10"});
-    CliRun enough = Update({"--firmware", firmware});
+    CliRun enough = Update({"--firmware", firmware, "--json"});
     EXPECT_EQ(enough.exitCode, 0) << enough.out;
+    EXPECT_EQ(enough.out.rfind("{\"deviceName\":\"JT5 Pro\",\"deviceType\":7,\"deviceVersion\":\"1.00\","
+                               "\"eraseData\":true,\"event\":\"start\"", 0), 0u) << enough.out;
+    EXPECT_TRUE(Contains(enough.out.substr(0, enough.out.find('\n')), "\"serialNumber\":\"KS000123\""));
     EXPECT_EQ(Ask("get -ver"), "JV 1.05");
 }
 
@@ -105,6 +118,7 @@ TEST_F(CliFault, DataFlashFailureStopsUnlessDataIsKept)
     StartSim({"--type", "JV", "--version", "1.05", "--fault", "dataflash-fail"});
     CliRun kept = Update({"--firmware", firmware, "--keep-data"});
     EXPECT_EQ(kept.exitCode, 0) << kept.out;
+    EXPECT_FALSE(Contains(kept.out, "This update erases"));
     EXPECT_FALSE(Contains(kept.out, "Erasing old data..."));
 }
 
@@ -116,7 +130,9 @@ TEST_F(CliFault, CtrlCOnceWarnsAndTheUpdateGoesOn)
     options.interruptDelaysMs = {0};
     CliRun run = Update({}, options);
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_TRUE(Contains(run.out, "== Don't Quit Now! ==")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "== Don't Quit Now! ==\nThe update of your Hydrova Series 3 goes on")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Press Ctrl+C again to stop it anyway."));
+    EXPECT_FALSE(Contains(run.out, "Click OK"));
     EXPECT_TRUE(Contains(run.out, "Successfully updated firmware in "));
 }
 
@@ -141,4 +157,7 @@ TEST_F(CliFault, CtrlCOnceWarnsTwiceStops)
     EXPECT_EQ(run.exitCode, 6) << run.out;
     EXPECT_TRUE(Contains(run.out, "== Don't Quit Now! ==")) << run.out;
     EXPECT_TRUE(Contains(run.out, "[Error -40]")) << run.out;
+    const std::string last = "The Hydrova Series 3 is left in its firmware loader. Run the same command again: "
+                             "it finishes the update and restores the saved settings.\n";
+    EXPECT_EQ(run.out.rfind(last), run.out.size() - last.size()) << run.out;
 }

@@ -37,14 +37,14 @@ CliRun RunCli(const std::vector<std::string>& args, const CliRunOptions& options
         ::dup2(devnull, STDIN_FILENO);  // no terminal: questions take the safe answer
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
+        std::vector<std::string> copy = options.wrapper;
+        copy.push_back(CliPath());
+        copy.insert(copy.end(), args.begin(), args.end());
         std::vector<char*> argv;
-        std::string path = CliPath();
-        argv.push_back(path.data());
-        std::vector<std::string> copy = args;
         for (std::string& a : copy)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        ::execv(path.c_str(), argv.data());
+        ::execv(copy[0].c_str(), argv.data());
         ::_exit(127);
     }
     ::close(pipeFds[1]);

@@ -14,6 +14,8 @@ struct CliRunOptions {
     std::string interruptAfterText;
     std::vector<int> interruptDelaysMs;
     int timeoutMs = 120000;
+    // A program that runs the command line in its place (e.g. setpriv as another user).
+    std::vector<std::string> wrapper;
 };
 
 CliRun RunCli(const std::vector<std::string>& args, const CliRunOptions& options = {});

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <nlohmann/json.hpp>
+
 #include "CliFixture.h"
 
 namespace fs = std::filesystem;
@@ -41,6 +43,7 @@ TEST_F(CliUpdate, UpdatesHydrovaToTheBuiltInFirmwareAndKeepsItsSettings)
     EXPECT_TRUE(Contains(run.out, "Uploading new firmware code..."));
     EXPECT_TRUE(Contains(run.out, "to Series 7F 3.52 (demonstration image")) << run.out;
     EXPECT_TRUE(Contains(run.out, "You may disconnect your Hydrova Series 3 now."));
+    EXPECT_TRUE(Contains(run.out, "Log: " + dir_ + "/Hydrova Series 3 Firmware Updater.errors.txt"));
     EXPECT_FALSE(fs::exists(SettingsFile())) << "the settings file goes after a successful update";
 
     EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
@@ -72,6 +75,8 @@ TEST_F(CliUpdate, PowerLossDuringUploadThenASecondRunFinishesAndRestoresTheSetti
     CliRun first = Update();
     EXPECT_EQ(first.exitCode, 5) << first.out;
     EXPECT_TRUE(Contains(first.out, "Firmware Upload Error")) << first.out;
+    EXPECT_TRUE(Contains(first.out, "is left in its firmware loader. Run the same command again")) << first.out;
+    EXPECT_TRUE(Contains(first.out, "The settings file is kept: " + SettingsFile()));
     EXPECT_TRUE(fs::exists(SettingsFile())) << "a failed update keeps the settings file";
 
     // Power comes back: the device sits in its bootloader with half a firmware.
@@ -105,13 +110,27 @@ TEST_F(CliUpdate, NewerFirmwareIsKeptUnlessTheQuestionIsAnsweredOk)
     EXPECT_EQ(declined.exitCode, 6) << declined.out;
     EXPECT_TRUE(Contains(declined.out, "Newer Firmware"));
     EXPECT_TRUE(Contains(declined.out, "answered Cancel"));
+    EXPECT_TRUE(Contains(declined.out, "(The Hydrova Series 3 runs version 3.60; this updater loads version 3.52.)"));
     EXPECT_EQ(Ask("get -ver"), "R7F 3.60");
 
     CliRun accepted = Update({"--yes", "--json"});
     EXPECT_EQ(accepted.exitCode, 0) << accepted.out;
     EXPECT_TRUE(Contains(accepted.out, "{\"answer\":\"ok\",\"by\":\"--yes\""));
-    EXPECT_TRUE(Contains(accepted.out, "\"event\":\"result\"") && Contains(accepted.out, "\"exit\":0"));
-    EXPECT_TRUE(Contains(accepted.out, "Firmware Updater.errors.txt\"")) << "the result names the log";
+    // The first line names the device, the last one has the real duration
+    // and names the log only when one was written.
+    const std::string firstLine = accepted.out.substr(0, accepted.out.find('\n'));
+    nlohmann::json start = nlohmann::json::parse(firstLine, nullptr, false);
+    EXPECT_EQ(start.value("event", ""), "start") << accepted.out;
+    EXPECT_EQ(start.value("port", ""), sim_.Path());
+    EXPECT_EQ(start.value("deviceVersion", ""), "3.60");
+    EXPECT_EQ(start.value("imageVersion", ""), "3.52");
+    EXPECT_EQ(start.value("eraseData", true), false);
+    const std::string lastLine = accepted.out.substr(accepted.out.rfind('\n', accepted.out.size() - 2) + 1);
+    nlohmann::json result = nlohmann::json::parse(lastLine, nullptr, false);
+    EXPECT_EQ(result.value("event", ""), "result") << accepted.out;
+    EXPECT_EQ(result.value("exit", -1), 0);
+    EXPECT_GE(result.value("seconds", 0.0), 1.0);
+    EXPECT_EQ(result["log"].is_null(), !fs::exists(dir_ + "/Hydrova Series 3 Firmware Updater.errors.txt"));
     EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
 }
 

@@ -1,0 +1,171 @@
+#include "CauseWords.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "TITextReader.h"
+
+#if !defined(_WIN32)
+#include <grp.h>
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+std::string WithCode(const char* words, int code)
+{
+    return std::string(words) + " (" + std::to_string(code) + ")";
+}
+
+}  // namespace
+
+std::string LineCause(int code)
+{
+    switch (code) {
+    case -2: return WithCode("no such port", code);
+    case -5: return WithCode("the port is in use by another program", code);
+    case -13: return WithCode("this user may not open the port", code);
+    case -20: return WithCode("no answer from the device", code);
+    case -21: return WithCode("the line went silent", code);
+    case -22: return WithCode("no usable answer from the device after all tries", code);
+    case -25: return WithCode("the device refused the service login", code);
+    case -30: return WithCode("the device's answer could not be understood", code);
+    case -40: return WithCode("stopped by Ctrl+C or a Cancel answer", code);
+    case -65: return WithCode("the device's data memory reports errors", code);
+    case -80:
+    case -81: return WithCode("the device is in its firmware loader", code);
+    case -100: return WithCode("not a valid firmware file", code);
+    case -102: return WithCode("no settings file", code);
+    case -105:
+    case -106: return WithCode("the settings file could not be read", code);
+    case -110: return WithCode("the firmware loader did not answer", code);
+    case -112: return WithCode("the device has no working firmware loader", code);
+    case -120: return WithCode("this build cannot update the device's firmware", code);
+    case -121: return WithCode("a different device type was found", code);
+    case -130: return WithCode("the batteries are too low", code);
+    default: break;
+    }
+    if (code == -1)
+        return WithCode("the device reported a failure", code);
+    if (code <= -31 && code >= -34)
+        return WithCode("the device's command interpreter answered oddly", code);
+    return WithCode("system error", code);
+}
+
+std::string FileCause(int code)
+{
+    switch (-code) {
+    case ENOENT: return WithCode("no such file", code);
+    case EACCES:
+    case EPERM: return WithCode("permission denied", code);
+    case EISDIR: return WithCode("is a folder", code);
+    case ENOTDIR: return WithCode("a part of the path is not a folder", code);
+    case EFBIG: return WithCode("the file is too large", code);
+    case EROFS: return WithCode("read-only file system", code);
+    case ENOSPC: return WithCode("no space left on the disk", code);
+    default: return WithCode("system error", code);
+    }
+}
+
+std::string FirmwareFileProblem(int code, const std::string& path)
+{
+    if (code == -60)
+        return WithCode("out of memory", code);
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        return WithCode("is a folder", code);  // a folder opens on POSIX and reads as a huge file
+    if (code != -100)
+        return FileCause(code);
+    // Read it again to find where it went wrong: the loader only says that it did.
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return WithCode("not a valid TI-Text firmware file", code);
+    long length = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+    std::rewind(file);
+    std::string why = "not a valid TI-Text firmware file";
+    if (length >= 0 && length <= 0x7FFFFFF) {
+        const uint32_t size = static_cast<uint32_t>(length);
+        std::vector<char> image(TITextReader::CapacityFor(size) + 1);
+        uint32_t vectors[TITextReader::kVectorCount];
+        TITextReader reader(image.data(), static_cast<uint32_t>(image.size()), vectors);
+        if (!reader.Read(file, size))
+            why += ": line " + std::to_string(reader.ProblemLine()) + ": expected " + reader.Problem();
+    }
+    std::fclose(file);
+    return WithCode(why.c_str(), code);
+}
+
+std::string PortPath(const std::string& port)
+{
+#if defined(_WIN32)
+    return port;
+#else
+    return !port.empty() && port[0] != '/' ? "/dev/" + port : port;
+#endif
+}
+
+std::string PortGroup(const std::string& path)
+{
+#if !defined(_WIN32)
+    // Only a group the port lets read and write is worth joining; root's is not.
+    struct stat st {};
+    const mode_t groupReadWrite = S_IRGRP | S_IWGRP;
+    if (::stat(path.c_str(), &st) == 0 && st.st_gid != 0 && (st.st_mode & groupReadWrite) == groupReadWrite)
+        if (const struct group* g = ::getgrgid(st.st_gid))
+            return g->gr_name;
+#else
+    (void)path;
+#endif
+    return "dialout";
+}
+
+std::string PortProblem(int code, const std::string& port)
+{
+    const std::string path = PortPath(port);
+    switch (code) {
+    case -2:
+        return "no port " + path + " (" + std::to_string(code) + ").\n" +
+               "See the ports of this computer with: kelobsl-cli list-ports";
+    case -5:
+        return "the port " + path + " is in use by another program (" + std::to_string(code) + ").\n" +
+               "Close that program, or choose another port.";
+    case -13: {
+        const std::string group = PortGroup(path);
+        return "the port " + path + " exists, but this user may not open it: permission denied (" +
+               std::to_string(code) + ").\n" + "Join the group that owns it (" + group + "): sudo usermod -aG " +
+               group + " $USER\n" + "then log out and in again.";
+    }
+    default:
+        return {};
+    }
+}
+
+std::string VersionText(uint32_t versionNumber)
+{
+    return std::to_string(versionNumber / 100) + "." + std::to_string(versionNumber / 10 % 10) +
+           std::to_string(versionNumber % 10);
+}
+
+std::string BuildPlatform()
+{
+#if defined(_WIN32)
+    std::string system = "Windows";
+#elif defined(__APPLE__)
+    std::string system = "macOS";
+#elif defined(__linux__)
+    std::string system = "Linux";
+#else
+    std::string system = "POSIX";
+#endif
+#if defined(__x86_64__) || defined(_M_X64)
+    return system + " x86_64";
+#elif defined(__aarch64__) || defined(_M_ARM64)
+    return system + " arm64";
+#elif defined(__i386__) || defined(_M_IX86)
+    return system + " x86";
+#else
+    return system;
+#endif
+}
