@@ -226,9 +226,7 @@ int RunUpdateCommand(const UpdateArgs& args)
     UpdateWorkflow workflow(state, ui);
     bool imageReady = args.firmware.empty();
     auto image = [&] {
-        return args.firmware.empty()
-                   ? std::string(DeviceTypeModelWord(BuildTarget::kDeviceType)) + " " + VersionText(BuildTarget::kVersion)
-                   : std::string(state.bootloader->TargetName());
+        return std::string(args.firmware.empty() ? BuildTarget::kLabel : state.bootloader->TargetName());
     };
     auto erasesData = [&] { return DeviceTypeInfo(state.bootloader->TargetType()).eraseData && !args.keepData; };
     if (args.json) {
@@ -285,7 +283,7 @@ int RunUpdateCommand(const UpdateArgs& args)
     if (!args.json) {
         std::cout << "Updating " << state.deviceName << " on " << args.port << " to " << image()
                   << (!args.firmware.empty()   ? ""
-                      : BuiltInImageIsDemo() ? " (built-in " + texts::DemoImageNote() + ")"
+                      : BuiltInImageIsDemo() ? " (" + texts::DemoImageNote() + ")"
                                              : " (built-in image)")
                   << "\n";
         if (erasesData())

@@ -45,17 +45,21 @@ struct Case {
 TEST_F(CliMessages, CommandLinesThatNeedNoDevice)
 {
     const std::string broken = BrokenFirmware();
+    const std::string settings = dir_ + "/R7F.settings.txt";
+    std::ofstream(settings) << "***** Auto-Generated Settings File -- DO NOT EDIT *****\n\ntype=\"R7F\"\n";
     const std::string lineTwo = "line 2: expected bytes of two hex digits each, separated by blanks (-100)";
     const Case cases[] = {
         {{"update", "--port", "ttyKELO-missing", "--demo-image", "--data-dir", dir_}, 3,
          {"Update failed: no port /dev/ttyKELO-missing (-2).\nSee the ports of this computer with: kelobsl-cli list-ports"},
          {"The settings file is kept"}},
         {{"info", "--port", "/dev/ttyKELO-missing"}, 3, {"No connection: no port /dev/ttyKELO-missing (-2)."}},
+        {{"restore-settings", "--port", "/dev/ttyKELO-missing", "--file", settings, "--data-dir", dir_}, 3,
+         {"Cause: no port /dev/ttyKELO-missing (-2).\nSee the ports"}},
         {{"update", "--port", "/dev/null", "--data-dir", "/proc"}, 2,
          {"cannot write to the data folder /proc", "--data-dir"}, {"could not retrieve the settings"}},
         {{"update", "--prot", "/dev/null"}, 2, {"unknown option --prot for update; did you mean --port?"},
          {"required"}},
-        {{"frobnicate"}, 2, {"unknown command \"frobnicate\"", "The commands are: update, info, list-ports, inspect"}},
+        {{"frobnicate"}, 2, {"unknown command \"frobnicate\"", "The commands are: update, restore-settings, info, list-ports, inspect"}},
         {{"inspect", dir_}, 2, {"could not be read: is a folder ("}},
         {{"inspect", broken}, 2, {"\"R7F-3-53.txt\" is not a valid TI-Text firmware file: " + lineTwo}},
         {{"update", "--port", "/dev/null", "--firmware", broken, "--data-dir", dir_}, 2,
