@@ -190,6 +190,23 @@ int KeloSerial::KSRead(void* destination, uint32_t capacity, uint32_t* delivered
     return static_cast<int>(out);
 }
 
+int KeloSerial::PollRead(char* destination, std::size_t size, std::size_t* got, uint32_t pollMs)
+{
+    if (!HasEventPump())
+        return sb::Read(handle_, destination, size, got, pollMs);
+    // The poll is cut into short slices with the pump run between them: the
+    // window keeps painting, and an answer is still taken the moment it comes.
+    const int64_t start = NowMs();
+    for (;;) {
+        int64_t left = static_cast<int64_t>(pollMs) - (NowMs() - start);
+        uint32_t sliceMs = left <= 0 ? 0 : left >= kPumpSliceMs ? kPumpSliceMs : static_cast<uint32_t>(left);
+        int error = sb::Read(handle_, destination, size, got, sliceMs);
+        if (error || *got || left <= kPumpSliceMs)
+            return error;
+        RunEventPump();
+    }
+}
+
 int KeloSerial::KSWait(uint32_t timeoutMs, char awaited)
 {
     if (handle_ == sb::kNullHandle) {
@@ -211,12 +228,12 @@ int KeloSerial::KSWait(uint32_t timeoutMs, char awaited)
         int64_t left = static_cast<int64_t>(timeoutMs) + 1 - (NowMs() - start);
         uint32_t pollMs = left <= 0 ? 0 : left >= 100 ? 100 : static_cast<uint32_t>(left);
         if (position < kWaitCapacity) {
-            error = sb::Read(handle_, readBuffer_ + position, kWaitCapacity - position, &got, pollMs);
+            error = PollRead(readBuffer_ + position, kWaitCapacity - position, &got, pollMs);
         } else {
             // Full without the character: a zero-length read returns at once,
-            // so sleep for the poll interval instead of spinning.
+            // so pause for the poll interval instead of spinning.
             error = sb::Read(handle_, readBuffer_ + position, 0, &got);
-            std::this_thread::sleep_for(std::chrono::milliseconds(pollMs ? pollMs : 1));
+            PauseMs(pollMs ? pollMs : 1);
         }
         if (error)
             return FailedIo("KSWait ReadFile", error);

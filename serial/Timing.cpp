@@ -25,10 +25,23 @@ void SetEventPump(EventPump pump)
     InstalledPump() = std::move(pump);
 }
 
+bool HasEventPump()
+{
+    return static_cast<bool>(InstalledPump());
+}
+
+void RunEventPump()
+{
+    if (const EventPump& pump = InstalledPump())
+        pump(0);
+}
+
 int PauseMs(uint32_t ms)
 {
+    if (ms == 0)
+        return 0;
     const EventPump& pump = InstalledPump();
-    if (ms < 200 || !pump) {
+    if (!pump) {
         Sleep(ms);
         return 0;
     }

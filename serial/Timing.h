@@ -10,10 +10,17 @@
 using EventPump = std::function<void(uint32_t maxWaitMs)>;
 
 void SetEventPump(EventPump pump);
+bool HasEventPump();
+// Lets pending events run without waiting; nothing without a pump.
+void RunEventPump();
 
-// Below 200 ms a plain sleep; from 200 ms on the installed pump runs again and
-// again until the whole time has passed. Always returns 0.
+// With a pump installed the pump runs again and again until the whole time
+// has passed, however short the pause, so the window never waits long for
+// its events; without one a plain sleep. Always returns 0.
 int PauseMs(uint32_t ms);
+
+// The longest a serial wait blocks between two runs of an installed pump.
+constexpr uint32_t kPumpSliceMs = 20;
 
 // Monotonic milliseconds since an arbitrary origin; take differences as
 // unsigned 32-bit values (ElapsedMs), which makes the wrap-around harmless.

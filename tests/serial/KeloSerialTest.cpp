@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "KeloLog.h"
 #include "KeloSerial.h"
+#include "Timing.h"
 #include "PtyPeer.h"
 
 namespace {
@@ -197,6 +199,30 @@ TEST_F(SerialTest, LongWaitOnSilentOrFloodedLineUsesLittleCpu)
     uint32_t n = 0;
     port.KSRead(answer, sizeof answer, &n);
     EXPECT_TRUE(Logged("KSRead read 2047 bytes from gReadBuffer")) << "the wait keeps at most 2047 bytes";
+}
+
+TEST_F(SerialTest, WaitRunsAnInstalledPumpOftenAndTakesTheAnswerAtOnce)
+{
+    PtyPeer peer;
+    peer.Silence(400).Reply("ok>");
+    KeloSerial port(log_.get());
+    ASSERT_EQ(port.KSOpen(peer.SlavePath(), 9600), 1);
+    int64_t last = NowMs();
+    int64_t largestGap = 0;
+    SetEventPump([&](uint32_t) {
+        int64_t now = NowMs();
+        largestGap = std::max(largestGap, now - last);
+        last = now;
+    });
+    peer.Start();
+    int64_t start = NowMs();
+    EXPECT_EQ(port.KSWait(2000, '>'), '>');
+    int64_t took = NowMs() - start;
+    SetEventPump(nullptr);
+    EXPECT_GE(took, 400);
+    EXPECT_LT(took, 550);  // the answer ends the wait, not the next slice or the time-out
+    EXPECT_LT(largestGap, 50) << "the pump waited too long between runs";
+    EXPECT_EQ(peer.Finish(), "");
 }
 
 TEST_F(SerialTest, LongPortNameIsCutTo64Characters)

@@ -44,17 +44,17 @@ struct ZoneGuard {
 
 }  // namespace
 
-TEST(Timing, ShortPausesNeverPump)
+TEST(Timing, EveryPauseRunsAnInstalledPump)
 {
+    // Short pauses pump too: the window must not wait long for its events.
     PumpGuard guard;
     int calls = 0;
     SetEventPump([&](uint32_t ms) { ++calls; std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
     int64_t start = NowMs();
-    EXPECT_EQ(PauseMs(199), 0);
-    EXPECT_GE(NowMs() - start, 199);
     EXPECT_EQ(PauseMs(0), 0);
     EXPECT_EQ(calls, 0);
-    PauseMs(200);
+    EXPECT_EQ(PauseMs(50), 0);
+    EXPECT_GE(NowMs() - start, 50);
     EXPECT_GE(calls, 1);
 }
 
