@@ -1,0 +1,305 @@
+#include "MainWindowModel.h"
+
+#include <cstdio>
+
+#include "AppSetup.h"
+#include "CommPortEnum.h"
+#include "DeviceTypes.h"
+#include "UpdateTexts.h"
+#include "UpdateWorkflow.h"
+
+namespace {
+
+// Whether the image built into this program is a demonstration one rather
+// than a released firmware. The build does not say so yet: every build
+// counts as carrying released firmware until it does.
+bool BuiltInImageIsDemonstration()
+{
+    return false;
+}
+
+std::string BaseName(const std::string& path)
+{
+    auto slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string DemonstrationNotice()
+{
+    return "Demonstration firmware: not a release for real instruments.";
+}
+
+std::string DemonstrationQuestion(const std::string& device)
+{
+    return "This updater carries demonstration firmware, not a released firmware for your " + device +
+           ".\n\nClick OK to load the demonstration firmware anyway.\nClick CANCEL to stop.";
+}
+
+}  // namespace
+
+MainWindowModel::MainWindowModel(Preferences& preferences, UpdateUi& ui) : preferences_(preferences), ui_(ui) {}
+
+MainWindowModel::~MainWindowModel()
+{
+    FormClose();
+}
+
+bool MainWindowModel::FormShow(const StartOptions& options, std::string* error)
+{
+    SetupOptions setup;
+    const auto& args = options.arguments;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-factory")
+            setup.factoryMode = true;
+        else if (args[i] == "-rep")
+            setup.repMode = true;
+        else if (args[i] == "--port" && i + 1 < args.size())
+            extraPort_ = args[++i];
+        else if (args[i].rfind("--port=", 0) == 0)
+            extraPort_ = args[i].substr(7);
+    }
+
+    // The log's level follows the stored preference, so read it first.
+    const PreferenceValues stored = preferences_.Read();
+    setup.verboseLog = stored.verboseLog;
+    setup.dataFolder = options.dataFolder;
+    if (!SetUpAppState(state_, setup, error))
+        return false;
+    state_.findAllComms = stored.findAllComms;
+
+    labels_.caption = state_.caption;
+    labels_.applicationTitle = state_.deviceName + " Updater";
+    SetTargetLabels(state_.deviceName, BuildTarget::kLabel);
+    demonstrationImage_ = BuiltInImageIsDemonstration();
+    labels_.demoNotice = demonstrationImage_ ? DemonstrationNotice() : "";
+    eraseWarningDue_ = DeviceTypeInfo(BuildTarget::kDeviceType).storedDataWarning && !state_.repMode;
+
+    listPorts_ = options.listPorts;
+    if (!listPorts_) {
+        listPorts_ = [this](CommPortEntry* entries, int* count, bool findAll) {
+            return CommPortEnum(state_.portEnumerator.get(), entries, count, findAll);
+        };
+    }
+    FillPortList();
+    state_.commPortIndex = 0;
+    if (extraPort_.empty() && stored.hasCommPort) {
+        for (int i = 0; i < portCount_; ++i) {
+            if (stored.commPort == state_.portList[i].portName) {
+                state_.commPortIndex = i;
+                break;
+            }
+        }
+    }
+    selectedItem_ = state_.commPortIndex;
+    if (portCount_ > 0) {
+        state_.commPortName = state_.portList[state_.commPortIndex].portName;
+    } else {
+        state_.commPortName.clear();
+        controls_.startEnabled = false;
+    }
+
+    workflow_ = std::make_unique<UpdateWorkflow>(state_, ui_);
+    shown_ = true;
+    return true;
+}
+
+void MainWindowModel::FormClose()
+{
+    if (!shown_ || closed_)
+        return;
+    closed_ = true;
+    PreferenceValues values;
+    values.findAllComms = state_.findAllComms;
+    values.verboseLog = state_.verboseLog;
+    values.hasCommPort = true;
+    values.commPort = state_.commPortName;
+    preferences_.Write(values);
+    workflow_.reset();
+    CloseAppState(state_);
+}
+
+void MainWindowModel::EraseWarnTimerFired()
+{
+    eraseWarningDue_ = false;
+    ui_.ShowMessage(texts::DataEraseWarning(state_.caption, state_.deviceName), "Data Erase Warning",
+                    MessageKind::Warning);
+}
+
+void MainWindowModel::SetTargetLabels(const std::string& device, const std::string& firmwareLabel)
+{
+    labels_.userText1 = "This utility updates " + device + " firmware to";
+    labels_.userText2 = firmwareLabel;
+    labels_.commLabel = "Connect to " + device + " with Comm Port";
+    labels_.connectText = texts::ConnectDevice(device);
+}
+
+void MainWindowModel::FillPortList()
+{
+    // A port named with --port comes first, ahead of what the system lists.
+    int first = 0;
+    if (!extraPort_.empty()) {
+        std::snprintf(state_.portList[0].portName, sizeof state_.portList[0].portName, "%s", extraPort_.c_str());
+        std::snprintf(state_.portList[0].displayText, sizeof state_.portList[0].displayText, "%s",
+                      extraPort_.c_str());
+        first = 1;
+    }
+    int count = AppState::kPortListSize - first;
+    if (listPorts_(state_.portList + first, &count, state_.findAllComms) < 0)
+        count = 0;
+    portCount_ = first + count;
+    portItems_.clear();
+    for (int i = 0; i < portCount_; ++i)
+        portItems_.push_back(state_.portList[i].displayText);
+    if (portCount_ == 0)
+        portItems_.push_back(kNoPortsItem);
+}
+
+void MainWindowModel::PortListDropDown()
+{
+    FillPortList();
+    selectedItem_ = portCount_ > 0 && state_.commPortIndex < portCount_ ? state_.commPortIndex : 0;
+}
+
+void MainWindowModel::PortPicked(int index)
+{
+    if (index < 0 || index >= static_cast<int>(portItems_.size()))
+        return;
+    selectedItem_ = index;
+    state_.commPortIndex = index;
+    state_.commPortName = index < portCount_ ? state_.portList[index].portName : "";
+    if (!state_.commPortName.empty())
+        controls_.startEnabled = true;
+}
+
+bool MainWindowModel::AskDemonstrationImage()
+{
+    return !demonstrationImage_ ||
+           ui_.AskOkCancel(DemonstrationQuestion(state_.deviceName), "Demonstration Firmware");
+}
+
+bool MainWindowModel::StartClicked()
+{
+    if (state_.updating || !controls_.startEnabled || !AskDemonstrationImage())
+        return false;
+    controls_.startEnabled = false;
+    controls_.closeEnabled = false;
+    updateMenuEnabled_ = false;
+    return true;
+}
+
+bool MainWindowModel::UpdateFirmwareClicked()
+{
+    if (state_.updating || !updateMenuEnabled_ || !AskDemonstrationImage())
+        return false;
+    updateMenuEnabled_ = false;
+    return true;
+}
+
+int MainWindowModel::StartTimerFired()
+{
+    // A Start pressed during an update begun from the menu lands here while
+    // that update still runs: one update at a time.
+    if (state_.updating || !workflow_)
+        return 0;
+    controls_.portListEnabled = false;
+    int result = workflow_->TimerStartTimer();
+    controls_.startEnabled = true;
+    controls_.startIsDefault = false;
+    controls_.closeEnabled = true;
+    controls_.closeIsDefault = true;
+    controls_.portListEnabled = true;
+    controls_.newSerialVisible = false;
+    updateMenuEnabled_ = true;
+    return result;
+}
+
+bool MainWindowModel::CloseClicked()
+{
+    // During an update begun from the menu the button stays enabled: it must
+    // not pull the window and its objects from under the update.
+    return state_.updating ? ConfirmQuit() : true;
+}
+
+bool MainWindowModel::ConfirmQuit()
+{
+    if (!state_.updating) {
+        state_.keepGoing = false;
+        return true;
+    }
+    ui_.ShowMessage(texts::DontQuitNow(state_.caption, state_.deviceName), "Don't Quit Now!", MessageKind::Warning);
+    return false;
+}
+
+int MainWindowModel::OpenFirmwareFile(const std::string& path)
+{
+    // Never swap the image under a running transfer.
+    if (!state_.repMode || state_.updating)
+        return -13;
+    int result = state_.bootloader->BSLLoadTIFile(path.c_str());
+    if (result < 0) {
+        ui_.ShowMessage(texts::FileError(result, state_.caption, BaseName(path)), "File Error", MessageKind::Error);
+        return result;
+    }
+    AdoptLoadedFirmware(state_);
+    SetTargetLabels(state_.deviceName, state_.bootloader->TargetName());
+    demonstrationImage_ = false;
+    labels_.demoNotice.clear();
+    ui_.Beep(MessageKind::Information);
+    return result;
+}
+
+void MainWindowModel::ToggleVerboseLog()
+{
+    state_.verboseLog = !state_.verboseLog;
+    if (state_.log)
+        state_.log->SetLevel(state_.verboseLog ? 30 : 1);
+}
+
+void MainWindowModel::ToggleFindAllComms()
+{
+    state_.findAllComms = !state_.findAllComms;
+}
+
+void MainWindowModel::ToggleDontEraseData()
+{
+    if (state_.factoryMode)
+        state_.dontEraseData = !state_.dontEraseData;
+}
+
+void MainWindowModel::ToggleReplaceSerialNumber()
+{
+    if (!state_.factoryMode)
+        return;
+    state_.replaceSerialNumber = !state_.replaceSerialNumber;
+    controls_.newSerialVisible = state_.replaceSerialNumber;
+}
+
+void MainWindowModel::SetNewSerialNumber(const std::string& text)
+{
+    state_.newSerialNumber = text.substr(0, kNewSerialMaxLength);
+}
+
+void MainWindowModel::ShowHelp()
+{
+    const bool warning = DeviceTypeInfo(BuildTarget::kDeviceType).storedDataWarning;
+    ui_.ShowMessage(texts::HelpText(state_.caption, state_.deviceName, warning), "Help", MessageKind::Plain);
+}
+
+void MainWindowModel::ShowAbout(const std::string& version)
+{
+    ui_.ShowMessage(texts::AboutText(version), "About", MessageKind::Information);
+}
+
+MainWindowModel::Menu MainWindowModel::GetMenu() const
+{
+    Menu menu;
+    menu.openFirmwareEnabled = state_.repMode && !state_.updating;
+    menu.updateFirmwareEnabled = updateMenuEnabled_;
+    menu.verboseChecked = state_.verboseLog;
+    menu.findAllChecked = state_.findAllComms;
+    menu.dontEraseVisible = state_.factoryMode;
+    menu.dontEraseChecked = state_.dontEraseData;
+    menu.replaceSerialVisible = state_.factoryMode;
+    menu.replaceSerialChecked = state_.replaceSerialNumber;
+    return menu;
+}

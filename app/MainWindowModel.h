@@ -1,0 +1,140 @@
+// The main window without a toolkit: start-up and close, the port list, the
+// menus, the firmware file, the quit confirmation and every label's text.
+// A view creates the controls, forwards each event to the call of the same
+// name here and then draws what the model says (Labels, Controls, Menu,
+// PortItems). Messages, questions and the update's progress go through the
+// view's UpdateUi.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AppState.h"
+#include "Preferences.h"
+#include "UpdateUi.h"
+
+class UpdateWorkflow;
+
+class MainWindowModel {
+public:
+    // Fills up to *count entries (in: capacity, out: found); CommPortEnum's contract.
+    using PortLister = std::function<int(CommPortEntry* entries, int* count, bool findAll)>;
+
+    struct StartOptions {
+        std::vector<std::string> arguments;  // after the program name
+        std::string dataFolder;              // empty: the per-user data folder
+        PortLister listPorts;                // empty: the computer's serial ports
+    };
+
+    struct Labels {
+        std::string caption;          // the window's title
+        std::string applicationTitle;
+        std::string userText1;
+        std::string userText2;        // the firmware this updater loads
+        std::string demoNotice;       // under the firmware label; empty for real firmware
+        std::string commLabel;
+        std::string connectText;
+    };
+
+    struct Controls {
+        bool startEnabled = true;
+        bool startIsDefault = true;
+        bool closeEnabled = true;
+        bool closeIsDefault = false;
+        bool portListEnabled = true;
+        bool newSerialVisible = false;
+    };
+
+    struct Menu {
+        bool openFirmwareEnabled = false;
+        bool updateFirmwareEnabled = true;
+        bool verboseChecked = false;
+        bool findAllChecked = false;
+        bool dontEraseVisible = false;
+        bool dontEraseChecked = false;
+        bool replaceSerialVisible = false;
+        bool replaceSerialChecked = false;
+    };
+
+    static constexpr int kEraseWarnDelayMs = 500;
+    static constexpr int kStartDelayMs = 100;
+    static constexpr int kNewSerialMaxLength = 15;
+    static constexpr const char* kNoPortsItem = "No Comm Ports Found";
+
+    MainWindowModel(Preferences& preferences, UpdateUi& ui);
+    ~MainWindowModel();
+    MainWindowModel(const MainWindowModel&) = delete;
+    MainWindowModel& operator=(const MainWindowModel&) = delete;
+
+    // Start-up: switches ("-rep", "-factory", "--port PATH"), target labels,
+    // preferences, data folder, log, port list and selection, protocol
+    // objects. False with a message when the data folder cannot be made.
+    bool FormShow(const StartOptions& options, std::string* error);
+    // Writes the preferences, deletes an empty log, frees the objects. Runs once.
+    void FormClose();
+    // Whether the data-erase warning is due 500 ms after the window shows.
+    bool EraseWarningDue() const { return eraseWarningDue_; }
+    void EraseWarnTimerFired();
+
+    // The port list: refreshed when it drops down; a pick selects a port.
+    const std::vector<std::string>& PortItems() const { return portItems_; }
+    int SelectedPortItem() const { return selectedItem_; }
+    void PortListDropDown();
+    void PortPicked(int index);
+
+    // Start and "Update Firmware": true when the view should start the
+    // 100 ms start timer. The timer's handler calls StartTimerFired.
+    bool StartClicked();
+    bool UpdateFirmwareClicked();
+    // Runs one update (nothing when one runs already) and returns its result.
+    int StartTimerFired();
+    // The Close button: true when the window may close now.
+    bool CloseClicked();
+    // "Exit" and the close box: true when the window may close now.
+    bool ConfirmQuit();
+
+    // Loads a firmware file chosen in the open dialog (rep mode only).
+    int OpenFirmwareFile(const std::string& path);
+    void ToggleVerboseLog();
+    void ToggleFindAllComms();
+    void ToggleDontEraseData();
+    void ToggleReplaceSerialNumber();
+    void SetNewSerialNumber(const std::string& text);
+    const std::string& NewSerialNumber() const { return state_.newSerialNumber; }
+    void ShowHelp();
+    void ShowAbout(const std::string& version);
+
+    const Labels& GetLabels() const { return labels_; }
+    const Controls& GetControls() const { return controls_; }
+    Menu GetMenu() const;
+    bool Updating() const { return state_.updating; }
+    bool Closed() const { return closed_; }
+    const AppState& State() const { return state_; }
+
+    // Open-dialog texts.
+    static constexpr const char* kOpenTitle = "Please select a firmware file";
+
+private:
+    void SetTargetLabels(const std::string& device, const std::string& firmwareLabel);
+    void FillPortList();
+    bool AskDemonstrationImage();
+
+    Preferences& preferences_;
+    UpdateUi& ui_;
+    AppState state_;
+    std::unique_ptr<UpdateWorkflow> workflow_;
+    PortLister listPorts_;
+    std::string extraPort_;  // --port: listed first and selected
+    int portCount_ = 0;
+    std::vector<std::string> portItems_;
+    int selectedItem_ = 0;
+    Labels labels_;
+    Controls controls_;
+    bool updateMenuEnabled_ = true;
+    bool demonstrationImage_ = false;
+    bool eraseWarningDue_ = false;
+    bool shown_ = false;
+    bool closed_ = false;
+};
