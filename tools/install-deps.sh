@@ -10,6 +10,8 @@ packages=(
   srecord
   g++-mingw-w64-x86-64-posix
   clang libclang-rt-14-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  xvfb xauth
 )
 
 missing=()
