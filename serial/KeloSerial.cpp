@@ -194,16 +194,21 @@ int KeloSerial::PollRead(char* destination, std::size_t size, std::size_t* got, 
 {
     if (!HasEventPump())
         return sb::Read(handle_, destination, size, got, pollMs);
-    // The poll is cut into short slices with the pump run between them: the
-    // window keeps painting, and an answer is still taken the moment it comes.
+    // The poll is cut into short slices with the pump run between them, and
+    // also while bytes keep coming: a long answer at a slow line rate takes
+    // longer than the window may wait. An answer still ends the wait at once.
     const int64_t start = NowMs();
     for (;;) {
         int64_t left = static_cast<int64_t>(pollMs) - (NowMs() - start);
         uint32_t sliceMs = left <= 0 ? 0 : left >= kPumpSliceMs ? kPumpSliceMs : static_cast<uint32_t>(left);
         int error = sb::Read(handle_, destination, size, got, sliceMs);
+        const int64_t now = NowMs();
+        if (!*got || now - lastPumpMs_ >= kPumpSliceMs) {
+            RunEventPump();
+            lastPumpMs_ = now;
+        }
         if (error || *got || left <= kPumpSliceMs)
             return error;
-        RunEventPump();
     }
 }
 

@@ -51,4 +51,5 @@ private:
     char* readBuffer_;
     bool replyReady_ = false;
     bool ownsBuffer_ = false;
+    int64_t lastPumpMs_ = 0;  // when a wait last ran the event pump
 };

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -12,82 +13,59 @@
 
 namespace {
 
-class MemoryPreferences : public Preferences {
-public:
+struct MemoryPreferences : Preferences {
     PreferenceValues Read() override { return values; }
-    void Write(const PreferenceValues& v) override
-    {
-        values = v;
-        ++writes;
-    }
+    void Write(const PreferenceValues& v) override { values = v; }
     PreferenceValues values;
-    int writes = 0;
 };
 
-class ScriptedUi : public UpdateUi {
-public:
-    void ShowStatus(const std::string&) override
-    {
-        if (onStatus)
-            onStatus();
-    }
+struct ScriptedUi : UpdateUi {
+    void ShowStatus(const std::string&) override { if (onStatus) onStatus(); }
     void HideStatus() override {}
     void SetProgress(int) override {}
     void SetConnectText(const std::string&) override {}
     void SetBusy(bool) override {}
-    void ShowMessage(const std::string& text, const std::string& title, MessageKind) override
-    {
-        titles.push_back(title);
-        lastText = text;
-    }
+    void ShowMessage(const std::string&, const std::string& title, MessageKind) override { titles.push_back(title); }
     bool AskOkCancel(const std::string&, const std::string&) override { return true; }
     void Beep(MessageKind) override { ++beeps; }
     void PumpEvents() override {}
 
     std::function<void()> onStatus;
     std::vector<std::string> titles;
-    std::string lastText;
     int beeps = 0;
 };
 
-MainWindowModel::PortLister Ports(std::vector<std::string> names)
-{
-    return [names](CommPortEntry* entries, int* count, bool) {
-        int n = 0;
-        for (const auto& name : names) {
-            if (n == *count)
-                break;
-            std::snprintf(entries[n].portName, sizeof entries[n].portName, "%s", name.c_str());
-            std::snprintf(entries[n].displayText, sizeof entries[n].displayText, "%s (USB)", name.c_str());
-            ++n;
-        }
-        *count = n;
-        return n;
-    };
-}
-
 class ModelTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void TearDown() override
     {
-        folder = std::string(::testing::TempDir()) + "kelo-model-" + std::to_string(::getpid());
+        model.reset();
+        std::filesystem::remove_all(folder);
     }
-    void TearDown() override { std::filesystem::remove_all(folder); }
 
-    bool Show(std::vector<std::string> args, std::vector<std::string> ports)
+    // Starts a window model with these switches and these ports on the computer.
+    MainWindowModel& Start(std::vector<std::string> args, std::vector<std::string> ports)
     {
-        MainWindowModel::StartOptions options;
-        options.arguments = std::move(args);
-        options.dataFolder = folder;
-        options.listPorts = Ports(std::move(ports));
+        model = std::make_unique<MainWindowModel>(prefs, ui);
+        MainWindowModel::StartOptions options{std::move(args), folder, {}};
+        options.listPorts = [ports](CommPortEntry* entries, int* count, bool) {
+            int n = 0;
+            for (; n < *count && n < static_cast<int>(ports.size()); ++n) {
+                std::snprintf(entries[n].portName, sizeof entries[n].portName, "%s", ports[n].c_str());
+                std::snprintf(entries[n].displayText, sizeof entries[n].displayText, "%s (USB)", ports[n].c_str());
+            }
+            *count = n;
+            return n;
+        };
         std::string error;
-        return model.FormShow(options, &error);
+        EXPECT_TRUE(model->FormShow(options, &error)) << error;
+        return *model;
     }
 
-    std::string folder;
+    std::string folder = std::string(::testing::TempDir()) + "kelo-model-" + std::to_string(::getpid());
     MemoryPreferences prefs;
     ScriptedUi ui;
-    MainWindowModel model{prefs, ui};
+    std::unique_ptr<MainWindowModel> model;
 };
 
 }  // namespace
@@ -96,8 +74,7 @@ TEST_F(ModelTest, StartUpSelectsTheStoredPortOrFallsBack)
 {
     struct Case {
         const char* stored;  // nullptr: no preference
-        std::vector<std::string> args;
-        std::vector<std::string> ports;
+        std::vector<std::string> args, ports;
         int selected;
         std::string portName;
         bool startEnabled;
@@ -111,25 +88,17 @@ TEST_F(ModelTest, StartUpSelectsTheStoredPortOrFallsBack)
         {nullptr, {"unknown", "--port=/dev/pts/4"}, {}, 0, "/dev/pts/4", true},
     };
     for (const Case& c : cases) {
-        MemoryPreferences p;
-        p.values.hasCommPort = c.stored != nullptr;
-        p.values.commPort = c.stored ? c.stored : "";
-        MainWindowModel m(p, ui);
-        MainWindowModel::StartOptions options;
-        options.arguments = c.args;
-        options.dataFolder = folder;
-        options.listPorts = Ports(c.ports);
-        std::string error;
-        ASSERT_TRUE(m.FormShow(options, &error)) << error;
         SCOPED_TRACE(c.portName);
+        prefs.values = {false, false, c.stored != nullptr, c.stored ? c.stored : ""};
+        MainWindowModel& m = Start(c.args, c.ports);
         EXPECT_EQ(m.SelectedPortItem(), c.selected);
         EXPECT_EQ(m.State().commPortName, c.portName);
         EXPECT_EQ(m.GetControls().startEnabled, c.startEnabled);
-        if (c.ports.empty() && c.args.empty()) {
+        if (!c.startEnabled) {
             EXPECT_EQ(m.PortItems(), std::vector<std::string>{"No Comm Ports Found"});
         }
         m.FormClose();
-        EXPECT_EQ(p.values.commPort, c.portName) << "the chosen port is written back, empty or not";
+        EXPECT_EQ(prefs.values.commPort, c.portName) << "the chosen port is written back, empty or not";
     }
 }
 
@@ -142,45 +111,34 @@ TEST_F(ModelTest, SwitchesSetTheMenuItems)
     const Case cases[] = {{{}, false, false}, {{"-rep"}, true, false}, {{"-factory"}, true, true},
                           {{"-REP", "rep"}, false, false}};
     for (const Case& c : cases) {
-        MemoryPreferences p;
-        MainWindowModel m(p, ui);
-        MainWindowModel::StartOptions options{c.args, folder, Ports({"ttyS0"})};
-        std::string error;
-        ASSERT_TRUE(m.FormShow(options, &error));
-        auto menu = m.GetMenu();
+        const auto menu = Start(c.args, {"ttyS0"}).GetMenu();
         EXPECT_EQ(menu.openFirmwareEnabled, c.open);
         EXPECT_EQ(menu.replaceSerialVisible, c.factoryItems);
         EXPECT_EQ(menu.dontEraseVisible, c.factoryItems);
-        EXPECT_TRUE(menu.updateFirmwareEnabled);
-        EXPECT_FALSE(m.EraseWarningDue()) << "this build's target has no data-erase warning";
+        EXPECT_FALSE(model->EraseWarningDue()) << "this build's target has no data-erase warning";
     }
 }
 
-TEST_F(ModelTest, LabelsPreferencesAndPortRefresh)
+TEST_F(ModelTest, LabelsAndPreferences)
 {
     prefs.values = {true, true, true, "ttyUSB1"};
-    ASSERT_TRUE(Show({}, {"ttyUSB0", "ttyUSB1"}));
-    const auto& labels = model.GetLabels();
+    MainWindowModel& m = Start({}, {"ttyUSB0", "ttyUSB1"});
+    const auto& labels = m.GetLabels();
     EXPECT_EQ(labels.caption, "Hydrova Series 3 Firmware Updater");
-    EXPECT_EQ(labels.applicationTitle, "Hydrova Series 3 Updater");
     EXPECT_EQ(labels.userText1, "This utility updates Hydrova Series 3 firmware to");
     EXPECT_EQ(labels.userText2, "Series 7F 3.52");
     EXPECT_EQ(labels.commLabel, "Connect to Hydrova Series 3 with Comm Port");
     EXPECT_EQ(labels.connectText, "Connect Hydrova Series 3 to computer comm port.");
-    EXPECT_TRUE(model.GetMenu().verboseChecked);
-    EXPECT_EQ(model.State().log->Level(), 30u);
-    model.ToggleVerboseLog();
-    EXPECT_EQ(model.State().log->Level(), 1u) << "the log level changes at once";
-    model.ToggleFindAllComms();
-
-    model.PortPicked(0);
-    EXPECT_EQ(model.State().commPortName, "ttyUSB0");
-    model.PortListDropDown();
-    EXPECT_EQ(model.SelectedPortItem(), 0);
-    model.FormClose();
-    EXPECT_EQ(prefs.writes, 1);
-    EXPECT_FALSE(prefs.values.verboseLog);
-    EXPECT_FALSE(prefs.values.findAllComms);
+    EXPECT_TRUE(m.GetMenu().verboseChecked && m.GetMenu().findAllChecked);
+    EXPECT_EQ(m.State().log->Level(), 30u);
+    m.ToggleVerboseLog();
+    EXPECT_EQ(m.State().log->Level(), 1u) << "the log level changes at once";
+    m.ToggleFindAllComms();
+    m.PortPicked(0);
+    m.PortListDropDown();
+    EXPECT_EQ(m.SelectedPortItem(), 0);
+    m.FormClose();
+    EXPECT_FALSE(prefs.values.verboseLog || prefs.values.findAllComms);
     EXPECT_EQ(prefs.values.commPort, "ttyUSB0");
     EXPECT_FALSE(std::filesystem::exists(folder + "/Hydrova Series 3 Firmware Updater.errors.txt"))
         << "an empty log is deleted at close";
@@ -188,61 +146,53 @@ TEST_F(ModelTest, LabelsPreferencesAndPortRefresh)
 
 TEST_F(ModelTest, FirmwareFileOfAnotherTypeChangesLabelsButNotTheCaption)
 {
-    ASSERT_TRUE(Show({"-rep"}, {"ttyS0"}));
-    std::filesystem::create_directories(folder);
+    MainWindowModel& m = Start({"-rep"}, {"ttyS0"});
     const std::string bad = folder + "/broken.txt";
     std::FILE* f = std::fopen(bad.c_str(), "w");
     std::fputs("@zz\nnot firmware\n", f);
     std::fclose(f);
-    EXPECT_LT(model.OpenFirmwareFile(bad), 0);
+    EXPECT_LT(m.OpenFirmwareFile(bad), 0);
     EXPECT_EQ(ui.titles.back(), "File Error");
-    EXPECT_EQ(model.GetLabels().userText2, "Series 7F 3.52") << "a bad file changes nothing";
+    EXPECT_EQ(m.GetLabels().userText2, "Series 7F 3.52") << "a bad file changes nothing";
 
     const std::string good = folder + "/JV-1-05.txt";
-    const std::string make = std::string(KELO_BINARY_DIR) + "/sim/mkfirmware/mkfirmware --type JV --version 1.05 "
-                             "--image-chars 4010 -o '" + good + "'";
+    const std::string make = std::string(KELO_BINARY_DIR) +
+                             "/sim/mkfirmware/mkfirmware --type JV --version 1.05 --image-chars 4010 -o '" + good + "'";
     ASSERT_EQ(std::system(make.c_str()), 0);
-    ASSERT_GE(model.OpenFirmwareFile(good), 0);
-    const auto& labels = model.GetLabels();
+    ASSERT_GE(m.OpenFirmwareFile(good), 0);
+    const auto& labels = m.GetLabels();
     EXPECT_EQ(labels.userText1, "This utility updates JT5 Pro firmware to");
     EXPECT_EQ(labels.commLabel, "Connect to JT5 Pro with Comm Port");
     EXPECT_EQ(labels.connectText, "Connect JT5 Pro to computer comm port.");
     EXPECT_EQ(labels.caption, "Hydrova Series 3 Firmware Updater");
-    EXPECT_NE(model.State().settingsFilePath.find("JT5 Pro.settings.txt"), std::string::npos);
-    EXPECT_EQ(model.State().targetVersion, 105u);
+    EXPECT_NE(m.State().settingsFilePath.find("JT5 Pro.settings.txt"), std::string::npos);
     EXPECT_EQ(ui.beeps, 1);
 }
 
 TEST_F(ModelTest, QuitDuringAnUpdateOnlyWarnsAndControlsEndReady)
 {
-    ASSERT_TRUE(Show({"-factory"}, {"/nonexistent/kelo-port"}));
-    model.ToggleReplaceSerialNumber();
-    EXPECT_TRUE(model.GetControls().newSerialVisible);
+    MainWindowModel& m = Start({"-factory"}, {"/nonexistent/kelo-port"});
+    m.ToggleReplaceSerialNumber();
+    EXPECT_TRUE(m.GetControls().newSerialVisible);
     std::vector<bool> answers;
     ui.onStatus = [&] {
-        if (answers.empty()) {
-            answers.push_back(model.ConfirmQuit());
-            answers.push_back(model.CloseClicked());
-            answers.push_back(model.UpdateFirmwareClicked());
-            EXPECT_FALSE(model.GetMenu().openFirmwareEnabled) << "no new image under a running update";
-            EXPECT_EQ(model.StartTimerFired(), 0) << "a second update must not start inside the first";
-        }
+        if (!answers.empty())
+            return;
+        answers = {m.ConfirmQuit(), m.CloseClicked(), m.UpdateFirmwareClicked()};
+        EXPECT_FALSE(m.GetMenu().openFirmwareEnabled) << "no new image under a running update";
+        EXPECT_EQ(m.StartTimerFired(), 0) << "a second update must not start inside the first";
     };
-    ASSERT_TRUE(model.StartClicked());
-    EXPECT_FALSE(model.GetControls().startEnabled);
-    EXPECT_FALSE(model.GetControls().closeEnabled);
-    EXPECT_FALSE(model.GetMenu().updateFirmwareEnabled);
-    EXPECT_EQ(model.StartTimerFired(), -20);
+    ASSERT_TRUE(m.StartClicked());
+    EXPECT_FALSE(m.GetControls().startEnabled || m.GetControls().closeEnabled || m.GetMenu().updateFirmwareEnabled);
+    EXPECT_EQ(m.StartTimerFired(), -20);
     EXPECT_EQ(answers, (std::vector<bool>{false, false, false}));
     EXPECT_EQ(ui.titles, (std::vector<std::string>{"Don't Quit Now!", "Don't Quit Now!", "Connection Error"}));
-    EXPECT_TRUE(model.State().keepGoing) << "the update went on";
+    EXPECT_TRUE(m.State().keepGoing) << "the update went on";
 
-    const auto& controls = model.GetControls();
+    const auto& controls = m.GetControls();
     EXPECT_TRUE(controls.startEnabled && controls.closeEnabled && controls.closeIsDefault && controls.portListEnabled);
-    EXPECT_FALSE(controls.startIsDefault || controls.newSerialVisible);
-    EXPECT_FALSE(model.GetMenu().replaceSerialChecked);
-    EXPECT_TRUE(model.GetMenu().updateFirmwareEnabled);
-
-    EXPECT_TRUE(model.ConfirmQuit()) << "no update: quit at once";
-    EXPECT_FALSE(model.State().keepGoing);
+    EXPECT_FALSE(controls.startIsDefault || controls.newSerialVisible || m.GetMenu().replaceSerialChecked);
+    EXPECT_TRUE(m.GetMenu().updateFirmwareEnabled);
+    EXPECT_TRUE(m.ConfirmQuit()) << "no update: quit at once";
+    EXPECT_FALSE(m.State().keepGoing);
 }
