@@ -121,6 +121,8 @@ void WindowTest::wholeUpdateWithQuitAttempts()
     MainWindow w({"--port", sim.Path()});
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(Child<QLabel>(w, "Image1")->pixmap().size(), QSize(48, 48));
+    QVERIFY(!w.windowIcon().availableSizes().isEmpty());
     ExpectNothingClipped(w);
     Shoot("idle", &w);
     DialogAnswerer answers;
