@@ -10,29 +10,23 @@
 
 namespace {
 
-// Whether the image built into this program is a demonstration one rather
-// than a released firmware. The build does not say so yet: every build
-// counts as carrying released firmware until it does.
-bool BuiltInImageIsDemonstration()
-{
-    return false;
-}
-
 std::string BaseName(const std::string& path)
 {
     auto slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Short enough for the line under the firmware label.
 std::string DemonstrationNotice()
 {
-    return "Demonstration firmware: not a release for real instruments.";
+    return "Demonstration image: it boots only in kelosim.";
 }
 
 std::string DemonstrationQuestion(const std::string& device)
 {
-    return "This updater carries demonstration firmware, not a released firmware for your " + device +
-           ".\n\nClick OK to load the demonstration firmware anyway.\nClick CANCEL to stop.";
+    return "This updater carries a demonstration image, not a released firmware for your " + device +
+           ".\nWritten to a real instrument it leaves it without working firmware.\n(" + texts::DemoImageNote() +
+           ")\n\nClick OK to write the demonstration image anyway.\nClick CANCEL to stop.";
 }
 
 }  // namespace
@@ -70,7 +64,7 @@ bool MainWindowModel::FormShow(const StartOptions& options, std::string* error)
     labels_.caption = state_.caption;
     labels_.applicationTitle = state_.deviceName + " Updater";
     SetTargetLabels(state_.deviceName, BuildTarget::kLabel);
-    demonstrationImage_ = BuiltInImageIsDemonstration();
+    demonstrationImage_ = BuiltInImageIsDemo();
     labels_.demoNotice = demonstrationImage_ ? DemonstrationNotice() : "";
     eraseWarningDue_ = DeviceTypeInfo(BuildTarget::kDeviceType).storedDataWarning && !state_.repMode;
 
@@ -174,7 +168,7 @@ void MainWindowModel::PortPicked(int index)
 bool MainWindowModel::AskDemonstrationImage()
 {
     return !demonstrationImage_ ||
-           ui_.AskOkCancel(DemonstrationQuestion(state_.deviceName), "Demonstration Firmware");
+           ui_.AskOkCancel(DemonstrationQuestion(state_.deviceName), "Demonstration Image");
 }
 
 bool MainWindowModel::StartClicked()

@@ -26,12 +26,17 @@ struct ScriptedUi : UpdateUi {
     void SetConnectText(const std::string&) override {}
     void SetBusy(bool) override {}
     void ShowMessage(const std::string&, const std::string& title, MessageKind) override { titles.push_back(title); }
-    bool AskOkCancel(const std::string&, const std::string&) override { return true; }
+    bool AskOkCancel(const std::string&, const std::string& title) override
+    {
+        asked.push_back(title);
+        return answer;
+    }
     void Beep(MessageKind) override { ++beeps; }
     void PumpEvents() override {}
 
     std::function<void()> onStatus;
-    std::vector<std::string> titles;
+    std::vector<std::string> titles, asked;
+    bool answer = true;
     int beeps = 0;
 };
 
@@ -144,6 +149,20 @@ TEST_F(ModelTest, LabelsAndPreferences)
         << "an empty log is deleted at close";
 }
 
+TEST_F(ModelTest, DemonstrationImageIsNamedAndAskedAboutBeforeStart)
+{
+    MainWindowModel& m = Start({}, {"ttyS0"});
+    const bool demo = BuiltInImageIsDemo();
+    EXPECT_EQ(m.GetLabels().demoNotice.empty(), !demo);
+    ui.answer = false;
+    EXPECT_EQ(m.StartClicked(), !demo) << "Cancel keeps the demonstration image off the device";
+    EXPECT_EQ(m.UpdateFirmwareClicked(), !demo);
+    EXPECT_EQ(ui.asked.size(), demo ? 2u : 0u);
+    if (demo) {
+        EXPECT_TRUE(m.GetControls().startEnabled && m.GetControls().closeEnabled);
+    }
+}
+
 TEST_F(ModelTest, FirmwareFileOfAnotherTypeChangesLabelsButNotTheCaption)
 {
     MainWindowModel& m = Start({"-rep"}, {"ttyS0"});
@@ -166,6 +185,7 @@ TEST_F(ModelTest, FirmwareFileOfAnotherTypeChangesLabelsButNotTheCaption)
     EXPECT_EQ(labels.connectText, "Connect JT5 Pro to computer comm port.");
     EXPECT_EQ(labels.caption, "Hydrova Series 3 Firmware Updater");
     EXPECT_NE(m.State().settingsFilePath.find("JT5 Pro.settings.txt"), std::string::npos);
+    EXPECT_TRUE(labels.demoNotice.empty()) << "a firmware file is no demonstration image";
     EXPECT_EQ(ui.beeps, 1);
 }
 
