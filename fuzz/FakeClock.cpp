@@ -11,6 +11,8 @@ uint32_t now = 0;
 }  // namespace
 
 void SetEventPump(EventPump) {}
+bool HasEventPump() { return false; }
+void RunEventPump() {}
 
 int PauseMs(uint32_t ms)
 {
