@@ -41,6 +41,7 @@ protected:
 
 private:
     int FailedIo(const char* what, int error);
+    int FailedConfiguration(int error);
 
     KeloLog* log_;
     serial_backend::Handle handle_;

@@ -133,9 +133,30 @@ int Read(Handle handle, void* buffer, std::size_t size, std::size_t* got, uint32
     // them per call would cost a system call per poll for a few ms at most.
     (void)maxWaitMs;
     *got = 0;
+    HANDLE h = Win(handle);
+    // Ask for exactly what is queued (or, with nothing queued, for one byte),
+    // so the read ends at once, or when the first byte arrives, or empty after
+    // 100 ms. Windows does that for any size under our time-outs; Wine keeps a
+    // larger read waiting its full 100 ms even with bytes queued.
+    DWORD want = 1;
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (ClearCommError(h, &errors, &status) && status.cbInQue > 0)
+        want = status.cbInQue;
+    if (want > size)
+        want = static_cast<DWORD>(size);
     DWORD n = 0;
-    if (!ReadFile(Win(handle), buffer, static_cast<DWORD>(size), &n, nullptr))
+    if (!ReadFile(h, buffer, want, &n, nullptr))
         return LastError();
+    // The first byte after a wait seldom comes alone: take what came with it.
+    if (want == 1 && n == 1 && size > 1 && ClearCommError(h, &errors, &status) &&
+        status.cbInQue > 0) {
+        DWORD more = status.cbInQue < size - 1 ? status.cbInQue : static_cast<DWORD>(size - 1);
+        DWORD extra = 0;
+        if (!ReadFile(h, static_cast<char*>(buffer) + 1, more, &extra, nullptr))
+            return LastError();
+        n += extra;
+    }
     *got = n;
     return 0;
 }
