@@ -37,6 +37,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot --init >/dev/null 2>&1
 fi
 dos="$WINEPREFIX/dosdevices"
+# Start Wine's server and services once, kept for the whole stage: its device
+# manager redoes the COM links as it starts, so ours are made after it.
+wineserver -p 30 2>/dev/null || true
+"$wine" cmd /c exit >/dev/null 2>&1 || true
 work="$win/wine-run"
 rm -rf "$work"
 mkdir -p "$work"
@@ -119,22 +123,22 @@ stop_sim() {
     wait "$sim_pid" 2>/dev/null || true
 }
 # One command to the simulated instrument from the Linux side; prints the
-# answer without CR, LF and prompt.
+# answer without CR, LF and prompt. In a session of its own, so the pty does
+# not become our controlling terminal (its hang-up would then reach Wine).
 ask() {
-    local answer=""
-    exec 3<>"$sim_path"
-    stty -F "$sim_path" raw -echo 9600
-    printf '%s\r' "$1" >&3
-    IFS= read -r -d '>' -t 3 answer <&3 || true
-    exec 3>&-
-    printf '%s' "$answer" | tr -d '\r\n'
+    setsid -w bash -c '
+        exec 3<>"$1"
+        stty -F "$1" raw -echo 9600
+        printf "%s\r" "$2" >&3
+        IFS= read -r -d ">" -t 3 answer <&3
+        printf "%s" "$answer" | tr -d "\r\n"' _ "$sim_path" "$1"
 }
 
 start_sim
 adccal=$(ask "get -adccal")
 config=$(ask "get -config")
 update_rc=0
-(cd "$work" && "$wine" "$cli" update --port COM5 --verbose >"$work/update.out" 2>&1) || update_rc=$?
+(cd "$work" && "$wine" "$cli" update --port COM5 --demo-image --verbose >"$work/update.out" 2>&1) || update_rc=$?
 version=$(ask "get -ver")
 post=$(ask "post")
 adccal_after=$(ask "get -adccal")

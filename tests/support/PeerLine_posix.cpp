@@ -34,12 +34,12 @@ PeerLine::~PeerLine()
 
 std::size_t PeerLine::Read(char* buffer, std::size_t size, uint32_t waitMs)
 {
-    if (line_ < 0)
-        return 0;
+    // After a hang-up poll() ignores the negative descriptor and just waits,
+    // so a script's silence after CloseLine() does not spin.
     pollfd pfd{static_cast<int>(line_), POLLIN, 0};
     if (::poll(&pfd, 1, static_cast<int>(waitMs)) <= 0)
         return 0;
-    ssize_t n = ::read(static_cast<int>(line_), buffer, size);
+    ssize_t n = line_ >= 0 ? ::read(static_cast<int>(line_), buffer, size) : 0;
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
