@@ -1,5 +1,6 @@
 #include "CliUi.h"
 
+#include <atomic>
 #include <csignal>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -8,14 +9,37 @@
 
 #include "CauseWords.h"
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
-volatile std::sig_atomic_t gInterrupts = 0;
+// Lock-free, so safe both in a POSIX signal handler and from the thread that
+// Windows starts for a console control event.
+std::atomic<int> gInterrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
+#if defined(_WIN32)
+// The C runtime's signal() resets to the default after the first Ctrl+C, so a
+// second press would kill the process mid-transfer; a console control
+// handler stays installed.
+BOOL WINAPI OnConsoleControl(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;  // closing the console or logging off: let Windows end us
+    gInterrupts.fetch_add(1);
+    return TRUE;
+}
+#else
 void OnInterrupt(int)
 {
-    gInterrupts = gInterrupts + 1;
+    gInterrupts.fetch_add(1);
 }
+#endif
 
 const char* KindName(MessageKind kind)
 {
@@ -39,7 +63,7 @@ CliUi::CliUi(AppState& state, Options options)
 void CliUi::InstallInterruptHandler()
 {
 #if defined(_WIN32)
-    std::signal(SIGINT, OnInterrupt);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 #else
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
@@ -194,7 +218,7 @@ SettingsChoice CliUi::AskSettingsConflict(const std::string& text, const std::st
 
 void CliUi::HandleInterrupts()
 {
-    int seen = gInterrupts;
+    int seen = gInterrupts.load();
     if (seen == interruptsSeen_)
         return;
     if (interruptsSeen_ == 0 && seen >= 1 && state_.updating) {

@@ -79,15 +79,15 @@ int KeloSerial::KSOpen(const char* portName, uint32_t baud)
             break;
         case sb::ConfigStep::GetState:
             KS_LOG(1, portName_, "KSOpen failed to retreive DCB on comm port (error %d)", error);
-            return -error;
+            return FailedConfiguration(error);
         case sb::ConfigStep::ApplyState:
             KS_LOG(1, portName_, "KSOpen failed to apply DCB on comm port (error %d)", error);
-            return -error;
+            return FailedConfiguration(error);
         case sb::ConfigStep::Timeouts:
             KS_LOG(1, portName_, "KSOpen failed to set timeouts on comm port (error %d)", error);
-            return -error;
+            return FailedConfiguration(error);
         case sb::ConfigStep::None:
-            return -error;
+            return FailedConfiguration(error);
         }
     }
 
@@ -103,6 +103,15 @@ int KeloSerial::KSOpen(const char* portName, uint32_t baud)
     KS_LOG(30, portName_, "KSOpen successfully opened and configured comm port at %d baud",
            static_cast<int>(baud_));
     return 1;
+}
+
+int KeloSerial::FailedConfiguration(int error)
+{
+    // A port we cannot configure is of no use, and holding it open would
+    // show it as "in use" to everyone (ourselves included) until we exit.
+    sb::Close(handle_);
+    handle_ = sb::kNullHandle;
+    return -error;
 }
 
 int KeloSerial::KSClose()

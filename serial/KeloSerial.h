@@ -43,6 +43,7 @@ private:
     int FailedIo(const char* what, int error);
     // One poll of KSWait: a read that waits up to pollMs for the first byte.
     int PollRead(char* destination, std::size_t size, std::size_t* got, uint32_t pollMs);
+    int FailedConfiguration(int error);
 
     KeloLog* log_;
     serial_backend::Handle handle_;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "AppSetup.h"
+#include "TestPlatform.h"
 #include "UpdateWorkflow.h"
 
 namespace {
@@ -82,12 +83,13 @@ TEST_F(WorkflowTest, ProgressHookMovesTheBarAndCarriesTheStop)
 
 TEST_F(WorkflowTest, NoSuchPortFailsWithItsOwnMessageAndKeepsTheSettingsFile)
 {
-    state.commPortName = "/dev/ttyKELO-none";
+    state.commPortName = kMissingPort;
     UpdateWorkflow workflow(state, ui);
     EXPECT_EQ(workflow.TimerStartTimer(), -20);
     EXPECT_EQ(workflow.FailedStep(), UpdateStep::Connect);
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].find("Connection Error: Comm Port \"/dev/ttyKELO-none\" isn't available."),
+    EXPECT_NE(ui.messages[0].find("Connection Error: Comm Port \"" + std::string(kMissingPort) +
+                                  "\" isn't available."),
               std::string::npos);
     EXPECT_EQ(ui.positions.back(), 0);
     EXPECT_FALSE(state.updating);

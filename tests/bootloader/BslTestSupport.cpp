@@ -6,17 +6,14 @@
 #include <fstream>
 #include <sstream>
 
-TempDir::TempDir()
-{
-    char pattern[] = "/tmp/kelobsl-XXXXXX";
-    char* made = ::mkdtemp(pattern);
-    path_ = made ? made : "/tmp";
-}
+#include "TestPlatform.h"
+
+TempDir::TempDir() : path_(MakeTempFolder()) {}
 
 TempDir::~TempDir()
 {
     std::error_code ignored;
-    if (path_ != "/tmp")
+    if (!path_.empty())
         std::filesystem::remove_all(path_, ignored);
 }
 

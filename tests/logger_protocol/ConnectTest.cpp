@@ -2,6 +2,7 @@
 #include <ctime>
 
 #include "LoggerFixture.h"
+#include "TestPlatform.h"
 #include "Timing.h"
 
 namespace {
@@ -161,9 +162,7 @@ TEST_F(Connection, ClockFromPcAndReadWithoutLabel)
     int64_t expected = static_cast<int64_t>(before) + LocalTimeOffset() - 946684800;
     EXPECT_NEAR(static_cast<double>(when), static_cast<double>(expected), 2.0);
     // The commands carry the local wall clock of the same moment.
-    std::tm local{};
-    std::time_t sentAt = static_cast<std::time_t>(when + 946684800);
-    gmtime_r(&sentAt, &local);
+    std::tm local = UtcFields(static_cast<std::time_t>(when + 946684800));
     char time[64], date[64];
     std::snprintf(time, sizeof time, "set -t %d:%d:%d\r", local.tm_hour, local.tm_min, local.tm_sec);
     std::snprintf(date, sizeof date, "set -d %d-%d-%d\r", local.tm_year + 1900, local.tm_mon + 1,
@@ -181,7 +180,7 @@ TEST_F(Connection, ClockFromPcAndReadWithoutLabel)
     fields.tm_hour = 4;
     fields.tm_min = 5;
     fields.tm_sec = 6;
-    EXPECT_EQ(read, static_cast<int64_t>(timegm(&fields)) - 946684800);
+    EXPECT_EQ(read, static_cast<int64_t>(FromUtcFields(&fields)) - 946684800);
     EXPECT_EQ(peer.Finish(), "");
 }
 

@@ -23,7 +23,9 @@ TEST(CommPortEnum, ListsOnlyWhatFitsAndClearsTheRest)
     int count = 8;
     int result = CommPortEnum(&serial, entries, &count, true);
     ASSERT_GE(result, 0);
-    EXPECT_EQ(result, count);
+    // Windows counts only the system's own list in the result, not the ports
+    // that probing added.
+    EXPECT_LE(result, count);
     EXPECT_LE(count, 8);
     for (int i = count; i < 8; ++i) {
         EXPECT_EQ(entries[i].portName[0], '\0');

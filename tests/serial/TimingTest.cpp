@@ -5,6 +5,7 @@
 #include <ctime>
 #include <thread>
 
+#include "TestPlatform.h"
 #include "Timing.h"
 
 namespace {
@@ -27,15 +28,12 @@ struct ZoneGuard {
         hadOld = old != nullptr;
         if (old)
             saved = old;
-        ::setenv("TZ", zone, 1);
+        SetEnvironment("TZ", zone);
         ::tzset();
     }
     ~ZoneGuard()
     {
-        if (hadOld)
-            ::setenv("TZ", saved.c_str(), 1);
-        else
-            ::unsetenv("TZ");
+        SetEnvironment("TZ", hadOld ? saved.c_str() : nullptr);
         ::tzset();
     }
     bool hadOld = false;
@@ -73,7 +71,13 @@ TEST(Timing, PausePumpsUntilTheTotalTimeHasPassed)
     int64_t took = NowMs() - start;
     EXPECT_GE(took, 1000);
     EXPECT_LT(took, 1250);  // generous: a loaded CI machine wakes late
+    // A 10 ms sleep takes up to 15.6 ms on Windows (its timer tick), and
+    // under Wine up to about 30 ms.
+#if defined(_WIN32)
+    EXPECT_GE(calls, 25);
+#else
     EXPECT_GE(calls, 50);
+#endif
 }
 
 TEST(Timing, WithoutPumpAPauseSleeps)
@@ -100,11 +104,14 @@ TEST(Timing, LocalTimeOffsetFollowsTheZoneAndDaylightSaving)
         ZoneGuard zone("UTC0");
         EXPECT_EQ(LocalTimeOffset(), 0);
     }
+#if !defined(_WIN32)
     {
         // One hour east with summer time all year round (rule from 1 Jan to 31 Dec).
+        // Windows' C runtime ignores such rules in TZ and applies US dates.
         ZoneGuard zone("CET-1CEST,J1/0,J365/25");
         EXPECT_EQ(LocalTimeOffset(), 7200);
     }
+#endif
     {
         ZoneGuard zone("PST8");
         EXPECT_EQ(LocalTimeOffset(), -8 * 3600);

@@ -1,13 +1,7 @@
 #include "PtyPeer.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <fcntl.h>
-#include <poll.h>
-#include <stdexcept>
-#include <termios.h>
-#include <unistd.h>
+#include <cstdio>
 
 namespace {
 
@@ -37,19 +31,7 @@ std::string Printable(const std::string& bytes)
 
 }  // namespace
 
-PtyPeer::PtyPeer()
-{
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-        throw std::runtime_error("cannot create a pseudo-terminal");
-    slavePath_ = ::ptsname(master_);
-    keepSlave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    ::tcgetattr(keepSlave_, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(keepSlave_, TCSANOW, &tio);
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-}
+PtyPeer::PtyPeer() = default;
 
 PtyPeer::~PtyPeer()
 {
@@ -59,10 +41,6 @@ PtyPeer::~PtyPeer()
     }
     if (thread_.joinable())
         thread_.join();
-    if (keepSlave_ >= 0)
-        ::close(keepSlave_);
-    if (master_ >= 0)
-        ::close(master_);
 }
 
 PtyPeer& PtyPeer::Add(Step step)
@@ -112,15 +90,12 @@ std::string PtyPeer::Received()
 
 bool PtyPeer::ReadSome(uint32_t waitMs)
 {
-    pollfd pfd{master_, POLLIN, 0};
-    if (::poll(&pfd, 1, static_cast<int>(waitMs)) <= 0)
-        return false;
     char buffer[512];
-    ssize_t n = ::read(master_, buffer, sizeof buffer);
-    if (n <= 0)
+    std::size_t n = line_.Read(buffer, sizeof buffer, waitMs);
+    if (n == 0)
         return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    received_.append(buffer, static_cast<std::size_t>(n));
+    received_.append(buffer, n);
     return true;
 }
 
@@ -175,19 +150,9 @@ void PtyPeer::Run()
             (void)matched;
             break;
         }
-        case Step::Reply: {
-            std::size_t off = 0;
-            while (off < step.bytes.size()) {
-                ssize_t n = ::write(master_, step.bytes.data() + off, step.bytes.size() - off);
-                if (n > 0)
-                    off += static_cast<std::size_t>(n);
-                else if (errno == EAGAIN)
-                    ::usleep(1000);
-                else
-                    break;
-            }
+        case Step::Reply:
+            line_.Write(step.bytes.data(), step.bytes.size());
             break;
-        }
         case Step::Silence: {
             while (NowMs() < deadline)
                 ReadSome(static_cast<uint32_t>(deadline - NowMs()));
@@ -196,8 +161,10 @@ void PtyPeer::Run()
             break;
         }
         case Step::Close:
-            ::close(master_);
-            master_ = -1;
+            if (!line_.Hangup()) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                errors_ += "this line cannot hang up; ";
+            }
             break;
         }
     }

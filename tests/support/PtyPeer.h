@@ -1,5 +1,6 @@
-// A scripted device on the far side of a pseudo-terminal, so that the serial
-// port and everything above it are tested on a real terminal device.
+// A scripted device on the far side of a test line (a pseudo-terminal, or a
+// joined COM port pair on Windows: see PeerLine.h), so that the serial port
+// and everything above it are tested on a real terminal device.
 //
 //   PtyPeer peer;
 //   peer.Expect("get -ver\r").Reply("R7F 3.51\r\n>").Silence(600);
@@ -18,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "PeerLine.h"
+
 class PtyPeer {
 public:
     PtyPeer();
@@ -25,7 +28,7 @@ public:
     PtyPeer(const PtyPeer&) = delete;
     PtyPeer& operator=(const PtyPeer&) = delete;
 
-    const char* SlavePath() const { return slavePath_.c_str(); }
+    const char* SlavePath() const { return line_.HostPort().c_str(); }
 
     // Script steps, run in order.
     PtyPeer& Expect(const std::string& bytes, uint32_t timeoutMs = 3000);  // exact bytes in
@@ -51,9 +54,7 @@ private:
     void Run();
     bool ReadSome(uint32_t waitMs);
 
-    int master_ = -1;
-    int keepSlave_ = -1;  // keeps the slave side alive between host opens
-    std::string slavePath_;
+    PeerLine line_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Step> steps_;
