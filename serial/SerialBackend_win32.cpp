@@ -131,12 +131,26 @@ int Read(Handle handle, void* buffer, std::size_t size, std::size_t* got, uint32
 {
     // The port's read time-outs already bound every read to 100 ms; changing
     // them per call would cost a system call per poll for a few ms at most.
-    (void)maxWaitMs;
     *got = 0;
+    const ULONGLONG begin = GetTickCount64();
     DWORD n = 0;
     if (!ReadFile(Win(handle), buffer, static_cast<DWORD>(size), &n, nullptr))
         return LastError();
     *got = n;
+    if (n > 0 || size == 0)
+        return 0;
+    // An empty read should have waited out the port's time-out. One that came
+    // back at once may be a device that is gone (a pulled USB adapter): ask
+    // the port, and if it still answers, wait the rest of the poll here, so
+    // that no caller spins on empty reads.
+    const ULONGLONG pollMs = maxWaitMs < 100 ? maxWaitMs : 100;
+    const ULONGLONG spent = GetTickCount64() - begin;
+    if (spent + 16 < pollMs) {  // the tick count moves in steps of about 16 ms
+        DWORD errors = 0;
+        if (!ClearCommError(Win(handle), &errors, nullptr))
+            return LastError();
+        Sleep(static_cast<DWORD>(pollMs - spent));
+    }
     return 0;
 }
 
