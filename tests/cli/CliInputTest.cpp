@@ -29,11 +29,12 @@ TEST_F(CliInput, APulledCableStopsTheUpdatePromptlyAndKeepsTheSettings)
     const struct {
         const char* fault;
         const char* phase;
+        int exitCode;
     } cases[] = {
-        {"unplug=60", "erase"},          // frame 1 is the version query, 2 to 120 erase
-        {"unplug=122", "upload"},
-        {"unplug-restore=0", "restart"},  // the device never answers again
-        {"unplug-restore=1", "restore"},  // the first setting written, then the line is gone
+        {"unplug=60", "erase", 5},          // frame 1 is the version query, 2 to 120 erase
+        {"unplug=122", "upload", 5},
+        {"unplug-restore=0", "restart", 3},  // the device never answers again
+        {"unplug-restore=1", "restore", 7},  // the first setting written, then the line is gone
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -43,15 +44,13 @@ TEST_F(CliInput, APulledCableStopsTheUpdatePromptlyAndKeepsTheSettings)
         CliRun run = Update({"--firmware", firmware});
         std::printf("[ %-16s ] %-8s exit %d after %5d ms, %.2f s of CPU\n", c.fault, c.phase, run.exitCode,
                     run.wallMs, run.cpuSeconds);
-        EXPECT_NE(run.exitCode, 0) << run.out;
-        EXPECT_GT(run.exitCode, 0) << "no crash: " << run.out;
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out;
         EXPECT_TRUE(std::filesystem::exists(SettingsFile())) << run.out;
-        EXPECT_TRUE(Contains(run.out, "Update failed")) << run.out;
         // A whole update of this image takes about 4 s; waits end at the
         // first failed read instead of running out their time-outs.
         EXPECT_LT(run.wallMs, 20000) << run.out;
         // Waiting on a dead line must sleep, not spin.
-        EXPECT_LT(run.cpuSeconds, 0.25 * run.wallMs / 1000.0 + 0.3) << run.out;
+        EXPECT_LT(run.cpuSeconds, 0.5) << run.out;
     }
 }
 
