@@ -32,8 +32,7 @@ int RunRestoreSettingsCommand(const RestoreArgs& args)
         InputFileStatus status = check.Open(args.file.c_str(), InputFileKind::Settings);
         if (status != InputFileStatus::Ok) {
             std::cerr << "kelobsl-cli: " << args.file << " " << InputFileProblem(status, InputFileKind::Settings)
-                      << ".
-";
+                      << ".\n";
             return exit_code::kUsage;
         }
     }

@@ -87,6 +87,10 @@ TEST_F(CliInput, WhatIsNotAFirmwareFileIsRefusedInWords)
         EXPECT_EQ(update.exitCode, 2) << update.out;
         EXPECT_TRUE(Contains(update.out, c.words)) << update.out;
     }
+    // Settings files are judged the same way, with their own size limit.
+    CliRun restore = RunCli({"restore-settings", "--port", "/dev/ttyKELO-missing", "--file", big, "--data-dir", dir_});
+    EXPECT_EQ(restore.exitCode, 2) << restore.out;
+    EXPECT_TRUE(Contains(restore.out, "is too large for a settings file")) << restore.out;
     ::close(master);
 }
 
