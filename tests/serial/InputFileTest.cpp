@@ -85,17 +85,4 @@ TEST(InputFile, RefusesWhatIsNotAPlausibleFileBeforeReadingIt)
         if (c.path != device)
             std::remove(c.path.c_str());
 }
-
-TEST(InputFile, ReadsARegularFileFromItsStart)
-{
-    const std::string path = Scratch("content");
-    std::ofstream(path) << "@7200\nq\n";
-    InputFile file;
-    ASSERT_EQ(file.Open(path.c_str(), InputFileKind::Settings), InputFileStatus::Ok);
-    EXPECT_EQ(file.Size(), 8u);
-    char text[16] = {};
-    EXPECT_EQ(std::fread(text, 1, sizeof text, file.File()), 8u);
-    EXPECT_STREQ(text, "@7200\nq\n");
-    std::remove(path.c_str());
-}
 #endif
