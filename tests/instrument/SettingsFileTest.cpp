@@ -15,6 +15,7 @@
 
 namespace {
 
+#ifndef _WIN32
 // A character device of the test's own: the far end of a new pseudo-terminal.
 std::string OwnDevice(int* master)
 {
@@ -23,6 +24,7 @@ std::string OwnDevice(int* master)
         return "";
     return ::ptsname(*master);
 }
+#endif
 
 class SettingsFileTest : public ::testing::Test {
 protected:
@@ -224,6 +226,7 @@ TEST_F(SettingsFileTest, OpenFailures)
     EXPECT_LT(kp.WriteInfoFile(::testing::TempDir().c_str()), 0);
 }
 
+#ifndef _WIN32  // pipes and pseudo-terminals stand for what is not a file
 TEST_F(SettingsFileTest, WhatIsNotASettingsFileIsRefusedUnread)
 {
     const std::string fifo = path_ + ".fifo";
@@ -252,6 +255,7 @@ TEST_F(SettingsFileTest, WhatIsNotASettingsFileIsRefusedUnread)
     ::close(master);
     std::remove(fifo.c_str());
 }
+#endif
 
 TEST_F(SettingsFileTest, ValueScannersFollowTheFormat)
 {
