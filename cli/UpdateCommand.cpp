@@ -279,8 +279,7 @@ int RunUpdateCommand(const UpdateArgs& args)
                                          {"cause", why}}
                               .dump());
             else
-                std::cout << "Update not started: " << BaseName(args.firmware) << ": " << why << ".
-";
+                std::cout << "Update not started: " << BaseName(args.firmware) << ": " << why << ".\n";
             CloseAppState(state);
             return exit_code::kUsage;
         }
