@@ -1,5 +1,7 @@
 #include "UpdateTexts.h"
 
+#include "InputFile.h"
+
 namespace texts {
 
 namespace {
@@ -207,6 +209,10 @@ std::string FileError(int code, const std::string& caption, const std::string& f
     if (code == -60)
         return "The " + caption + " ran out of memory opening \"" + fileName + "\".\n" +
                "Please restart this application and try again.";
+    InputFileStatus problem = InputFileStatusFromCode(code);
+    if (problem != InputFileStatus::Ok)
+        return "The file \"" + fileName + "\" " + InputFileProblem(problem, InputFileKind::Firmware) + ".\n" +
+               "Please choose a firmware file to open.";
     return "The " + caption + " could not opening \"" + fileName + "\".\n" + "Please try again.\nError " +
            std::to_string(code);
 }
@@ -247,6 +253,13 @@ std::string DemoImageNote()
 {
     return "demonstration image, not a real firmware: build with "
            "-DKELO_BUILTIN_IMAGE=<the maker's TI-Text file> to embed the real one";
+}
+
+std::string UnknownFirmwareType(const std::string& fileName)
+{
+    return "The name of the file \"" + fileName + "\" does not say which device it is for.\n" +
+           "Firmware files are named MODEL-M-mp.txt, for example R7F-3-52.txt for version 3.52 of the R7F.\n" +
+           "Please choose a firmware file named that way.";
 }
 
 }  // namespace texts

@@ -45,6 +45,8 @@ std::string AboutText(const std::string& engineVersion);
 
 // Opening a firmware file (title "File Error").
 std::string FileError(int code, const std::string& caption, const std::string& fileName);
+// A firmware file whose name names no device type (title "File Error").
+std::string UnknownFirmwareType(const std::string& fileName);
 
 // "Settings Conflict": a settings file left by an earlier run differs from
 // what was just read (or nothing could be read).

@@ -9,6 +9,11 @@ namespace {
 constexpr const char* kModelWords[] = {"QX7", "QX7B", "QX70", "KS",       "LC",   "TELSO",
                                        "JV",  "WN30", "WN",   "NIVRA-TE", "MERV", "R7F"};
 
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 int Digit(char c)
 {
     return c >= '0' && c <= '9' ? c - '0' : 0;
@@ -56,6 +61,7 @@ FirmwareTarget FirmwareTarget::FromPath(const char* path)
             int minor = Digit(second[1]);
             int patch = second[1] ? Digit(second[2]) : 0;
             target.version = 100 * major + 10 * minor + patch;
+            target.versionKnown = IsDigit(second[-1]) && IsDigit(second[1]);
         }
     }
     return target;

@@ -53,6 +53,8 @@ public:
     int BootloaderVersion() const { return bootloaderVersion_; }
     const char* TargetName() const { return targetName_; }
     int ImageVersion() const { return imageVersion_; }
+    // False when the loaded file's name gave no version (ImageVersion() is 0).
+    bool ImageVersionKnown() const { return imageVersionKnown_; }
     int8_t TargetType() const { return targetType_; }
     uint32_t ImageLength() const { return imageLength_; }
     const char* ImageText() const { return imageText_; }
@@ -84,6 +86,7 @@ private:
     int bootloaderVersion_ = 0;
     char targetName_[kTargetNameSize] = {};
     int imageVersion_ = 0;
+    bool imageVersionKnown_ = true;
     int8_t targetType_ = 0;
     uint32_t imageLength_ = 0;
     KeloLog* log_;

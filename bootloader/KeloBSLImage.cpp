@@ -1,11 +1,11 @@
 // KeloBSLHost: loading a firmware image from a TI-Text file.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "FirmwareTarget.h"
+#include "InputFile.h"
 #include "KeloBSLHost.h"
 #include "KeloLog.h"
 #include "TITextReader.h"
@@ -20,33 +20,25 @@
 int KeloBSLHost::BSLLoadTIFile(const char* path)
 {
     const uint32_t begin = TickMs();
-    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
-    if (!file) {
-        int error = path ? errno : EINVAL;
+    // Folders, pipes, devices and oversized files are refused before a byte
+    // is read; the code is the negated C error number of the reason.
+    InputFile input;
+    InputFileStatus status = input.Open(path, InputFileKind::Firmware);
+    if (status != InputFileStatus::Ok) {
+        int error = -InputFileCode(status);
         BSL_LOG(1, "BSLLoadTIFile got error %d trying to open datafile %s", error, path ? path : "");
         return -error;
     }
-    long fileLength = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0)
-        fileLength = std::ftell(file);
-    std::rewind(file);
-    if (fileLength < 0 || fileLength > 0x7FFFFFF) {
-        int error = fileLength < 0 ? errno : EFBIG;
-        std::fclose(file);
-        BSL_LOG(1, "BSLLoadTIFile got error %d trying to open datafile %s", error, path);
-        return -error;
-    }
+    std::FILE* file = input.File();
+    const uint64_t fileLength = input.Size();
 
     const uint32_t capacity = TITextReader::CapacityFor(static_cast<uint32_t>(fileLength));
     char* image = static_cast<char*>(std::malloc(capacity + 1));
-    if (!image) {
-        std::fclose(file);
+    if (!image)
         return -60;
-    }
     uint32_t vectors[kVectorCount];
     TITextReader reader(image, capacity, vectors);
     bool valid = reader.Read(file, static_cast<uint32_t>(fileLength));
-    std::fclose(file);
 
     const int elapsed = static_cast<int>(ElapsedMs(begin, TickMs()));
     if (!valid) {
@@ -67,6 +59,7 @@ int KeloBSLHost::BSLLoadTIFile(const char* path)
     targetName_[sizeof targetName_ - 1] = '\0';
     targetType_ = target.type;
     imageVersion_ = target.version;
+    imageVersionKnown_ = target.versionKnown;
     BSL_LOG(10, "BSLLoadTIFile loaded file %s (%d ms)", path, elapsed);
     return 1;
 }

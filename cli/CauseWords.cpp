@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "InputFile.h"
 #include "TITextReader.h"
 
 #if !defined(_WIN32)
@@ -73,6 +74,10 @@ std::string FirmwareFileProblem(int code, const std::string& path)
 {
     if (code == -60)
         return WithCode("out of memory", code);
+    // Folders, pipes, devices and oversized files were refused unread.
+    InputFileStatus problem = InputFileStatusFromCode(code);
+    if (problem != InputFileStatus::Ok)
+        return InputFileProblem(problem, InputFileKind::Firmware);
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
         return WithCode("is a folder", code);  // a folder opens on POSIX and reads as a huge file

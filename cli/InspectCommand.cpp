@@ -11,6 +11,7 @@
 #include "DeviceTypes.h"
 #include "ExitCodes.h"
 #include "AppState.h"
+#include "InputFile.h"
 #include "KeloBSLHost.h"
 #include "UpdateTexts.h"
 
@@ -90,6 +91,7 @@ int RunInspectCommand(const std::string& file, bool json)
                                     {"deviceType", host.TargetType()},
                                     {"deviceName", displayName},
                                     {"version", host.ImageVersion()},
+                                    {"versionKnown", host.ImageVersionKnown()},
                                     {"imageLength", host.ImageLength()},
                                     {"records", recs},
                                     {"vectors", vecs}}
@@ -101,7 +103,10 @@ int RunInspectCommand(const std::string& file, bool json)
     std::cout << "File:         " << (builtIn ? "(built-in image)" : file) << '\n'
               << "Target:       " << host.TargetName() << '\n'
               << "Device type:  " << static_cast<int>(host.TargetType()) << " (" << displayName << ")\n"
-              << "Version:      " << host.ImageVersion() << '\n'
+              << "Version:      "
+              << (host.ImageVersionKnown() ? std::to_string(host.ImageVersion())
+                                           : std::string("unknown (the file name gives none)"))
+              << '\n'
               << "Image length: " << host.ImageLength() << " characters of image text\n"
               << "Records:\n";
     for (const Record& r : records)
@@ -113,6 +118,8 @@ int RunInspectCommand(const std::string& file, bool json)
     if (builtIn && BuiltInImageIsDemo())
         std::cout << "Note: the built-in image is a " << texts::DemoImageNote() << ".\n";
     if (host.TargetType() == 0)
-        std::cout << "Note: the file name does not name a known device type; an update would refuse every device.\n";
+        std::cout << "Note: the file name does not name a known device type, so an update refuses this file.\n";
+    if (host.TargetType() == 0 || !host.ImageVersionKnown())
+        std::cout << "Firmware files are named MODEL-M-mp.txt, for example R7F-3-52.txt (R7F, version 3.52).\n";
     return exit_code::kSuccess;
 }

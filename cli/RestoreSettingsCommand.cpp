@@ -6,6 +6,7 @@
 #include "CauseWords.h"
 #include "Commands.h"
 #include "ExitCodes.h"
+#include "InputFile.h"
 #include "SettingsArchive.h"
 #include "UpdateTexts.h"
 
@@ -25,6 +26,16 @@ int Finish(AppState& state, int exitCode)
 
 int RunRestoreSettingsCommand(const RestoreArgs& args)
 {
+    {
+        // A folder, a pipe or a device is named as such, and is never opened plainly.
+        InputFile check;
+        InputFileStatus status = check.Open(args.file.c_str(), InputFileKind::Settings);
+        if (status != InputFileStatus::Ok) {
+            std::cerr << "kelobsl-cli: " << args.file << " " << InputFileProblem(status, InputFileKind::Settings)
+                      << ".\n";
+            return exit_code::kUsage;
+        }
+    }
     const SettingsFileFacts facts = SettingsArchive::ReadFacts(args.file);
     if (!facts.exists) {
         std::cerr << "kelobsl-cli: " << args.file << " is not a readable settings file.\n";

@@ -268,6 +268,21 @@ int RunUpdateCommand(const UpdateArgs& args)
             CloseAppState(state);
             return exit_code::kUsage;
         }
+        // A file for no known type would be written blind to a device found
+        // in its loader: refuse it before any device is touched.
+        if (state.bootloader->TargetType() == 0) {
+            ui.ShowMessage(texts::UnknownFirmwareType(BaseName(args.firmware)), "File Error", MessageKind::Error);
+            const std::string why = "the file name names no device type";
+            if (args.json)
+                ui.Result(nlohmann::json{{"event", "result"}, {"code", -100}, {"exit", exit_code::kUsage},
+                                         {"seconds", SecondsSince(start)}, {"step", "firmware-file"},
+                                         {"cause", why}}
+                              .dump());
+            else
+                std::cout << "Update not started: " << BaseName(args.firmware) << ": " << why << ".\n";
+            CloseAppState(state);
+            return exit_code::kUsage;
+        }
         AdoptLoadedFirmware(state);
         imageReady = true;
     }
@@ -285,6 +300,7 @@ int RunUpdateCommand(const UpdateArgs& args)
                   << (!args.firmware.empty()   ? ""
                       : BuiltInImageIsDemo() ? " (" + texts::DemoImageNote() + ")"
                                              : " (built-in image)")
+                  << (state.bootloader->ImageVersionKnown() ? "" : " (version unknown: the file name gives none)")
                   << "\n";
         if (erasesData())
             std::cout << "This update erases the measurements stored in the " << state.deviceName

@@ -114,8 +114,8 @@ int main(int argc, char** argv)
     CLI::App* updateCmd = app.add_subcommand("update", "Update the device on PORT to this build's firmware");
     updateCmd->footer(UpdateFooter());
     updateCmd->add_option("--port", update.port, "Serial port: ttyUSB0, /dev/serial/by-id/..., COM3")->required();
-    updateCmd->add_option("--firmware", update.firmware, "Load this TI-Text firmware file instead of the built-in image")
-        ->check(CLI::ExistingFile);
+    // No existence check here: the loader says what is wrong with the file.
+    updateCmd->add_option("--firmware", update.firmware, "Load this TI-Text firmware file instead of the built-in image");
     updateCmd->add_option("--new-sn", update.newSn, "Factory: write this serial number (at most 15 characters)");
     updateCmd->add_flag("--keep-data", update.keepData,
                         "Keep the measurements stored on the device; without it an update of a " + ErasingTypes() +

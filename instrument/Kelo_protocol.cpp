@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "Timing.h"
+#include "VersionNumber.h"
 
 namespace {
 constexpr char kPrompt = '>';
@@ -63,15 +64,13 @@ int32_t Kelo_protocol::IdentifyDevice(const char* versionLine, DeviceIdentity* i
 
     if (std::strchr(versionLine, '.')) {
         char word[kVersionTextSize] = {};
-        int major = 0, minor = 0, patch = 0;
         // The word cannot be longer than the line the field holds.
-        int fields = std::sscanf(identity->versionText, "%21s %d.%1d%1d", word, &major, &minor, &patch);
-        // A major number whose version number would not fit is no version.
-        if (fields < 3 || major < 0 || major > (INT32_MAX - 99) / 100)
+        int consumed = 0;
+        int32_t version = 0;
+        if (std::sscanf(identity->versionText, "%21s%n", word, &consumed) != 1 ||
+            ScanVersion(identity->versionText + consumed, &version) < 2)
             return -30;
-        if (fields < 4)
-            patch = 0;
-        identity->versionNumber = static_cast<uint32_t>(major * 100 + minor * 10 + patch);
+        identity->versionNumber = static_cast<uint32_t>(version);
         int type = DeviceTypeFromWord(word);
         if (type != 0) {
             const DeviceTypeRow& row = DeviceTypeInfo(type);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "InputFile.h"
 #include "Kelo_protocol.h"
 
 namespace {
@@ -160,35 +161,22 @@ int32_t Kelo_protocol::ReadInfoFile(const char* path)
 {
     if (!path || !*path)
         return -10;
-    errno = 0;
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        int error = errno;
-        if (error == ENOENT)
-            return -102;
-        if (error == EACCES || error == EPERM)
-            return -105;
-        if (error == EBADF)
-            return -106;
-        return error > 0 ? -error : -1;
-    }
-    long length = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0)
-        length = std::ftell(file);
-    if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-        int error = errno > 0 ? errno : 1;
-        std::fclose(file);
-        return -error;
-    }
-    // The file is read whole and NUL-terminated; its size is not known before.
-    std::unique_ptr<char[]> text(new (std::nothrow) char[static_cast<std::size_t>(length) + 1]());
-    if (!text) {
-        std::fclose(file);
+    // Folders, pipes, devices and oversized files are refused unread.
+    InputFile input;
+    InputFileStatus status = input.Open(path, InputFileKind::Settings);
+    if (status == InputFileStatus::NotFound)
+        return -102;
+    if (status == InputFileStatus::NoAccess)
+        return -105;
+    if (status != InputFileStatus::Ok)
+        return InputFileCode(status);
+    const std::size_t length = static_cast<std::size_t>(input.Size());
+    // The file is read whole and NUL-terminated.
+    std::unique_ptr<char[]> text(new (std::nothrow) char[length + 1]());
+    if (!text)
         return -60;
-    }
-    std::size_t got = std::fread(text.get(), 1, static_cast<std::size_t>(length), file);
+    std::size_t got = std::fread(text.get(), 1, length, input.File());
     text[got] = '\0';
-    std::fclose(file);
 
     switch (deviceType_) {
     case device_type::kQx7b:

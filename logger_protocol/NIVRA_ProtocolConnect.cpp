@@ -8,6 +8,7 @@
 #include "LoggerText.h"
 #include "NIVRA_Protocol.h"
 #include "Timing.h"
+#include "VersionNumber.h"
 
 using logger_text::Contains;
 
@@ -193,17 +194,14 @@ int32_t NIVRA_Protocol::VerCommand(int skipShow)
             char version[kLoggerVersionSize];
             logger_text::CopyUntil(version, sizeof version, line, 20, '\r');
             char word[kLoggerVersionSize] = {};
-            int major = 0, minor = 0, patch = 0;
-            int items = std::sscanf(version, "%23s %d.%1d%1d", word, &major, &minor, &patch);
-            // A major number whose version number would not fit is no version.
-            if (items < 3 || major < 0 || major > (INT32_MAX - 99) / 100) {
+            int consumed = 0;
+            int32_t number = 0;
+            if (std::sscanf(version, "%23s%n", word, &consumed) != 1 || ScanVersion(version + consumed, &number) < 2) {
                 result = -30;
                 continue;
             }
-            if (items < 4)
-                patch = 0;
             std::memcpy(info_.version, version, sizeof version);
-            info_.versionNumber = major * 100 + minor * 10 + patch;
+            info_.versionNumber = number;
             info_.newFirmware = 1;
             info_.model = static_cast<int8_t>(LoggerModelFromWord(word));
             logger_text::CopyUntil(info_.modelName, sizeof info_.modelName,
@@ -274,12 +272,11 @@ int32_t NIVRA_Protocol::ParseShowCommand(char* name)
         }
         if (const char* version = std::strstr(answer, "Version:")) {
             char found[kLoggerVersionSize] = {};
-            int major = 0, minor = 0, patch = 0;
+            int32_t number = 0;
             if (std::sscanf(logger_text::Skip(version, 9), "%20s", found) == 1)
                 std::memcpy(info_.version, found, sizeof found);
-            if (std::sscanf(info_.version, "%d.%1d%1d", &major, &minor, &patch) == 3 && major >= 0 &&
-                major <= (INT32_MAX - 99) / 100)
-                info_.versionNumber = major * 100 + minor * 10 + patch;
+            if (ScanVersion(info_.version, &number) == 3)
+                info_.versionNumber = number;
             else
                 errors += 2;
         }

@@ -23,4 +23,8 @@ namespace comm_port_enum_detail {
 // Shared by the platform strategies.
 bool Contains(const CommPortEntry* entries, int filled, const char* name);
 void SetEntry(CommPortEntry* entry, const char* name, const char* description);
+// POSIX: reads the tty list from sysClassTty instead of /sys/class/tty and
+// opens ports in devFolder instead of /dev, so tests can give the list
+// something to find; nullptr for either restores the system's.
+void SetSystemRoots(const char* sysClassTty, const char* devFolder);
 }  // namespace comm_port_enum_detail

@@ -20,6 +20,9 @@ namespace detail = comm_port_enum_detail;
 
 namespace {
 
+std::string gSysClassTty = "/sys/class/tty";
+std::string gDevFolder;  // empty: the back end's /dev
+
 std::string ReadLine(const std::string& path)
 {
     std::string text;
@@ -74,7 +77,7 @@ struct SysPort {
 std::vector<SysPort> SystemPorts()
 {
     std::vector<SysPort> ports;
-    const std::string root = "/sys/class/tty";
+    const std::string& root = gSysClassTty;
     DIR* dir = ::opendir(root.c_str());
     if (!dir)
         return ports;
@@ -116,11 +119,18 @@ std::vector<SysPort> SystemPorts()
 
 bool Listable(const char* name)
 {
-    int error = serial_backend::Probe(name);
+    int error = gDevFolder.empty() ? serial_backend::Probe(name)
+                                   : serial_backend::Probe((gDevFolder + "/" + name).c_str());
     return error == 0 || error == serial_backend::kErrorInUse;
 }
 
 }  // namespace
+
+void comm_port_enum_detail::SetSystemRoots(const char* sysClassTty, const char* devFolder)
+{
+    gSysClassTty = sysClassTty ? sysClassTty : "/sys/class/tty";
+    gDevFolder = devFolder ? devFolder : "";
+}
 
 int CommPortEnum(KeloSerial* serial, CommPortEntry* entries, int* count, bool findAll)
 {

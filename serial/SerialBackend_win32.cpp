@@ -139,6 +139,7 @@ int Read(Handle handle, void* buffer, std::size_t size, std::size_t* got, uint32
 {
     *got = 0;
     HANDLE h = Win(handle);
+    const ULONGLONG begin = GetTickCount64();
     // Ask for exactly what is queued (or, with nothing queued, for one byte),
     // so the read ends at once, or when the first byte arrives, or empty after
     // 100 ms. Windows does that for any size under our time-outs; Wine keeps a
@@ -172,6 +173,19 @@ int Read(Handle handle, void* buffer, std::size_t size, std::size_t* got, uint32
         n += extra;
     }
     *got = n;
+    if (n > 0 || size == 0)
+        return 0;
+    // An empty read should have waited out the port's time-out. One that came
+    // back at once may be a device that is gone (a pulled USB adapter): ask
+    // the port, and if it still answers, wait the rest of the poll here, so
+    // that no caller spins on empty reads.
+    const ULONGLONG pollMs = maxWaitMs < 100 ? maxWaitMs : 100;
+    const ULONGLONG spent = GetTickCount64() - begin;
+    if (spent + 16 < pollMs) {  // the tick count moves in steps of about 16 ms
+        if (!ClearCommError(h, &errors, nullptr))
+            return LastError();
+        Sleep(static_cast<DWORD>(pollMs - spent));
+    }
     return 0;
 }
 

@@ -100,6 +100,11 @@ void SimBootloader::OnLine(const std::string& line)
     }
 
     ++frames_;
+    const long unplug = options_.FaultNumber("unplug", 0);
+    if (unplug > 0 && frames_ > unplug) {
+        line_.Unplug();  // the cable is out: this frame was never heard
+        return;
+    }
     const long powerLoss = options_.FaultNumber("power-loss", 0);
     if (powerLoss > 0 && frames_ > powerLoss) {
         dead_ = true;

@@ -6,8 +6,9 @@
 //
 // Faults (--fault): bsl-refuse=N refuses every N-th frame; bsl-drop=N loses
 // and bsl-corrupt=N flips every N-th byte received; power-loss=N cuts the
-// power when frame N+1 arrives; bsl-silent never answers; bsl-version=N
-// reports version N (default 12).
+// power when frame N+1 arrives; unplug=N pulls the cable (closes the line)
+// when frame N+1 arrives; bsl-silent never answers; bsl-version=N reports
+// version N (default 12).
 #pragma once
 
 #include <cstdint>

@@ -152,6 +152,9 @@ void SimDevice::OnTick(uint32_t nowMs)
         restartDue_ = false;
         Boot();
         SaveState();
+        // Counted from here: what the app seeded while it booted is no write.
+        writesSinceRestart_ = 0;
+        CheckUnplugRestore();
     }
     if (mode_ == Mode::App && app_)
         app_->OnTick(nowMs);
@@ -185,6 +188,16 @@ bool SimDevice::FirmwareGood() const
 void SimDevice::SettingsChanged()
 {
     SaveState();
+    if (writesSinceRestart_ >= 0) {
+        ++writesSinceRestart_;
+        CheckUnplugRestore();
+    }
+}
+
+void SimDevice::CheckUnplugRestore()
+{
+    if (options_.HasFault("unplug-restore") && writesSinceRestart_ >= options_.FaultNumber("unplug-restore", 0))
+        line_.Unplug();
 }
 
 void SimDevice::Shutdown()

@@ -8,8 +8,10 @@
 // it restarts (after --restart-ms) into whatever the flash then holds.
 //
 // Faults handled here: no-bootloader (the boot command is answered
-// "KeloBSL MISSING"), boot-error (answered "ERROR"); the bootloader's own
-// faults are listed in SimBootloader.h.
+// "KeloBSL MISSING"), boot-error (answered "ERROR"), unplug-restore=N (the
+// cable is pulled once N settings have been written after the restart that
+// ends an update; 0: at the restart); the bootloader's own faults are listed
+// in SimBootloader.h.
 #pragma once
 
 #include <map>
@@ -54,6 +56,7 @@ private:
     bool LoadState(std::string* error);
     bool SaveState() const;
     bool WriteFlashDump() const;
+    void CheckUnplugRestore();
 
     const SimOptions& options_;
     SimLine& line_;
@@ -66,4 +69,5 @@ private:
     bool updatePending_ = false;  // an erase or write began and "V" has not ended it
     uint32_t restartAtMs_ = 0;
     bool restartDue_ = false;
+    long writesSinceRestart_ = -1;  // settings writes since the last restart after "V"; -1 before one
 };

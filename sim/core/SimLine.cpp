@@ -63,6 +63,21 @@ bool SimLine::Open(std::string* error)
     return true;
 }
 
+void SimLine::Unplug()
+{
+    if (master_ < 0)
+        return;
+    if (keepSlave_ >= 0)
+        ::close(keepSlave_);
+    ::close(master_);
+    keepSlave_ = -1;
+    master_ = -1;
+    outgoing_.clear();
+    incoming_.clear();
+    if (trace_)
+        std::fprintf(stderr, "%u -- unplugged\n", NowMs());
+}
+
 uint32_t SimLine::NowMs()
 {
     return static_cast<uint32_t>(NowUs() / 1000);
@@ -112,6 +127,11 @@ void SimLine::Trace(const char* direction, const std::string& bytes)
 
 std::string SimLine::Poll(uint32_t waitMs)
 {
+    if (master_ < 0) {
+        outgoing_.clear();
+        ::usleep(static_cast<useconds_t>(waitMs) * 1000);
+        return {};
+    }
     const uint64_t now = NowUs();
     const uint32_t byteUs = ByteTimeUs();
 

@@ -7,6 +7,8 @@
 struct CliRun {
     int exitCode = -1;
     std::string out;  // stdout and stderr together
+    int wallMs = 0;
+    double cpuSeconds = 0;  // user + system time the program used
 };
 
 struct CliRunOptions {

@@ -70,6 +70,22 @@ TEST(IdentifyDevice, UnknownOrUndottedLinesAreTypeZero)
     EXPECT_STREQ(Identify("R7F 351", &r).displayName, "UNKNOWN");
 }
 
+TEST(IdentifyDevice, NegativeOrAbsurdMajorsAreNeverSupported)
+{
+    // Majors that would overflow major * 100, or wrap to a huge unsigned
+    // version that passes every "above" rule.
+    for (const char* line : {"R7F -1.00", "JV -0.01", "R7F 21474837.00", "R7F 99999999999.99", "MERV 10000.00"}) {
+        int32_t r = 0;
+        DeviceIdentity id = Identify(line, &r);
+        EXPECT_LT(r, 0) << line;
+        EXPECT_FALSE(id.supported) << line;
+        EXPECT_EQ(id.versionNumber, 0u) << line;
+    }
+    int32_t r = 0;
+    EXPECT_EQ(Identify("R7F 9999.99", &r).versionNumber, 999999u);
+    EXPECT_EQ(r, 1);
+}
+
 TEST(IdentifyDevice, MissingArguments)
 {
     DeviceIdentity id;

@@ -1,15 +1,30 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Kelo_protocol.h"
 
 namespace {
+
+#ifndef _WIN32
+// A character device of the test's own: the far end of a new pseudo-terminal.
+std::string OwnDevice(int* master)
+{
+    *master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (*master < 0 || ::grantpt(*master) != 0 || ::unlockpt(*master) != 0)
+        return "";
+    return ::ptsname(*master);
+}
+#endif
 
 class SettingsFileTest : public ::testing::Test {
 protected:
@@ -210,6 +225,37 @@ TEST_F(SettingsFileTest, OpenFailures)
     // A folder cannot be opened as a file for writing.
     EXPECT_LT(kp.WriteInfoFile(::testing::TempDir().c_str()), 0);
 }
+
+#ifndef _WIN32  // pipes and pseudo-terminals stand for what is not a file
+TEST_F(SettingsFileTest, WhatIsNotASettingsFileIsRefusedUnread)
+{
+    const std::string fifo = path_ + ".fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // no writer: opening it plainly would block
+    int master = -1;
+    const std::string device = OwnDevice(&master);
+    ASSERT_FALSE(device.empty());
+    WriteText("type=\"R7F\"\r\nconfig=\"BIG\"\r\n");
+    ASSERT_EQ(::truncate(path_.c_str(), 1024 * 1024), 0);
+    const struct {
+        std::string path;
+        int expected;
+    } cases[] = {
+        {::testing::TempDir(), -EISDIR},
+        {fifo, -ENODEV},
+        {device, -ENODEV},
+        {path_, -EFBIG},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        Kelo_protocol kp(nullptr);
+        kp.SetDeviceType(12);
+        EXPECT_EQ(kp.ReadInfoFile(c.path.c_str()), c.expected);
+        EXPECT_EQ(kp.InstrumentSettings().valid, 0u);
+    }
+    ::close(master);
+    std::remove(fifo.c_str());
+}
+#endif
 
 TEST_F(SettingsFileTest, ValueScannersFollowTheFormat)
 {

@@ -82,9 +82,18 @@ TEST(Timing, PausePumpsUntilTheTotalTimeHasPassed)
 
 TEST(Timing, WithoutPumpAPauseSleeps)
 {
+    SetEventPump(nullptr);
+    timespec cpuBefore{}, cpuAfter{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuBefore);
     int64_t start = NowMs();
     PauseMs(250);
-    EXPECT_GE(NowMs() - start, 250);
+    int64_t took = NowMs() - start;
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuAfter);
+    EXPECT_GE(took, 250);
+    EXPECT_LT(took, 450);  // one sleep, late on a loaded machine; not two
+    // Sleeping, not spinning on the clock: a spin would use the whole 250 ms.
+    int64_t cpuMs = (cpuAfter.tv_sec - cpuBefore.tv_sec) * 1000 + (cpuAfter.tv_nsec - cpuBefore.tv_nsec) / 1000000;
+    EXPECT_LT(cpuMs, 50);
 }
 
 TEST(Timing, TickDifferencesSurviveTheWrapAround)
