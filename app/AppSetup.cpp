@@ -82,7 +82,11 @@ void CloseAppState(AppState& state)
     state.bootloader.reset();
     state.instrument.reset();
     state.portEnumerator.reset();
-    if (state.log && state.log->LogFileSize() == 0)
+    // Only an empty log file of our own goes: --log /dev/null must not
+    // remove the device node (as root it would).
+    std::error_code error;
+    if (state.log && state.log->LogFileSize() == 0 &&
+        std::filesystem::is_regular_file(state.logFilePath, error))
         std::remove(state.logFilePath.c_str());
     state.log.reset();
 }

@@ -1,4 +1,7 @@
 #include <fstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "BuiltInImageTarget.h"
 #include "CliFixture.h"
@@ -73,4 +76,17 @@ TEST_F(CliCommands, TheDemonstrationImageIsNamedAndWrittenOnlyWhenAskedFor)
         EXPECT_EQ(run.exitCode, 0) << run.out;
         EXPECT_TRUE(Contains(run.out, "demonstration image")) << args[0] << ": " << run.out;
     }
+}
+
+TEST_F(CliCommands, AnEmptyLogIsRemovedOnlyWhenItIsAFileOfOurOwn)
+{
+    // A device node standing in for --log /dev/null: it always reads as empty.
+    std::string node = dir_ + "/null-device";
+    if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "making a device node needs root";
+    CliRun run = RunCli({"update", "--port", "/dev/ttyKELO-missing", "--log", node, "--data-dir", dir_, "--demo-image"});
+    EXPECT_NE(run.exitCode, 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(node.c_str(), &info), 0) << "the device node was removed";
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
 }
