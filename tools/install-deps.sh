@@ -13,6 +13,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth
   wine wine64
+  dpkg-dev file help2man lintian nsis zip
 )
 
 missing=()

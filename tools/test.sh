@@ -4,7 +4,8 @@
 # "slow", which run once, in the normal build; the Windows stage: a
 # warning-free cross-build of the libraries, kelobsl-cli and the Windows unit
 # tests, run under Wine with a whole update (skipped where Wine is missing);
-# and short runs of the fuzz targets (tools/fuzz-check.sh).
+# short runs of the fuzz targets (tools/fuzz-check.sh); the packages, and the
+# tests that install them (label "install", normal build only).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -24,8 +25,10 @@ bash tools/check-windows-build.sh build-mingw || status=1
 echo "Windows stage (build and Wine) took $((SECONDS - windows_start)) s."
 echo "== fuzz targets (short runs) =="
 bash tools/fuzz-check.sh build-fuzz || status=1
+echo "== packages =="
+bash tools/package.sh build build-mingw || status=1
 echo "== tests (normal build) =="
 ctest --test-dir build -j 2 --output-on-failure --timeout 600 || status=1
 echo "== tests (sanitizer build) =="
-ctest --test-dir build-asan -j 2 --output-on-failure --timeout 600 -LE slow || status=1
+ctest --test-dir build-asan -j 2 --output-on-failure --timeout 600 -LE 'slow|install' || status=1
 exit $status

@@ -31,6 +31,7 @@ void PrintSimHelp()
         "  --type WORD        model word (R7F, TELSO, JV, WN, WN30, MERV, NIVRA-TE, QX70, QX7B, KS,\n"
         "                     LC, QX7 ...); default R7F\n"
         "  --version X.YZ     firmware version the device starts with; default 3.51\n"
+        "                     (--version last, without X.YZ: show kelosim's own version)\n"
         "  --sn TEXT          serial number; default KS000123\n"
         "  --battery PCT      battery charge in percent; default 80\n"
         "  --bootloader       start inside the bootloader (no valid firmware)\n"
@@ -114,6 +115,10 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o)
                 return false;
             o->type = v;
         } else if (arg == "--version") {
+            if (i + 1 == argc) {
+                std::printf("kelosim %s\n", KELO_VERSION);
+                std::exit(0);
+            }
             if (!(v = value("--version")))
                 return false;
             o->version = v;

@@ -17,6 +17,7 @@ void Usage()
         "usage: mkfirmware [options] -o FILE\n"
         "  --type WORD         model word in the version line; default R7F\n"
         "  --version X.YZ      version in the version line; default 3.51\n"
+        "                      (--version last, without X.YZ: show mkfirmware's own version)\n"
         "  --image-chars N     characters of compact image text (records + 4 per word);\n"
         "                      default 56334\n"
         "  --bytes N           bytes of the main record instead (header included)\n"
@@ -84,6 +85,10 @@ int main(int argc, char** argv)
         } else if (arg == "--type") {
             layout.type = needText();
         } else if (arg == "--version") {
+            if (!value) {
+                std::printf("mkfirmware %s\n", KELO_VERSION);
+                return 0;
+            }
             layout.version = needText();
         } else if (arg == "--image-chars") {
             needNumber();
