@@ -23,30 +23,26 @@ if(WIN32)
   return()
 endif()
 
-# Manual pages from each program's --help, made when packaging.
+# Manual pages: the command-line programs' from their --help, made when
+# packaging; the window's is written (it has no --help to read).
 find_program(KELO_HELP2MAN help2man)
 set(kelo_man_summaries
   "kelobsl-cli=update the firmware of an instrument or logger on a serial port"
   "kelosim=simulated instruments, loggers and bootloader on a pseudo-terminal"
-  "mkfirmware=write TI-Text firmware images the simulated devices can boot"
-  "kelobsl=firmware updater window for instruments and loggers")
+  "mkfirmware=write TI-Text firmware images the simulated devices can boot")
 foreach(entry IN LISTS kelo_man_summaries)
   string(REGEX REPLACE "=.*" "" program "${entry}")
   string(REGEX REPLACE "^[^=]*=" "" summary "${entry}")
-  if(NOT TARGET ${program})
-    continue()
-  endif()
   if(NOT KELO_HELP2MAN)
     message(STATUS "help2man not found: packages get no manual page for ${program}")
     continue()
   endif()
   set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
-  # The window prints its --help without a display; subcommands get a section each.
+  # Subcommands get a section each.
   add_custom_command(OUTPUT ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
     COMMAND sh ${CMAKE_SOURCE_DIR}/packaging/help2man-commands.sh $<TARGET_FILE:${program}> ${page}.commands
-    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-      ${KELO_HELP2MAN} --no-info --version-string=${PROJECT_VERSION} --name=${summary}
+    COMMAND ${KELO_HELP2MAN} --no-info --version-string=${PROJECT_VERSION} --name=${summary}
       --include=${page}.commands --output=${page} $<TARGET_FILE:${program}>
     COMMAND gzip -9nf ${page}
     DEPENDS ${program} ${CMAKE_SOURCE_DIR}/packaging/help2man-commands.sh VERBATIM)
@@ -54,6 +50,15 @@ foreach(entry IN LISTS kelo_man_summaries)
   add_dependencies(kelo_packaged kelo_man_${program})
   install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
+if(TARGET kelobsl)
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/kelobsl.1.in ${CMAKE_BINARY_DIR}/man/kelobsl.1 @ONLY)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/kelobsl.1.gz
+    COMMAND gzip -9nkf ${CMAKE_BINARY_DIR}/man/kelobsl.1
+    DEPENDS ${CMAKE_BINARY_DIR}/man/kelobsl.1 VERBATIM)
+  add_custom_target(kelo_man_kelobsl DEPENDS ${CMAKE_BINARY_DIR}/man/kelobsl.1.gz)
+  add_dependencies(kelo_packaged kelo_man_kelobsl)
+  install(FILES ${CMAKE_BINARY_DIR}/man/kelobsl.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 # Debian wants the copyright and a compressed changelog in the package's doc folder.
 string(TIMESTAMP kelo_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)

@@ -16,12 +16,14 @@ fi
 
 export WINEPREFIX=$3 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KeloBSL'
-# Wine's paths of the user's folders, as Linux paths.
-folder() { winepath -u "$("$wine" cmd /c echo "%$1%" | tr -d '\r')" 2>/dev/null; }
 snapshot() { (cd "$WINEPREFIX/drive_c" && find . -path ./windows -prune -o -print | grep -v '/Temp/' | sort); }
+# Wine's paths of the user's folders, as Linux paths.
+folders() {
+  "$wine" cmd /c 'echo %LOCALAPPDATA%& echo %APPDATA%' | tr -d '\r' | while read -r f; do winepath -u "$f"; done
+}
 
 # The prefix is made once and kept; one left dirty by a failed run is made anew.
-if [ -f "$WINEPREFIX/system.reg" ] && [ -e "$(folder LOCALAPPDATA)/Programs/KeloBSL" ]; then
+if [ -f "$WINEPREFIX/system.reg" ] && [ -e "$(folders | head -n 1)/Programs/KeloBSL" ]; then
   rm -rf "$WINEPREFIX"
 fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -29,8 +31,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$wine" wineboot --init >/dev/null 2>&1
   wineserver -w
 fi
-instdir="$(folder LOCALAPPDATA)/Programs/KeloBSL"
-menu="$(folder APPDATA)/Microsoft/Windows/Start Menu/Programs/KeloBSL"
+{ read -r local; read -r roaming; } < <(folders)
+instdir="$local/Programs/KeloBSL"
+menu="$roaming/Microsoft/Windows/Start Menu/Programs/KeloBSL"
 before=$(snapshot)
 
 "$wine" "$setup" /S
