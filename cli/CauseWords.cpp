@@ -77,7 +77,7 @@ std::string FirmwareFileProblem(int code, const std::string& path)
     // Folders, pipes, devices and oversized files were refused unread.
     InputFileStatus problem = InputFileStatusFromCode(code);
     if (problem != InputFileStatus::Ok)
-        return InputFileProblem(problem, InputFileKind::Firmware);
+        return WithCode(InputFileProblem(problem, InputFileKind::Firmware), code);
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
         return WithCode("is a folder", code);  // a folder opens on POSIX and reads as a huge file
