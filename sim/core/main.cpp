@@ -1,6 +1,7 @@
 // kelosim: one simulated device on one pseudo-terminal.
 #include <csignal>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "SimDevice.h"
@@ -39,7 +40,10 @@ int main(int argc, char** argv)
         return 1;
     }
     if (!options.link.empty()) {
-        ::unlink(options.link.c_str());
+        // Only an old link of ours makes way; a file or device there stays.
+        struct stat existing {};
+        if (::lstat(options.link.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode))
+            ::unlink(options.link.c_str());
         if (::symlink(line.SlavePath().c_str(), options.link.c_str()) != 0) {
             std::perror("kelosim: cannot make the --link symlink");
             return 1;
@@ -62,7 +66,8 @@ int main(int argc, char** argv)
         device.OnTick(SimLine::NowMs());
     }
     device.Shutdown();
-    if (!options.link.empty())
+    struct stat ours {};
+    if (!options.link.empty() && ::lstat(options.link.c_str(), &ours) == 0 && S_ISLNK(ours.st_mode))
         ::unlink(options.link.c_str());
     return 0;
 }
