@@ -60,8 +60,13 @@ CliRun CliFixture::Update(std::vector<std::string> extra, const CliRunOptions& o
 
 std::string CliFixture::Ask(const std::string& command)
 {
+    return AskDevice(sim_.Path(), command);
+}
+
+std::string AskDevice(const std::string& portPath, const std::string& command)
+{
     KeloSerial port(nullptr);
-    if (port.KSOpen(sim_.Path().c_str(), 9600) != 1)
+    if (port.KSOpen(portPath.c_str(), 9600) != 1)
         return "<no port>";
     std::string line = command + "\r";
     uint32_t n = 0;
