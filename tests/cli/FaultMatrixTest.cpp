@@ -236,6 +236,8 @@ protected:
         const std::string newLine = TypeOf(cell.type).word + " " + TypeOf(cell.type).newVersion;
         const std::string what = Join(cell.faults) + " on " + cell.type;
         EXPECT_EQ(o.error, "") << what;
+        for (const auto& [key, value] : o.before)
+            EXPECT_NE(value, "<missing>") << what << ": the device had no " << key << " to keep";
         if (o.firstExit == 0) {
             EXPECT_EQ(o.firstVersion, newLine) << what << ": exit 0 without the new firmware\n" << o.firstOut;
             EXPECT_EQ(o.firstPost, "Code Good!") << what << ": exit 0 without good code\n" << o.firstOut;
