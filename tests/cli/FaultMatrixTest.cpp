@@ -129,7 +129,9 @@ private:
     {
         Outcome o;
         std::vector<std::string> updateArgs = {"--data-dir", dir_};
-        if (type_.word != "R7F")
+        if (type_.word == "R7F")
+            updateArgs.push_back("--demo-image");  // the built-in image is the demonstration image
+        else
             updateArgs.insert(updateArgs.end(), {"--firmware", MakeFirmware()});
 
         if (!Start(cell_.faults))
@@ -151,6 +153,9 @@ private:
 
         if (!Start({}))
             return o;
+        // The file left by the first run is what the device had before it;
+        // after an erase the device's fresh reading is blank.
+        updateArgs.insert(updateArgs.end(), {"--settings-from", "saved"});
         CliRun second = Update(updateArgs);
         o.secondExit = second.exitCode;
         o.secondOut = second.out;
