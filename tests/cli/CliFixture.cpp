@@ -1,10 +1,12 @@
 #include "CliFixture.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 #include "KeloSerial.h"
@@ -66,7 +68,15 @@ std::string CliFixture::Ask(const std::string& command)
 std::string AskDevice(const std::string& portPath, const std::string& command)
 {
     KeloSerial port(nullptr);
-    if (port.KSOpen(portPath.c_str(), 9600) != 1)
+    // A child forked by another thread holds the port's lock until it execs:
+    // try again for a moment before giving up.
+    int opened = 0;
+    for (int attempt = 0; attempt < 20 && opened != 1; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        opened = port.KSOpen(portPath.c_str(), 9600);
+    }
+    if (opened != 1)
         return "<no port>";
     std::string line = command + "\r";
     uint32_t n = 0;

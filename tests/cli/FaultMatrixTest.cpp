@@ -310,6 +310,19 @@ TEST_F(FaultMatrix, LoaderFaults)
     });
 }
 
+// The cable pulled in the erase, the upload and the restore.
+TEST_F(FaultMatrix, PulledCable)
+{
+    RunMatrix({
+        {"JV", {"unplug=60"}},    // in the erase
+        {"QX70", {"unplug=124"}},  // in the upload
+        {"R7F", {"unplug-restore=1"}},
+        {"TELSO", {"unplug-restore=2"}},
+        {"KS", {"unplug-restore=2"}},
+        {"QX7B", {"unplug-restore=0"}},  // as soon as the device restarts
+    });
+}
+
 // Faults of the device's own interpreter: in the save, in the restore, in the
 // new firmware's check and in the data erase.
 TEST_F(FaultMatrix, InterpreterFaults)
