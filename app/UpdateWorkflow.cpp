@@ -276,7 +276,8 @@ int UpdateWorkflow::SaveSettings()
         SettingsChoice choice = SettingsChoice::Device;
         if (result >= 0 && reading.text == earlier.text) {
             choice = SettingsChoice::Saved;
-        } else if (result >= 0 && !reading.serialNumber.empty() && !earlier.serialNumber.empty()) {
+        } else if (result >= 0 && !reading.serialNumber.empty() && !earlier.serialNumber.empty() &&
+                   reading.serialNumber != earlier.serialNumber) {
             // Another instrument's file: archive it, go on with this one's.
             choice = SettingsChoice::Device;
         } else {

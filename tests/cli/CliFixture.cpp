@@ -1,10 +1,12 @@
 #include "CliFixture.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 #include "KeloSerial.h"
@@ -60,8 +62,21 @@ CliRun CliFixture::Update(std::vector<std::string> extra, const CliRunOptions& o
 
 std::string CliFixture::Ask(const std::string& command)
 {
+    return AskDevice(sim_.Path(), command);
+}
+
+std::string AskDevice(const std::string& portPath, const std::string& command)
+{
     KeloSerial port(nullptr);
-    if (port.KSOpen(sim_.Path().c_str(), 9600) != 1)
+    // A child forked by another thread holds the port's lock until it execs:
+    // try again for a moment before giving up.
+    int opened = 0;
+    for (int attempt = 0; attempt < 20 && opened != 1; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        opened = port.KSOpen(portPath.c_str(), 9600);
+    }
+    if (opened != 1)
         return "<no port>";
     std::string line = command + "\r";
     uint32_t n = 0;

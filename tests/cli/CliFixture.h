@@ -11,6 +11,10 @@
 #include "CliRunner.h"
 #include "SimProcess.h"
 
+// One command on the interpreter of the device on portPath, at 9600 baud;
+// the answer without line ends and prompt, "<no port>" when it cannot be opened.
+std::string AskDevice(const std::string& portPath, const std::string& command);
+
 class CliFixture : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -27,24 +27,24 @@ std::string CliPath()
 CliRun RunCli(const std::vector<std::string>& args, const CliRunOptions& options)
 {
     CliRun run;
+    // Everything the child needs is made before the fork, and the pipe is
+    // close-on-exec: tests may run several updates from threads at once.
+    std::vector<std::string> copy = options.wrapper;
+    copy.push_back(CliPath());
+    copy.insert(copy.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : copy)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return run;
     pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(pipeFds[1], STDOUT_FILENO);
         ::dup2(pipeFds[1], STDERR_FILENO);
-        int devnull = ::open("/dev/null", O_RDONLY);
+        int devnull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         ::dup2(devnull, STDIN_FILENO);  // no terminal: questions take the safe answer
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        std::vector<std::string> copy = options.wrapper;
-        copy.push_back(CliPath());
-        copy.insert(copy.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : copy)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
         ::execv(copy[0].c_str(), argv.data());
         ::_exit(127);
     }
