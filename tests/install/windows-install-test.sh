@@ -34,6 +34,9 @@ fi
 { read -r local; read -r roaming; } < <(folders)
 instdir="$local/Programs/KeloBSL"
 menu="$roaming/Microsoft/Windows/Start Menu/Programs/KeloBSL"
+# Windows keeps a per-user Programs folder; a fresh Wine prefix may not have
+# it yet, and an uninstaller rightly leaves it.
+mkdir -p "$local/Programs"
 before=$(snapshot)
 
 "$wine" "$setup" /S
