@@ -19,6 +19,12 @@ public:
     virtual void HideStatus() = 0;
     // The progress bar, 0 to 100.
     virtual void SetProgress(int position) = 0;
+    // How much of the firmware image (characters of its image text, what
+    // the loader sends) is written: during the write before each frame, and
+    // once with done == total when the write has succeeded. Comes before
+    // the SetProgress of the same step. A front end that shows no time left
+    // ignores it.
+    virtual void SetTransferBytes(long long /*done*/, long long /*total*/) {}
     // "Do NOT disconnect ..." and friends above the port list.
     virtual void SetConnectText(const std::string& text) = 0;
     // Controls disabled and busy cursor while an update runs.

@@ -66,8 +66,13 @@ int UpdateWorkflow::Fail(UpdateStep step, int code, const std::string& text, con
     return code;
 }
 
-bool UpdateWorkflow::UpdateProgress(uint32_t, uint32_t, int, char kind)
+bool UpdateWorkflow::UpdateProgress(uint32_t total, uint32_t current, int phase, char kind)
 {
+    // The loader's closing call says "all written" even after a failure, so
+    // only the readings under way go to the front end; RunUpdate reports the
+    // end once the write has succeeded.
+    if (kind == 'W' && phase == 1)
+        ui_.SetTransferBytes(current, total);
     if (kind == 'X') {
         SetBar(progress_ + state_.eraseProgressStep);
     } else if (kind == 'W') {
@@ -187,6 +192,7 @@ int UpdateWorkflow::RunUpdate()
     result = loader.BSLSendFirmware();
     if (result < 0)
         return Fail(UpdateStep::Upload, result, texts::WorkingError(caption, device, result), "Firmware Upload Error");
+    ui_.SetTransferBytes(loader.ImageLength(), loader.ImageLength());
 
     Show("Restarting the " + device + ", please wait...");
     result = loader.BSLSendVectors();

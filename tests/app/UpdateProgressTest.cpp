@@ -2,6 +2,7 @@
 
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "AppSetup.h"
@@ -15,6 +16,7 @@ public:
     void ShowStatus(const std::string& text) override { statuses.push_back(text); }
     void HideStatus() override {}
     void SetProgress(int position) override { positions.push_back(position); }
+    void SetTransferBytes(long long done, long long total) override { transfers.push_back({done, total}); }
     void SetConnectText(const std::string&) override {}
     void SetBusy(bool) override {}
     void ShowMessage(const std::string& text, const std::string& title, MessageKind) override
@@ -27,6 +29,7 @@ public:
 
     std::vector<std::string> statuses;
     std::vector<int> positions;
+    std::vector<std::pair<long long, long long>> transfers;
     std::vector<std::string> messages;
     int pumps = 0;
 };
@@ -77,6 +80,12 @@ TEST_F(WorkflowTest, ProgressHookMovesTheBarAndCarriesTheStop)
     }
     EXPECT_EQ(ui.positions.back(), 90);  // 21 + 110 * 0.627 = 89.98
     EXPECT_GE(ui.pumps, 112);
+    // Only the write's readings under way reach the front end: not the
+    // erase's, and not the closing call, which comes after a failure too.
+    workflow.UpdateProgress(56334, 1024, 1, 'W');
+    workflow.UpdateProgress(56334, 56334, 2, 'W');
+    ASSERT_EQ(ui.transfers.size(), 111u);
+    EXPECT_EQ(ui.transfers.back(), std::make_pair(1024LL, 56334LL));
     state.keepGoing = false;
     EXPECT_FALSE(workflow.UpdateProgress(56334, 0, 1, 'W'));
 }
