@@ -1,6 +1,7 @@
 #include "CliUi.h"
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include "CauseWords.h"
+#include "Timing.h"
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -51,6 +53,16 @@ const char* KindName(MessageKind kind)
     case MessageKind::Plain: return "plain";
     }
     return "plain";
+}
+
+// "01:05": minutes and seconds, whole seconds rounded up so that "00:00"
+// means done.
+std::string MinutesSeconds(double seconds)
+{
+    const long long whole = static_cast<long long>(std::ceil(seconds));
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld", whole / 60, whole % 60);
+    return text;
 }
 
 }  // namespace
@@ -99,6 +111,7 @@ void CliUi::EndProgressLine()
     if (progressLineOpen_) {
         std::cout << '\n';
         progressLineOpen_ = false;
+        lastBarWidth_ = 0;
     }
 }
 
@@ -114,23 +127,64 @@ void CliUi::ShowStatus(const std::string& text)
     lastProgress_ = -1;  // redraw the bar under the new line
 }
 
+void CliUi::SetBusy(bool busy)
+{
+    if (busy)
+        estimate_.Start(TickMs());
+}
+
+void CliUi::SetTransferBytes(long long done, long long total)
+{
+    estimate_.SetBytes(done, total, TickMs());
+    if (progressLineOpen_)
+        DrawBar();
+}
+
+// The bar, percent, elapsed time, time left and line rate on one line that
+// fits 80 columns, drawn over the previous one.
+void CliUi::DrawBar()
+{
+    const int width = 30;
+    const int position = lastProgress_ < 0 ? 0 : lastProgress_;
+    const int filled = position * width / 100;
+    const std::optional<double> left = estimate_.SecondsLeft();
+    const std::optional<double> rate = estimate_.BytesPerSecond();
+    char percent[16];
+    std::snprintf(percent, sizeof percent, "%3d%%", position);
+    std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                       std::string(static_cast<std::size_t>(width - filled), '.') + "] " + percent +
+                       "  elapsed " + MinutesSeconds(estimate_.ElapsedSeconds()) + "  left " +
+                       (left ? MinutesSeconds(*left) : std::string("--:--"));
+    if (rate)
+        line += "  " + std::to_string(std::llround(*rate)) + " B/s";
+    const std::size_t drawn = line.size();
+    if (drawn < lastBarWidth_)
+        line += std::string(lastBarWidth_ - drawn, ' ');  // wipe what a longer line left
+    lastBarWidth_ = drawn;
+    std::cout << '\r' << line << std::flush;
+    progressLineOpen_ = true;
+}
+
 void CliUi::SetProgress(int position)
 {
     HandleInterrupts();
     if (position == lastProgress_)
         return;
     lastProgress_ = position;
+    estimate_.Tick(TickMs());
     if (position >= 6)
         SendStart();  // the device is identified and its settings saved: the loader comes next
     if (options_.json) {
-        Emit(nlohmann::json{{"event", "progress"}, {"position", position}}.dump());
+        const std::optional<double> left = estimate_.SecondsLeft();
+        const std::optional<double> rate = estimate_.BytesPerSecond();
+        Emit(nlohmann::json{{"event", "progress"},
+                            {"position", position},
+                            {"elapsed_s", std::round(estimate_.ElapsedSeconds() * 10.0) / 10.0},
+                            {"eta_s", left ? nlohmann::json(static_cast<long long>(std::ceil(*left))) : nlohmann::json(nullptr)},
+                            {"bytes_per_s", rate ? nlohmann::json(std::llround(*rate)) : nlohmann::json(nullptr)}}
+                 .dump());
     } else if (progressOnTerminal_) {
-        const int width = 40;
-        int filled = position * width / 100;
-        std::cout << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-                  << std::string(static_cast<std::size_t>(width - filled), '.') << "] " << position << "%"
-                  << std::flush;
-        progressLineOpen_ = true;
+        DrawBar();
     } else {
         std::cout << position << "%\n" << std::flush;
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AppState.h"
+#include "ProgressEstimate.h"
 #include "UpdateUi.h"
 
 class CliUi : public UpdateUi {
@@ -25,8 +26,9 @@ public:
     void ShowStatus(const std::string& text) override;
     void HideStatus() override {}
     void SetProgress(int position) override;
+    void SetTransferBytes(long long done, long long total) override;
     void SetConnectText(const std::string& text) override;
-    void SetBusy(bool) override {}
+    void SetBusy(bool busy) override;
     void ShowMessage(const std::string& text, const std::string& title, MessageKind kind) override;
     bool AskOkCancel(const std::string& text, const std::string& title) override;
     SettingsChoice AskSettingsConflict(const std::string& text, const std::string& title) override;
@@ -49,6 +51,7 @@ public:
 
 private:
     void EndProgressLine();
+    void DrawBar();
     void Emit(const std::string& jsonLine);
     void SendStart();
 
@@ -57,6 +60,8 @@ private:
     bool progressOnTerminal_;
     bool progressLineOpen_ = false;
     int lastProgress_ = -1;
+    std::size_t lastBarWidth_ = 0;
+    ProgressEstimate estimate_;
     int interruptsSeen_ = 0;
     bool conflictUnanswered_ = false;
     std::function<std::string()> makeStart_;

@@ -131,7 +131,8 @@ int main(int argc, char** argv)
     updateCmd->add_option("--log", update.logFile, "Diagnostic log file");
     updateCmd->add_flag("--verbose", update.verbose, "Log every step, not only failures");
     updateCmd->add_flag("--json", update.json,
-                        "One JSON object per line: a start event, every status, progress step and message, a result");
+                        "One JSON object per line: a start event, every status, progress step (with elapsed_s, and eta_s "
+                        "and bytes_per_s of the firmware image's bytes being written) and message, a result");
 
     RestoreArgs restore;
     CLI::App* restoreCmd =

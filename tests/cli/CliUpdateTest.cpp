@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -105,7 +107,10 @@ TEST_F(CliUpdate, DeviceInItsBootloaderWithoutSettingsFileSaysSoOnceAndUpdates)
 
 TEST_F(CliUpdate, NewerFirmwareIsKeptUnlessTheQuestionIsAnsweredOk)
 {
-    StartSim({"--type", "R7F", "--version", "3.60"});
+    // Paced, so that the write lasts long enough (about 2.5 s) for a rate
+    // and a time left to show during it.
+    constexpr double kPaceBytesPerS = 230400 / 10.0;
+    StartSim({"--type", "R7F", "--version", "3.60", "--pace", "230400"});
     CliRun declined = Update();
     EXPECT_EQ(declined.exitCode, 6) << declined.out;
     EXPECT_TRUE(Contains(declined.out, "Newer Firmware"));
@@ -132,6 +137,41 @@ TEST_F(CliUpdate, NewerFirmwareIsKeptUnlessTheQuestionIsAnsweredOk)
     EXPECT_GE(result.value("seconds", 0.0), 1.0);
     EXPECT_EQ(result["log"].is_null(), !fs::exists(dir_ + "/Hydrova Series 3 Firmware Updater.errors.txt"));
     EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
+
+    // Progress carries the time: elapsed never goes back; the rate and the
+    // time left appear during the write, stay known, the rate within the
+    // line's, and the time left comes down to 0 when the write is done.
+    std::istringstream lines(accepted.out);
+    double elapsed = 0;
+    std::optional<long long> firstEta, eta;
+    bool rateSeen = false;
+    for (std::string line; std::getline(lines, line);) {
+        nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+        if (event.value("event", "") != "progress")
+            continue;
+        ASSERT_TRUE(event["elapsed_s"].is_number()) << line;
+        EXPECT_GE(event["elapsed_s"].get<double>(), elapsed) << line;
+        elapsed = event["elapsed_s"].get<double>();
+        if (event["bytes_per_s"].is_null()) {
+            EXPECT_FALSE(rateSeen) << line;
+        } else {
+            EXPECT_GT(event["bytes_per_s"].get<long long>(), 0) << line;
+            EXPECT_LE(event["bytes_per_s"].get<long long>(), kPaceBytesPerS * 1.05) << line;
+            rateSeen = true;
+        }
+        if (event["eta_s"].is_null()) {
+            EXPECT_FALSE(eta) << line;
+        } else {
+            eta = event["eta_s"].get<long long>();
+            if (!firstEta)
+                firstEta = eta;
+        }
+    }
+    EXPECT_TRUE(rateSeen) << accepted.out;
+    ASSERT_TRUE(firstEta) << accepted.out;
+    EXPECT_GT(*firstEta, 0) << "no time left was known during the write";
+    EXPECT_EQ(*eta, 0);
+    EXPECT_GT(elapsed, 0.0);
 }
 
 TEST_F(CliUpdate, FactoryNewSerialNumberOnAnUninitialisedInstrument)
