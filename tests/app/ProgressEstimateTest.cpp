@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,11 @@ struct Case {
     std::optional<double> rate;
     std::optional<double> left;
 };
+
+bool Same(std::optional<double> got, std::optional<double> expected)
+{
+    return got.has_value() == expected.has_value() && (!got || std::abs(*got - *expected) < 1e-9);
+}
 
 constexpr uint32_t kNearWrap = 0xFFFFFFFFu - 999;  // the clock wraps 1 s after the start
 
@@ -62,13 +68,7 @@ TEST(ProgressEstimate, RateAndTimeLeftFromTheBytesWritten)
                 estimate.SetBytes(r.done, r.total, r.ms);
         }
         EXPECT_DOUBLE_EQ(estimate.ElapsedSeconds(), c.elapsed);
-        ASSERT_EQ(estimate.BytesPerSecond().has_value(), c.rate.has_value());
-        if (c.rate) {
-            EXPECT_NEAR(*estimate.BytesPerSecond(), *c.rate, 1e-9);
-        }
-        ASSERT_EQ(estimate.SecondsLeft().has_value(), c.left.has_value());
-        if (c.left) {
-            EXPECT_NEAR(*estimate.SecondsLeft(), *c.left, 1e-9);
-        }
+        EXPECT_TRUE(Same(estimate.BytesPerSecond(), c.rate));
+        EXPECT_TRUE(Same(estimate.SecondsLeft(), c.left));
     }
 }
