@@ -31,7 +31,7 @@ public:
     // Bytes a second over the write so far; none until enough is measured,
     // except that a finished write always has its rate.
     std::optional<double> BytesPerSecond() const;
-    // The bytes still to write at that rate; 0 once everything is written,
+    // Seconds the bytes still to write take at that rate; 0 once all is written,
     // none while the rate or the total is unknown.
     std::optional<double> SecondsLeft() const;
 
