@@ -4,8 +4,10 @@
 #include <ctime>
 
 #include "AppSetup.h"
+#include "ResultWords.h"
 #include "SettingsArchive.h"
 #include "Timing.h"
+#include "UpdateHistory.h"
 #include "UpdateTexts.h"
 
 namespace {
@@ -93,6 +95,10 @@ int UpdateWorkflow::TimerStartTimer()
     settingsRestored_ = false;
     batteryPercent_ = -1;
     elapsedSeconds_ = 0;
+    record_ = UpdateRecord{};
+    record_.time = std::time(nullptr);
+    record_.port = state_.commPortName;
+    const uint32_t startTick = TickMs();
     ui_.SetBusy(true);
     SetBar(0);
     ui_.SetConnectText(texts::DoNotDisconnect(state_.deviceName));
@@ -114,6 +120,7 @@ int UpdateWorkflow::TimerStartTimer()
             std::remove(state_.settingsFilePath.c_str());
         ui_.SetConnectText(texts::MayDisconnect(state_.deviceName));
     }
+    WriteHistory(result, startTick);
     state_.replaceSerialNumber = false;
     state_.newSerialNumber.clear();
     ui_.SetBusy(false);
@@ -136,6 +143,8 @@ int UpdateWorkflow::RunUpdate()
     int result = instrument.QPConnect(state_.commPortName.c_str(), kBaudIndex, kSerialRetries, &identity);
     connectResult_ = result;
     const bool inBootloader = result == -80 || result == -81;
+    if (!inBootloader && identity.versionNumber != 0)
+        record_.oldVersion = VersionText(identity.versionNumber);
     if (result < 0 && !inBootloader)
         return Fail(UpdateStep::Connect, -20,
                     texts::ConnectionError(result, caption, device, PortDisplay(), identity.versionNumber),
@@ -272,8 +281,10 @@ int UpdateWorkflow::SaveSettings()
     SettingsFileFacts reading;
     if (result >= 0) {
         reading = SettingsArchive::ReadFacts(fresh);
+        record_.serialNumber = reading.serialNumber;
         std::string error;
         std::string archived = archive.Add(fresh, reading.serialNumber, std::time(nullptr), &error);
+        record_.settingsArchive = archived;
         LogLine(archived.empty() ? 1 : 10, archived.empty() ? "Could not archive the settings: " + error
                                                             : "Settings archived as " + archived);
     }
@@ -369,6 +380,8 @@ int UpdateWorkflow::RestoreSettings()
     int result = instrument.QPRestoreInfo(state_.settingsFilePath.c_str(),
                                           newSerial ? state_.newSerialNumber.c_str() : nullptr);
     const bool snRefused = newSerial && !instrument.NewSerialNumberWritten();
+    if (newSerial && !snRefused)
+        record_.newSerialNumber = state_.newSerialNumber;
     settingsRestored_ = result >= 0 && !snRefused;
     if (!settingsRestored_) {
         restoreResult_ = result < 0 ? result : -12;
@@ -378,4 +391,28 @@ int UpdateWorkflow::RestoreSettings()
         ui_.ShowMessage(text, "Settings Error", MessageKind::Error);
     }
     return result;
+}
+
+std::string UpdateWorkflow::ResultInWords(int result) const
+{
+    if (result >= 0)
+        return restoreResult_ == 0 ? "updated" : "updated; settings not restored: " + LineCause(restoreResult_);
+    // A refused connection ends with -20 whatever the port said: its own code says more.
+    return LineCause(failedStep_ == UpdateStep::Connect ? connectResult_ : result);
+}
+
+void UpdateWorkflow::WriteHistory(int result, uint32_t startTick)
+{
+    const DeviceIdentity& identity = state_.deviceIdentity;
+    record_.device = identity.type != 0 ? identity.displayName : "";
+    record_.newVersion = state_.targetVersion != 0 ? VersionText(state_.targetVersion) : "";
+    record_.result = result;
+    record_.words = ResultInWords(result);
+    record_.seconds = ElapsedMs(startTick, TickMs()) / 1000.0;
+    // The update has happened either way: a history that cannot be written
+    // is only logged.
+    const UpdateHistory history(state_.dataFolder);
+    std::string error;
+    if (!history.Append(record_, &error))
+        LogLine(1, "Could not add the update to the history " + history.Path() + ": " + error);
 }

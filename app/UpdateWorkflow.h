@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "AppState.h"
+#include "UpdateRecord.h"
 #include "UpdateUi.h"
 
 // Which step ended an update, so a front end can tell the person (or a
@@ -31,8 +32,9 @@ class UpdateWorkflow {
 public:
     UpdateWorkflow(AppState& state, UpdateUi& ui);
 
-    // The frame around one update: prepares, runs RunUpdate, cleans up and
-    // leaves the front end ready for the next one. Returns RunUpdate's result.
+    // The frame around one update: prepares, runs RunUpdate, cleans up,
+    // adds a line to the update history and leaves the front end ready for
+    // the next one. Returns RunUpdate's result.
     int TimerStartTimer();
     int RunUpdate();
 
@@ -51,6 +53,8 @@ public:
     bool SettingsRestored() const { return settingsRestored_; }
     // The battery level read before the update, -1 when none was read.
     int BatteryPercent() const { return batteryPercent_; }
+    // What the last update wrote to the history (also when that write failed).
+    const UpdateRecord& LastRecord() const { return record_; }
 
 private:
     void Show(const std::string& text);
@@ -63,6 +67,9 @@ private:
     int SaveSettings();
     int RestoreSettings();
     void LogLine(int level, const std::string& text);
+    // The result of the last update in words, with its code.
+    std::string ResultInWords(int result) const;
+    void WriteHistory(int result, uint32_t startTick);
 
     AppState& state_;
     UpdateUi& ui_;
@@ -73,4 +80,5 @@ private:
     int connectResult_ = 0;
     bool settingsRestored_ = false;
     int batteryPercent_ = -1;
+    UpdateRecord record_;
 };

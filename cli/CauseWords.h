@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <string>
 
-// What a result code of the update or the serial line means: "no answer from
-// the device (-20)".
-std::string LineCause(int code);
+#include "ResultWords.h"
+
 // What a failed file or folder operation means (a negated system error
 // number): "no such file (-2)".
 std::string FileCause(int code);
@@ -24,7 +23,5 @@ std::string PortGroup(const std::string& path);
 // starting in lower case; empty for other codes.
 std::string PortProblem(int code, const std::string& port);
 
-// 352 -> "3.52"
-std::string VersionText(uint32_t versionNumber);
 // The platform this program was built for: "Linux x86_64".
 std::string BuildPlatform();

@@ -112,6 +112,15 @@ std::string CliFixture::SettingsFile() const
     return dir_ + "/Hydrova Series 3.settings.txt";
 }
 
+std::vector<nlohmann::json> CliFixture::History() const
+{
+    std::ifstream in(dir_ + "/history.jsonl");
+    std::vector<nlohmann::json> records;
+    for (std::string line; std::getline(in, line);)
+        records.push_back(nlohmann::json::parse(line, nullptr, false));
+    return records;
+}
+
 std::string CliFixture::ReadFile(const std::string& path) const
 {
     std::ifstream in(path, std::ios::binary);

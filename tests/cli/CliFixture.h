@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -35,6 +37,8 @@ protected:
     std::string MakeFirmware(const std::string& fileName, const std::string& type, const std::string& version);
     std::string SettingsFile() const;
     std::string ReadFile(const std::string& path) const;
+    // The records of history.jsonl in the data folder, in the order written.
+    std::vector<nlohmann::json> History() const;
     static bool Contains(const std::string& text, const std::string& part)
     {
         return text.find(part) != std::string::npos;

@@ -94,6 +94,25 @@ TEST_F(CliSettings, AnotherInstrumentsFileGoesToTheArchive)
     EXPECT_EQ(Archived("JT5-A-.*"), 2) << "the first save and the file moved in";
     EXPECT_EQ(Archived("JT5-B-.*"), 1);
     EXPECT_FALSE(fs::exists(settings_));
+
+    // The history tells the two instruments apart, each with its own archived settings.
+    const std::vector<nlohmann::json> history = History();
+    ASSERT_EQ(history.size(), 2u);
+    const struct {
+        const char* sn;
+        bool success;
+    } rows[] = {{"JT5-A", false}, {"JT5-B", true}};
+    for (std::size_t i = 0; i < history.size(); ++i) {
+        SCOPED_TRACE(history[i].dump());
+        EXPECT_EQ(history[i].value("serialNumber", ""), rows[i].sn);
+        EXPECT_EQ(history[i].value("result", 0) == 1, rows[i].success);
+        EXPECT_EQ(history[i].value("device", ""), "JT5 Pro");
+        EXPECT_EQ(history[i].value("oldVersion", ""), "1.00");
+        EXPECT_EQ(history[i].value("newVersion", ""), "1.05");
+        const std::string archived = history[i].value("settingsArchive", "");
+        EXPECT_EQ(archived.rfind(archive_ + "/" + rows[i].sn + "-", 0), 0u);
+        EXPECT_TRUE(fs::exists(archived));
+    }
 }
 
 TEST_F(CliSettings, AFailedRestoreKeepsTheFileAndExitsSeven)

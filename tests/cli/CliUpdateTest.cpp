@@ -57,6 +57,23 @@ TEST_F(CliUpdate, UpdatesHydrovaToTheBuiltInFirmwareAndKeepsItsSettings)
     std::string log = ReadFile(dir_ + "/Hydrova Series 3 Firmware Updater.errors.txt");
     EXPECT_TRUE(Contains(log, "BSLSendFirmware successful")) << log;
 
+    // One line in the history says what happened to which instrument.
+    const std::vector<nlohmann::json> history = History();
+    ASSERT_EQ(history.size(), 1u);
+    const nlohmann::json& record = history[0];
+    SCOPED_TRACE(record.dump());
+    EXPECT_EQ(record.value("port", ""), sim_.Path()) << record;
+    EXPECT_EQ(record.value("device", ""), "Hydrova Series 3");
+    EXPECT_TRUE(record["serialNumber"].is_null()) << "a Hydrova Series 3 keeps none in its settings";
+    EXPECT_EQ(record.value("oldVersion", ""), "3.51");
+    EXPECT_EQ(record.value("newVersion", ""), "3.52");
+    EXPECT_EQ(record.value("result", 0), 1);
+    EXPECT_EQ(record.value("words", ""), "updated");
+    EXPECT_GE(record.value("seconds", 0.0), 1.0);
+    EXPECT_LE(record.value("seconds", 0.0), run.wallMs / 1000.0 + 0.1);
+    EXPECT_TRUE(fs::exists(record.value("settingsArchive", ""))) << record;
+    EXPECT_TRUE(Contains(record.value("time", ""), "T") && record.value("time", "").back() == 'Z');
+
     StopSim();
     std::string expected = BuiltInImageBytes(dir_);
     std::string flash = ReadFile(flashDump_);
@@ -91,6 +108,17 @@ TEST_F(CliUpdate, PowerLossDuringUploadThenASecondRunFinishesAndRestoresTheSetti
     EXPECT_EQ(Ask("get -adccal"), adccal);
     EXPECT_EQ(Ask("get -config"), config);
     EXPECT_FALSE(fs::exists(SettingsFile()));
+
+    // Both tries are in the history; the second found the device in its loader.
+    const std::vector<nlohmann::json> history = History();
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_LT(history[0].value("result", 0), 0) << history[0];
+    EXPECT_EQ(history[0].value("oldVersion", ""), "3.51");
+    EXPECT_FALSE(history[0]["settingsArchive"].is_null());
+    EXPECT_EQ(history[1].value("result", 0), 1) << history[1];
+    EXPECT_TRUE(history[1]["oldVersion"].is_null());
+    EXPECT_TRUE(history[1]["serialNumber"].is_null());
+    EXPECT_EQ(history[1].value("device", ""), "Hydrova Series 3");
 }
 
 TEST_F(CliUpdate, DeviceInItsBootloaderWithoutSettingsFileSaysSoOnceAndUpdates)
@@ -179,4 +207,8 @@ TEST_F(CliUpdate, FactoryNewSerialNumberOnAnUninitialisedInstrument)
     StartSim({"--type", "JV", "--version", "1.00"});
     EXPECT_EQ(Ask("get -ver"), "JV 1.05");
     EXPECT_EQ(Ask("get -sn"), "JT5-000777");
+    const std::vector<nlohmann::json> history = History();
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_TRUE(history[0]["serialNumber"].is_null()) << history[0];
+    EXPECT_EQ(history[0].value("newSerialNumber", ""), "JT5-000777");
 }

@@ -1,0 +1,14 @@
+// Result codes and versions in words, one line each: for the command line's
+// messages and the update history alike. The code itself stays in brackets
+// after the words, for support.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// What a result code of the update or the serial line means: "no answer from
+// the device (-20)".
+std::string LineCause(int code);
+
+// 352 -> "3.52"
+std::string VersionText(uint32_t versionNumber);
