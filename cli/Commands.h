@@ -36,6 +36,13 @@ struct RestoreArgs {
 // running its firmware, with the same checks as an update's restore.
 int RunRestoreSettingsCommand(const RestoreArgs& args);
 int RunInfoCommand(const InfoArgs& args);
+
+struct HistoryArgs {
+    std::string dataDir;
+    bool json = false;
+};
+// The update history of the data folder, newest first.
+int RunHistoryCommand(const HistoryArgs& args);
 int RunListPortsCommand(bool all, bool json);
 int RunInspectCommand(const std::string& file, bool json);
 

@@ -46,6 +46,12 @@ const char* const kFileExitCodes =
     "  0  the file (or, without one, the built-in image) is a valid TI-Text firmware image\n"
     "  2  bad usage, or the file cannot be read or is not valid (the line and what was expected are named)";
 
+const char* const kHistoryExitCodes =
+    "Exit codes:\n"
+    "  0  the history was printed (it may be empty; broken lines are named and skipped)\n"
+    "  1  the history file exists but cannot be read\n"
+    "  2  bad usage";
+
 const char* const kListExitCodes =
     "Exit codes:\n"
     "  0  the list was printed (it may be empty)\n"
@@ -165,6 +171,15 @@ int main(int argc, char** argv)
     listCmd->add_flag("--all", all, allHelp);
     listCmd->add_flag("--json", listJson, "JSON output");
 
+    HistoryArgs history;
+    CLI::App* historyCmd =
+        app.add_subcommand("history", "Show the updates recorded in history.jsonl of the data folder, newest first");
+    historyCmd->footer(std::string("Every update, from this program or the window, adds one line to history.jsonl\n") +
+                       "in the data folder: the time (UTC), port, device, serial number, old and new\n" +
+                       "version, result, seconds and the archived settings file.\n\n" + kHistoryExitCodes);
+    historyCmd->add_option("--data-dir", history.dataDir, "Data folder (default: as for update)");
+    historyCmd->add_flag("--json", history.json, "The records as one JSON array, newest first");
+
     std::string file;
     bool inspectJson = false;
     CLI::App* inspectCmd = app.add_subcommand("inspect", "Show what an update would load from a TI-Text firmware file");
@@ -199,6 +214,8 @@ int main(int argc, char** argv)
         return RunListPortsCommand(all, listJson);
     if (*inspectCmd)
         return RunInspectCommand(file, inspectJson);
+    if (*historyCmd)
+        return RunHistoryCommand(history);
     std::cerr << app.help() << '\n';
     return exit_code::kUsage;
 }

@@ -1,4 +1,6 @@
+#include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -89,4 +91,71 @@ TEST_F(CliCommands, AnEmptyLogIsRemovedOnlyWhenItIsAFileOfOurOwn)
     struct stat info {};
     ASSERT_EQ(::stat(node.c_str(), &info), 0) << "the device node was removed";
     EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+TEST_F(CliCommands, HistoryShowsNewestFirstAndSkipsABrokenLine)
+{
+    auto record = [](const char* time, const char* port, const char* old) {
+        return std::string("{\"time\":\"") + time + "\",\"port\":" + port + ",\"device\":\"Hydrova Series 3\"," +
+               "\"serialNumber\":null,\"oldVersion\":" + old + ",\"newVersion\":\"3.52\",\"result\":1," +
+               "\"words\":\"updated\",\"seconds\":66.2,\"settingsArchive\":null,\"newSerialNumber\":null}\n";
+    };
+    std::ofstream(dir_ + "/history.jsonl")
+        << record("2026-12-08T09:00:00Z", "\"ttyUSB0\"", "\"3.51\"") << record("2026-12-08T11:00:00Z", "\"ttyUSB1\"", "null")
+        << "{\"time\":\"2026-12-08T10:0\n"
+        << record("2026-12-08T10:00:00Z", "\"COM\\\"7\\\"\"", "null") << record("2026-12-08T11:00:00Z", "\"ttyUSB2\"", "null");
+    const std::vector<std::string> newestFirst = {"ttyUSB2", "ttyUSB1", "COM\"7\"", "ttyUSB0"};
+
+    CliRun table = RunCli({"history", "--data-dir", dir_});
+    EXPECT_EQ(table.exitCode, 0) << table.out;
+    EXPECT_TRUE(Contains(table.out, "history.jsonl line 3 is not a whole update record; skipped.")) << table.out;
+    EXPECT_TRUE(Contains(table.out, "3.51 -> 3.52") && Contains(table.out, "- -> 3.52")) << table.out;
+    std::size_t at = table.out.find("Time (UTC)");
+    for (const std::string& port : newestFirst) {
+        std::size_t next = table.out.find(port, at);
+        EXPECT_NE(next, std::string::npos) << port << " out of order in:\n" << table.out;
+        at = next == std::string::npos ? at : next;
+    }
+
+    CliRun json = RunCli({"history", "--json", "--data-dir", dir_});
+    EXPECT_EQ(json.exitCode, 0) << json.out;
+    const nlohmann::json list = nlohmann::json::parse(json.out.substr(json.out.find('[')), nullptr, false);
+    ASSERT_TRUE(list.is_array()) << json.out;
+    std::vector<std::string> ports;
+    for (const nlohmann::json& r : list)
+        ports.push_back(r.value("port", ""));
+    EXPECT_EQ(ports, newestFirst);
+
+    const std::string empty = dir_ + "/empty";
+    std::filesystem::create_directories(empty);
+    CliRun none = RunCli({"history", "--data-dir", empty});
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_TRUE(Contains(none.out, "No updates are recorded in " + empty + "/history.jsonl yet.")) << none.out;
+}
+
+// A refused update is recorded too, and a history that cannot be written
+// changes nothing but the log.
+TEST_F(CliCommands, AnUpdateIsRecordedEvenWhenRefusedAndNeverFailsForItsHistory)
+{
+    const std::vector<std::string> update = {"update", "--port", "/dev/ttyKELO-missing", "--demo-image", "--data-dir"};
+    std::vector<std::string> args = update;
+    args.push_back(dir_);
+    CliRun run = RunCli(args);
+    EXPECT_EQ(run.exitCode, 3) << run.out;
+    std::ifstream in(dir_ + "/history.jsonl");
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+    EXPECT_EQ(record.value("result", 0), -20) << line;
+    EXPECT_EQ(record.value("words", ""), "no such port (-2)");
+    EXPECT_TRUE(record["device"].is_null());
+
+    const std::string blocked = dir_ + "/blocked";
+    std::filesystem::create_directories(blocked + "/history.jsonl");
+    args = update;
+    args.push_back(blocked);
+    CliRun unrecorded = RunCli(args);
+    EXPECT_EQ(unrecorded.exitCode, 3) << unrecorded.out;
+    EXPECT_TRUE(Contains(ReadFile(blocked + "/Hydrova Series 3 Firmware Updater.errors.txt"),
+                         "Could not add the update to the history " + blocked + "/history.jsonl"));
 }
