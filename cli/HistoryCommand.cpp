@@ -15,13 +15,13 @@
 namespace {
 
 struct Entry {
-    nlohmann::json record;
+    nlohmann::ordered_json record;
     std::size_t line;
 };
 
 // A field as table text: "-" for null or missing; control characters from
 // a hand-edited file must not steer the terminal.
-std::string Cell(const nlohmann::json& record, const char* key)
+std::string Cell(const nlohmann::ordered_json& record, const char* key)
 {
     const auto it = record.find(key);
     if (it == record.end() || it->is_null())
@@ -33,7 +33,7 @@ std::string Cell(const nlohmann::json& record, const char* key)
     return text.empty() ? "-" : text;
 }
 
-std::string SecondsCell(const nlohmann::json& record)
+std::string SecondsCell(const nlohmann::ordered_json& record)
 {
     const auto it = record.find("seconds");
     if (it == record.end() || !it->is_number())
@@ -80,7 +80,7 @@ int RunHistoryCommand(const HistoryArgs& args)
             if (text.empty())
                 continue;
             // One broken line (a writer that died, a hand edit) hides only itself.
-            nlohmann::json record = nlohmann::json::parse(text, nullptr, false);
+            nlohmann::ordered_json record = nlohmann::ordered_json::parse(text, nullptr, false);
             if (record.is_discarded() || !record.is_object() || !record.contains("time") ||
                 !record["time"].is_string()) {
                 std::cerr << "kelobsl-cli: " << history.Path() << " line " << line
@@ -103,7 +103,7 @@ int RunHistoryCommand(const HistoryArgs& args)
     });
 
     if (args.json) {
-        auto list = nlohmann::json::array();
+        auto list = nlohmann::ordered_json::array();
         for (Entry& e : entries)
             list.push_back(std::move(e.record));
         std::cout << list.dump() << '\n';

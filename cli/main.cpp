@@ -171,6 +171,13 @@ int main(int argc, char** argv)
     listCmd->add_flag("--all", all, allHelp);
     listCmd->add_flag("--json", listJson, "JSON output");
 
+    std::string file;
+    bool inspectJson = false;
+    CLI::App* inspectCmd = app.add_subcommand("inspect", "Show what an update would load from a TI-Text firmware file");
+    inspectCmd->footer(kFileExitCodes);
+    inspectCmd->add_option("FILE", file, "TI-Text firmware file (none: the built-in image)");
+    inspectCmd->add_flag("--json", inspectJson, "JSON output");
+
     HistoryArgs history;
     CLI::App* historyCmd =
         app.add_subcommand("history", "Show the updates recorded in history.jsonl of the data folder, newest first");
@@ -179,13 +186,6 @@ int main(int argc, char** argv)
                        "version, result, seconds and the archived settings file.\n\n" + kHistoryExitCodes);
     historyCmd->add_option("--data-dir", history.dataDir, "Data folder (default: as for update)");
     historyCmd->add_flag("--json", history.json, "The records as one JSON array, newest first");
-
-    std::string file;
-    bool inspectJson = false;
-    CLI::App* inspectCmd = app.add_subcommand("inspect", "Show what an update would load from a TI-Text firmware file");
-    inspectCmd->footer(kFileExitCodes);
-    inspectCmd->add_option("FILE", file, "TI-Text firmware file (none: the built-in image)");
-    inspectCmd->add_flag("--json", inspectJson, "JSON output");
 
     // CLI11 reports a missing required option first; the typing slip that
     // caused it is the more useful message.
