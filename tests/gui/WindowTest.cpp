@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -174,6 +175,14 @@ void WindowTest::wholeUpdateWithQuitAttempts()
     QVERIFY(Child<QAction>(w, "UpdateFirmware1")->isEnabled());
     ExpectNothingClipped(w);
     Shoot("finished", &w);
+
+    // The window's updates go into the same history as the command line's.
+    QFile history(QDir(home_.path()).filePath("data/Tessaly/KeloBSL/history.jsonl"));
+    QVERIFY(history.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = history.readAll().trimmed().split('\n');
+    QVERIFY2(lines.last().contains("\"port\":\"" + QByteArray::fromStdString(sim.Path()) + "\"") &&
+                 lines.last().contains("\"result\":1,\"words\":\"updated\""),
+             lines.last().constData());
 }
 
 void WindowTest::failedConnectionLeavesTheWindowReady()
