@@ -98,20 +98,12 @@ TEST_F(CliSettings, AnotherInstrumentsFileGoesToTheArchive)
     // The history tells the two instruments apart, each with its own archived settings.
     const std::vector<nlohmann::json> history = History();
     ASSERT_EQ(history.size(), 2u);
-    const struct {
-        const char* sn;
-        bool success;
-    } rows[] = {{"JT5-A", false}, {"JT5-B", true}};
+    const std::string sn[] = {"JT5-A", "JT5-B"};
     for (std::size_t i = 0; i < history.size(); ++i) {
         SCOPED_TRACE(history[i].dump());
-        EXPECT_EQ(history[i].value("serialNumber", ""), rows[i].sn);
-        EXPECT_EQ(history[i].value("result", 0) == 1, rows[i].success);
-        EXPECT_EQ(history[i].value("device", ""), "JT5 Pro");
-        EXPECT_EQ(history[i].value("oldVersion", ""), "1.00");
-        EXPECT_EQ(history[i].value("newVersion", ""), "1.05");
-        const std::string archived = history[i].value("settingsArchive", "");
-        EXPECT_EQ(archived.rfind(archive_ + "/" + rows[i].sn + "-", 0), 0u);
-        EXPECT_TRUE(fs::exists(archived));
+        EXPECT_EQ(history[i].value("serialNumber", ""), sn[i]);
+        EXPECT_EQ(history[i].value("result", 0) == 1, i == 1) << "the first update failed its firmware check";
+        EXPECT_EQ(history[i].value("settingsArchive", "").rfind(archive_ + "/" + sn[i] + "-", 0), 0u);
     }
 }
 
