@@ -85,7 +85,8 @@ std::string UpdateFooter()
            "  " + device + "). The file is for that device type only.\n" +
            "Data folder (--data-dir): default " + (folder.empty() ? std::string("the current folder") : folder) +
            ".\n  The settings are saved there as \"<device>.settings.txt\" before anything is erased, and the\n"
-           "  file is deleted after a successful update.\n"
+           "  file is deleted after a successful update. Every update adds a line to history.jsonl there\n"
+           "  (see: kelobsl-cli history).\n"
            "--log: default \"<device> Firmware Updater.errors.txt\" in the data folder. The file is written only\n"
            "  when something is logged: failures always, every step with --verbose.\n"
            "After an interruption (a failure while erasing or writing, a pulled cable, Ctrl+C twice) the\n"
