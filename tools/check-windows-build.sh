@@ -10,7 +10,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build-mingw}"
 targets=(kelo_log kelo_serial kelo_bootloader kelo_logger_protocol kelo_instrument kelo_app kelobsl-cli
-         windows_tests)
+         kelobsl windows_tests)
 
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
     echo "x86_64-w64-mingw32-g++-posix not found: apt-get install g++-mingw-w64-x86-64" >&2
@@ -29,6 +29,17 @@ cmake -S "$root" -B "$build" "${generator[@]}" \
 cmake --build "$build" --target clean
 cmake --build "$build" --target "${targets[@]}" -j2
 echo "Windows build of ${targets[*]} is warning-free."
+
+# The programs ship as single files: only Windows' own DLLs may be imported.
+for exe in "$build/cli/kelobsl-cli.exe" "$build/gui/win32/kelobsl.exe"; do
+    foreign=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+        grep -viE '^(advapi32|comctl32|comdlg32|gdi32|kernel32|msvcrt|setupapi|shell32|user32|version|ole32|cfgmgr32)\.dll$' || true)
+    if [ -n "$foreign" ]; then
+        echo "$(basename "$exe") needs DLLs that Windows does not have: $foreign" >&2
+        exit 1
+    fi
+done
+echo "kelobsl-cli.exe and kelobsl.exe import Windows system DLLs only."
 
 
 if [ "${KELO_WINE:-1}" = 0 ]; then

@@ -2,6 +2,10 @@
 // resource compiler, the window and the UI driver test all read this file.
 #pragma once
 
+// The main window's class: a dialog class of its own, so that it is not
+// taken for one of the message boxes (class "#32770") it shows.
+#define KELOBSL_WINDOW_CLASS "KeloBSLWindow"
+
 // Controls of the main window. The driver test finds the status label, the
 // progress bar, the port list and the two buttons by these ids.
 #define IDC_STATUS 1001

@@ -92,9 +92,25 @@ bool MainWindow::Create(int show)
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
     accelerators_ = LoadAcceleratorsW(instance_, MAKEINTRESOURCEW(IDR_ACCELERATORS));
-    if (!CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_MAIN), nullptr, DialogProc,
-                            reinterpret_cast<LPARAM>(this)))
+    // The dialog resource names this class: the standard dialog procedure
+    // under a name of our own.
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = DefDlgProcW;
+    windowClass.cbWndExtra = DLGWINDOWEXTRA;
+    windowClass.hInstance = instance_;
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = L"" KELOBSL_WINDOW_CLASS;
+    if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         return false;
+    if (!CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_MAIN), nullptr, DialogProc,
+                            reinterpret_cast<LPARAM>(this))) {
+        ShowMessage("The window could not be created (Windows error " + std::to_string(GetLastError()) + ").",
+                    "KeloBSL", MessageKind::Error);
+        return false;
+    }
     SetUpControls();
 
     MainWindowModel::StartOptions options;
