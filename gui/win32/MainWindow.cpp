@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <exception>
 #include <utility>
 
 #include "ControlIds.h"
@@ -178,7 +179,18 @@ INT_PTR CALLBACK MainWindow::DialogProc(HWND window, UINT message, WPARAM wParam
         return FALSE;  // focus is set once the window shows
     }
     auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    return self ? self->HandleMessage(message, wParam, lParam) : FALSE;
+    if (!self)
+        return FALSE;
+    // An exception must not cross the system's code that called us: show it
+    // and close the window, unless an update still runs further up the stack.
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (const std::exception& e) {
+        MessageBoxW(window, Widen(e.what()).c_str(), L"KeloBSL", MB_OK | MB_ICONERROR);
+        if (!self->model_.Updating())
+            DestroyWindow(window);
+        return TRUE;
+    }
 }
 
 INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
