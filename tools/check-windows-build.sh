@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Cross-compiles the protocol libraries, kelobsl-cli and the Windows unit
-# tests (GoogleTest built from Debian's googletest source) with MinGW-w64,
-# failing on any compiler warning. Then, unless KELO_WINE=0, runs them under
+# Cross-compiles the protocol libraries, kelobsl-cli, the window kelobsl.exe
+# and the Windows unit tests (GoogleTest built from Debian's googletest source)
+# with MinGW-w64, failing on any compiler warning or on a program that needs
+# DLLs beside it. Then, unless KELO_WINE=0, runs them under
 # Wine with tools/test-windows.sh (which needs the native build for kelosim).
 #   tools/check-windows-build.sh [build-folder]     (KELO_WINE=0: build only)
 # Needs: apt-get install g++-mingw-w64-x86-64-posix googletest cmake ninja-build [wine wine64]

@@ -2,8 +2,8 @@
 # The whole test suite: a normal build and a sanitizer build (AddressSanitizer
 # and UndefinedBehaviorSanitizer), each with every test except those labelled
 # "slow", which run once, in the normal build; the Windows stage: a
-# warning-free cross-build of the libraries, kelobsl-cli and the Windows unit
-# tests, run under Wine with a whole update (skipped where Wine is missing);
+# warning-free cross-build of the libraries, kelobsl-cli, kelobsl.exe and the
+# Windows unit tests, run under Wine with a whole update (skipped where Wine is missing);
 # short runs of the fuzz targets (tools/fuzz-check.sh); the packages, and the
 # tests that install them (label "install", normal build only). The fault
 # matrix (label "matrix") runs in the normal build only: its updates are
