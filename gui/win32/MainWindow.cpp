@@ -8,6 +8,7 @@
 #include <exception>
 #include <utility>
 
+#include "CenteredMessageBox.h"
 #include "ControlIds.h"
 #include "Timing.h"
 #include "Utf16.h"
@@ -630,14 +631,14 @@ void MainWindow::ShowMessage(const std::string& text, const std::string& title, 
 {
     Beep(kind);
     HWND owner = window_ && IsWindowVisible(window_) ? window_ : nullptr;
-    MessageBoxW(owner, Widen(text).c_str(), Widen(title).c_str(), MB_OK | MB_TOPMOST | StyleFor(kind).icon);
+    CenteredMessageBox(owner, Widen(text), Widen(title), MB_OK | MB_TOPMOST | StyleFor(kind).icon);
 }
 
 bool MainWindow::AskOkCancel(const std::string& text, const std::string& title)
 {
     Beep(MessageKind::Warning);
     HWND owner = window_ && IsWindowVisible(window_) ? window_ : nullptr;
-    return MessageBoxW(owner, Widen(text).c_str(), Widen(title).c_str(), MB_OKCANCEL | MB_ICONWARNING) == IDOK;
+    return CenteredMessageBox(owner, Widen(text), Widen(title), MB_OKCANCEL | MB_ICONWARNING) == IDOK;
 }
 
 void MainWindow::Beep(MessageKind kind)
