@@ -37,9 +37,29 @@ std::string DefaultDataFolder()
     return base.string();
 }
 
+namespace {
+
+std::string Tagged(const std::string& name, const std::string& tag)
+{
+    return tag.empty() ? name : name + "-" + tag;
+}
+
+// "run.log" -> "run-ttyUSB0.log": one log per port.
+std::string TaggedPath(const std::string& path, const std::string& tag)
+{
+    std::error_code ec;
+    // --log /dev/null stays itself.
+    if (tag.empty() || (fs::exists(path, ec) && !fs::is_regular_file(path, ec)))
+        return path;
+    fs::path p(path);
+    return (p.parent_path() / (Tagged(p.stem().string(), tag) + p.extension().string())).string();
+}
+
+}  // namespace
+
 std::string SettingsFilePath(const AppState& state)
 {
-    return (fs::path(state.dataFolder) / (state.deviceName + ".settings.txt")).string();
+    return (fs::path(state.dataFolder) / (Tagged(state.deviceName, state.fileTag) + ".settings.txt")).string();
 }
 
 bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* error)
@@ -62,9 +82,11 @@ bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* er
         *error = "cannot create the data folder " + state.dataFolder + ": " + ec.message();
         return false;
     }
-    state.logFilePath = options.logFilePath.empty()
-                            ? (fs::path(state.dataFolder) / (state.caption + ".errors.txt")).string()
-                            : options.logFilePath;
+    state.fileTag = options.fileTag;
+    state.logFilePath =
+        options.logFilePath.empty()
+            ? (fs::path(state.dataFolder) / (Tagged(state.caption, state.fileTag) + ".errors.txt")).string()
+            : TaggedPath(options.logFilePath, state.fileTag);
     state.settingsFilePath = SettingsFilePath(state);
 
     state.log = std::make_unique<KeloLog>(state.logFilePath.c_str(), state.verboseLog ? 30 : 1, false);

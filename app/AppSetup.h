@@ -17,6 +17,9 @@ struct SetupOptions {
     bool verboseLog = false;
     std::string dataFolder;   // empty: DefaultDataFolder()
     std::string logFilePath;  // empty: <data folder>/<caption>.errors.txt
+    // Non-empty: <caption>-<tag>.errors.txt and <device>-<tag>.settings.txt,
+    // and a given log file gets "-<tag>" before its extension.
+    std::string fileTag;
 };
 
 // Fills the state as the window does at start-up: device name and caption
@@ -26,7 +29,7 @@ struct SetupOptions {
 // cannot be made.
 bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* error);
 
-// <data folder>/<device name>.settings.txt
+// <data folder>/<device name>.settings.txt, or <device name>-<file tag>.settings.txt
 std::string SettingsFilePath(const AppState& state);
 
 // After a firmware file was loaded into the bootloader host: the device

@@ -46,6 +46,9 @@ struct AppState {
     CommPortEntry portList[kPortListSize] = {};
     std::string commPortDisplay;     // display text of the chosen port, for messages
     std::string dataFolder;
+    // In a run that updates several ports: the port's short name, added to
+    // the settings file's and the log's names so that no two share a file.
+    std::string fileTag;
     std::string settingsFilePath;
     std::string logFilePath;
     bool findAllComms = false;

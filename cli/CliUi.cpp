@@ -85,6 +85,11 @@ void CliUi::InstallInterruptHandler()
 #endif
 }
 
+int CliUi::InterruptCount()
+{
+    return gInterrupts.load();
+}
+
 void CliUi::Emit(const std::string& jsonLine)
 {
     if (makeStart_ && !startSent_) {

@@ -44,6 +44,8 @@ public:
     // Ctrl+C: the first press warns and the update goes on; the second stops
     // it at the next progress call.
     static void InstallInterruptHandler();
+    // Ctrl+C presses so far, for every thread that watches them.
+    static int InterruptCount();
     void HandleInterrupts();
 
     // The final JSON event (the words for a person are printed by the command).

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct UpdateArgs {
+    std::vector<std::string> ports;  // as given; with one, port is that one
     std::string port;
     std::string firmware;   // a TI-Text file instead of the built-in image (rep mode)
     std::string newSn;      // factory: write this serial number

@@ -14,10 +14,9 @@
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "Timing.h"
+#include "UpdateOutcome.h"
 #include "UpdateTexts.h"
 #include "UpdateWorkflow.h"
-
-namespace {
 
 int ExitCodeFor(int result, const UpdateWorkflow& workflow, bool keepGoing, bool conflictUnanswered)
 {
@@ -77,7 +76,7 @@ const char* StepName(UpdateStep step)
     return "none";
 }
 
-std::string BaseName(const std::string& path)
+static std::string BaseName(const std::string& path)
 {
     auto slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -85,7 +84,7 @@ std::string BaseName(const std::string& path)
 
 // Settings are saved in the data folder before anything is erased: a folder
 // that cannot take a file must stop the update before it starts.
-std::string DataFolderProblem(const std::string& folder)
+static std::string DataFolderProblem(const std::string& folder)
 {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
@@ -106,7 +105,7 @@ std::string DataFolderProblem(const std::string& folder)
 }
 
 // How the firmware files of a device type are named: "R7F-M-mp.txt".
-std::string FileNameRule(int type)
+static std::string FileNameRule(int type)
 {
     return std::string(DeviceTypeModelWord(type)) + "-M-mp.txt";
 }
@@ -161,13 +160,76 @@ bool LeftInLoader(const UpdateWorkflow& workflow)
     return step == UpdateStep::Erase || step == UpdateStep::Upload || (step == UpdateStep::Loader && startedInLoader);
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start)
+static double SecondsSince(std::chrono::steady_clock::time_point start)
 {
     using namespace std::chrono;
     return std::round(duration<double>(steady_clock::now() - start).count() * 10.0) / 10.0;
 }
 
-}  // namespace
+void AimAtPort(AppState& state, const UpdateArgs& args)
+{
+    state.commPortName = args.port;
+    std::snprintf(state.portList[0].portName, sizeof state.portList[0].portName, "%s", args.port.c_str());
+    std::snprintf(state.portList[0].displayText, sizeof state.portList[0].displayText, "%s", args.port.c_str());
+    state.commPortIndex = 0;
+    state.replaceSerialNumber = !args.newSn.empty();
+    state.newSerialNumber = args.newSn;
+    state.dontEraseData = args.keepData;
+}
+
+std::string ImageLabel(const AppState& state, const UpdateArgs& args)
+{
+    return std::string(args.firmware.empty() ? BuildTarget::kLabel : state.bootloader->TargetName());
+}
+
+bool ErasesData(const AppState& state, const UpdateArgs& args)
+{
+    return DeviceTypeInfo(state.bootloader->TargetType()).eraseData && !args.keepData;
+}
+
+nlohmann::json StartEvent(const AppState& state, const UpdateWorkflow& workflow, const UpdateArgs& args,
+                          bool imageReady)
+{
+    const DeviceIdentity& id = state.deviceIdentity;
+    const bool inLoader = workflow.ConnectResult() == -80 || workflow.ConnectResult() == -81;
+    Kelo_protocol& instrument = *state.instrument;
+    const char* sn = !instrument.SettingsHeld()      ? ""
+                     : IsLoggerType(id.type)          ? instrument.LoggerSettings().sn
+                                                      : instrument.InstrumentSettings().sn;
+    nlohmann::json null;
+    return nlohmann::json{{"event", "start"},
+                          {"port", args.port},
+                          {"deviceType", id.type},
+                          {"deviceName", id.type ? nlohmann::json(id.displayName) : null},
+                          {"serialNumber", sn[0] ? nlohmann::json(sn) : null},
+                          {"deviceVersion", id.versionNumber ? nlohmann::json(VersionText(id.versionNumber)) : null},
+                          {"inFirmwareLoader", inLoader},
+                          {"image", imageReady ? nlohmann::json(ImageLabel(state, args)) : null},
+                          {"imageVersion", imageReady ? nlohmann::json(VersionText(state.targetVersion)) : null},
+                          {"eraseData", imageReady && ErasesData(state, args)}};
+}
+
+std::string UpdateChecksProblem(const UpdateArgs& args)
+{
+    if (!args.newSn.empty()) {
+        std::string why = CheckNewSerialNumber(args.newSn);
+        if (!why.empty())
+            return why;
+    }
+    const std::string folder = args.dataDir.empty() ? DefaultDataFolder() : args.dataDir;
+    if (!folder.empty()) {
+        std::string why = DataFolderProblem(folder);
+        if (!why.empty())
+            return why;
+    }
+    if (args.firmware.empty() && BuiltInImageIsDemo() && !args.demoImage) {
+        return std::string("the built-in firmware of this build is a demonstration image (") + BuildTarget::kLabel +
+               ") that runs only in kelosim; written to a real instrument it leaves it without working firmware.\n" +
+               "Build with the maker's image: cmake -DKELO_BUILTIN_IMAGE=/path/to/R7F-M-mp.txt ..., " +
+               "or give --firmware FILE; --demo-image writes the demonstration image anyway";
+    }
+    return {};
+}
 
 std::string CheckNewSerialNumber(const std::string& sn)
 {
@@ -184,27 +246,10 @@ std::string CheckNewSerialNumber(const std::string& sn)
 
 int RunUpdateCommand(const UpdateArgs& args)
 {
-    if (!args.newSn.empty()) {
-        std::string why = CheckNewSerialNumber(args.newSn);
-        if (!why.empty()) {
-            std::cerr << "kelobsl-cli: " << why << ".\n";
-            return exit_code::kUsage;
-        }
-    }
-    const std::string folder = args.dataDir.empty() ? DefaultDataFolder() : args.dataDir;
-    if (!folder.empty()) {
-        std::string why = DataFolderProblem(folder);
-        if (!why.empty()) {
-            std::cerr << "kelobsl-cli: " << why << ".\n";
-            return exit_code::kUsage;
-        }
-    }
-
-    if (args.firmware.empty() && BuiltInImageIsDemo() && !args.demoImage) {
-        std::cerr << "kelobsl-cli: the built-in firmware of this build is a demonstration image (" << BuildTarget::kLabel
-                  << ") that runs only in kelosim; written to a real instrument it leaves it without working firmware.\n"
-                  << "Build with the maker's image: cmake -DKELO_BUILTIN_IMAGE=/path/to/R7F-M-mp.txt ..., "
-                  << "or give --firmware FILE; --demo-image writes the demonstration image anyway.\n";
+    if (args.ports.size() > 1)
+        return RunParallelUpdate(args);
+    if (std::string why = UpdateChecksProblem(args); !why.empty()) {
+        std::cerr << "kelobsl-cli: " << why << ".\n";
         return exit_code::kUsage;
     }
 
@@ -225,32 +270,10 @@ int RunUpdateCommand(const UpdateArgs& args)
     const auto start = std::chrono::steady_clock::now();
     UpdateWorkflow workflow(state, ui);
     bool imageReady = args.firmware.empty();
-    auto image = [&] {
-        return std::string(args.firmware.empty() ? BuildTarget::kLabel : state.bootloader->TargetName());
-    };
-    auto erasesData = [&] { return DeviceTypeInfo(state.bootloader->TargetType()).eraseData && !args.keepData; };
-    if (args.json) {
-        ui.SetStartEvent([&] {
-            const DeviceIdentity& id = state.deviceIdentity;
-            const bool inLoader = workflow.ConnectResult() == -80 || workflow.ConnectResult() == -81;
-            Kelo_protocol& instrument = *state.instrument;
-            const char* sn = !instrument.SettingsHeld()      ? ""
-                             : IsLoggerType(id.type)          ? instrument.LoggerSettings().sn
-                                                              : instrument.InstrumentSettings().sn;
-            nlohmann::json null;
-            nlohmann::json event{{"event", "start"},
-                                 {"port", args.port},
-                                 {"deviceType", id.type},
-                                 {"deviceName", id.type ? nlohmann::json(id.displayName) : null},
-                                 {"serialNumber", sn[0] ? nlohmann::json(sn) : null},
-                                 {"deviceVersion", id.versionNumber ? nlohmann::json(VersionText(id.versionNumber)) : null},
-                                 {"inFirmwareLoader", inLoader},
-                                 {"image", imageReady ? nlohmann::json(image()) : null},
-                                 {"imageVersion", imageReady ? nlohmann::json(VersionText(state.targetVersion)) : null},
-                                 {"eraseData", imageReady && erasesData()}};
-            return event.dump();
-        });
-    }
+    auto image = [&] { return ImageLabel(state, args); };
+    auto erasesData = [&] { return ErasesData(state, args); };
+    if (args.json)
+        ui.SetStartEvent([&] { return StartEvent(state, workflow, args, imageReady).dump(); });
 
     if (!args.firmware.empty()) {
         int loaded = state.bootloader->BSLLoadTIFile(args.firmware.c_str());
@@ -287,13 +310,7 @@ int RunUpdateCommand(const UpdateArgs& args)
         imageReady = true;
     }
 
-    state.commPortName = args.port;
-    std::snprintf(state.portList[0].portName, sizeof state.portList[0].portName, "%s", args.port.c_str());
-    std::snprintf(state.portList[0].displayText, sizeof state.portList[0].displayText, "%s", args.port.c_str());
-    state.commPortIndex = 0;
-    state.replaceSerialNumber = !args.newSn.empty();
-    state.newSerialNumber = args.newSn;
-    state.dontEraseData = args.keepData;
+    AimAtPort(state, args);
 
     if (!args.json) {
         std::cout << "Updating " << state.deviceName << " on " << args.port << " to " << image()

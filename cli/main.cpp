@@ -9,6 +9,7 @@
 #include "Commands.h"
 #include "DeviceTypes.h"
 #include "ExitCodes.h"
+#include "PortShortName.h"
 #include "UpdateTexts.h"
 #include "UsageCheck.h"
 
@@ -57,6 +58,17 @@ const char* const kListExitCodes =
     "  0  the list was printed (it may be empty)\n"
     "  2  bad usage";
 
+// Two updates on one port would fight over the line.
+std::string PortGivenTwice(const std::vector<std::string>& ports)
+{
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (SamePort(ports[i], ports[j]))
+                return "the port " + ports[i] + " is given twice" +
+                       (ports[i] == ports[j] ? "" : " (as " + ports[j] + ")") + "; give each port once";
+    return {};
+}
+
 std::string BuiltInImage()
 {
     return std::string(DeviceTypeModelWord(BuildTarget::kDeviceType)) + " " + VersionText(BuildTarget::kVersion);
@@ -91,7 +103,10 @@ std::string UpdateFooter()
            "  when something is logged: failures always, every step with --verbose.\n"
            "After an interruption (a failure while erasing or writing, a pulled cable, Ctrl+C twice) the\n"
            "  device waits in its firmware loader: run the same command again; it finishes the update and\n"
-           "  restores the saved settings.\n\n" +
+           "  restores the saved settings.\n"
+           "Several --port: every device is updated at the same time; the settings file and the log of each\n"
+           "  get the port's short name (\"<device>-ttyUSB0.settings.txt\"), a table at the end shows each\n"
+           "  port's result, and the exit code is the highest of the ports' codes.\n\n" +
            kUpdateExitCodes;
 }
 
@@ -120,7 +135,11 @@ int main(int argc, char** argv)
     UpdateArgs update;
     CLI::App* updateCmd = app.add_subcommand("update", "Update the device on PORT to this build's firmware");
     updateCmd->footer(UpdateFooter());
-    updateCmd->add_option("--port", update.port, "Serial port: ttyUSB0, /dev/serial/by-id/..., COM3")->required();
+    updateCmd
+        ->add_option("--port", update.ports,
+                     "Serial port: ttyUSB0, /dev/serial/by-id/..., COM3; give --port again to update several "
+                     "devices at the same time")
+        ->required();
     // No existence check here: the loader says what is wrong with the file.
     updateCmd->add_option("--firmware", update.firmware, "Load this TI-Text firmware file instead of the built-in image");
     updateCmd->add_option("--new-sn", update.newSn, "Factory: write this serial number (at most 15 characters)");
@@ -205,8 +224,14 @@ int main(int argc, char** argv)
         std::cout << VersionLines(KELO_VERSION) << '\n';
         return exit_code::kSuccess;
     }
-    if (*updateCmd)
+    if (*updateCmd) {
+        if (std::string twice = PortGivenTwice(update.ports); !twice.empty()) {
+            std::cerr << "kelobsl-cli: " << twice << "\nRun with --help for more information.\n";
+            return exit_code::kUsage;
+        }
+        update.port = update.ports.front();
         return RunUpdateCommand(update);
+    }
     if (*restoreCmd)
         return RunRestoreSettingsCommand(restore);
     if (*infoCmd)

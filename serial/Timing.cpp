@@ -7,9 +7,12 @@
 
 namespace {
 
+// One pump per thread: the thread that runs an update installs the pump for
+// its own front end, and several updates on their own threads never run (or
+// replace) each other's pump.
 EventPump& InstalledPump()
 {
-    static EventPump pump;
+    thread_local EventPump pump;
     return pump;
 }
 

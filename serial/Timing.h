@@ -9,6 +9,7 @@
 // that it stays responsive during long waits; without one a pause just sleeps.
 using EventPump = std::function<void(uint32_t maxWaitMs)>;
 
+// The pump belongs to the calling thread: waits on other threads do not run it.
 void SetEventPump(EventPump pump);
 bool HasEventPump();
 // Lets pending events run without waiting; nothing without a pump.

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <thread>
+#include <vector>
 #include <unistd.h>
 
 #include "SettingsArchive.h"
@@ -57,5 +61,37 @@ TEST(SettingsArchive, AddsUnderSerialNumberAndUtcTimeAndNeverOverwrites)
     EXPECT_FALSE(moved.empty()) << error;
     EXPECT_FALSE(fs::exists(file));
     EXPECT_FALSE(SettingsArchive::ReadFacts(file).exists);
+    fs::remove_all(dir);
+}
+
+// Two instruments with one serial number saved in the same second from two
+// threads: each save gets a file of its own, none is overwritten.
+TEST(SettingsArchive, SavesOfTheSameSecondFromSeveralThreadsNeverShareAFile)
+{
+    const fs::path dir = fs::path(::testing::TempDir()) / ("kelo-archive-threads-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const SettingsArchive archive(dir.string(), "JT5 Pro");
+    constexpr int kThreads = 8;
+    std::vector<std::string> added(kThreads);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        const std::string file = (dir / ("port" + std::to_string(i) + ".settings.txt")).string();
+        std::ofstream(file, std::ios::binary) << "port " << i << "\r\nsn=\"JT5-1\"\r\n";
+        threads.emplace_back([&, i, file] {
+            ready.fetch_add(1);
+            while (ready.load() < kThreads)
+                std::this_thread::yield();
+            std::string error;
+            added[static_cast<std::size_t>(i)] = archive.Add(file, "JT5-1", 1765185300, &error);
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    std::set<std::string> distinct(added.begin(), added.end());
+    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads));
+    for (int i = 0; i < kThreads; ++i)
+        EXPECT_EQ(Read(added[static_cast<std::size_t>(i)]).substr(0, 7), "port " + std::to_string(i) + "\r");
     fs::remove_all(dir);
 }

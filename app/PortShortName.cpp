@@ -1,0 +1,92 @@
+#include "PortShortName.h"
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+constexpr std::size_t kMaxLength = 64;
+
+bool StartsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The name a port is opened by: a bare POSIX name lives in /dev.
+std::string FullPath(const std::string& port)
+{
+#if defined(_WIN32)
+    return port;
+#else
+    return port.find('/') == std::string::npos ? "/dev/" + port : port;
+#endif
+}
+
+}  // namespace
+
+std::string PortShortName(const std::string& port)
+{
+    std::string rest = port;
+    for (const char* prefix : {"\\\\.\\", "/dev/serial/by-id/", "/dev/serial/by-path/", "/dev/"})
+        if (StartsWith(rest, prefix)) {
+            rest = rest.substr(std::string(prefix).size());
+            break;
+        }
+    // Outside /dev (a link made for the port) the last part names it.
+    if (StartsWith(port, "/") && !StartsWith(port, "/dev/"))
+        rest = std::filesystem::path(port).filename().string();
+
+    std::string name;
+    for (unsigned char c : rest) {
+        if (c == '/' || c == '\\')
+            continue;  // "pts/7" -> "pts7"
+        name += (std::isalnum(c) || c == '-' || c == '_' || c == '.') ? static_cast<char>(c) : '_';
+    }
+    while (!name.empty() && name.front() == '.')
+        name.erase(0, 1);  // no hidden files, no ".."
+    if (name.size() > kMaxLength)
+        name.resize(kMaxLength);
+    return name.empty() ? "port" : name;
+}
+
+std::vector<std::string> PortShortNames(const std::vector<std::string>& ports)
+{
+    std::vector<std::string> names;
+    for (const std::string& port : ports) {
+        const std::string base = PortShortName(port);
+        std::string name = base;
+        for (int n = 2;; ++n) {
+            bool taken = false;
+            for (const std::string& earlier : names)
+                taken = taken || earlier == name;
+            if (!taken)
+                break;
+            name = base + "-" + std::to_string(n);
+        }
+        names.push_back(name);
+    }
+    return names;
+}
+
+bool SamePort(const std::string& a, const std::string& b)
+{
+    const std::string pathA = FullPath(a);
+    const std::string pathB = FullPath(b);
+#if defined(_WIN32)
+    // COM port names are not case-sensitive.
+    return _stricmp(pathA.c_str(), pathB.c_str()) == 0;
+#else
+    if (pathA == pathB)
+        return true;
+    // std::filesystem::equivalent refuses device files; stat tells for them too.
+    struct stat statA {};
+    struct stat statB {};
+    return ::stat(pathA.c_str(), &statA) == 0 && ::stat(pathB.c_str(), &statB) == 0 &&
+           statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
+#endif
+}

@@ -1,0 +1,198 @@
+// kelobsl-cli update --port A --port B ...: every port's update on its own
+// thread with its own state, protocol objects, log and settings file. The
+// threads share only the ProgressBoard (the screen) and the Ctrl+C count.
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+#include <unistd.h>
+
+#include "AppSetup.h"
+#include "CauseWords.h"
+#include "CliUi.h"
+#include "ExitCodes.h"
+#include "PortShortName.h"
+#include "PortUi.h"
+#include "ProgressBoard.h"
+#include "ResultTable.h"
+#include "Timing.h"
+#include "UpdateOutcome.h"
+
+namespace {
+
+// What the run prints after the table about one port.
+struct PortNotes {
+    std::string settingsKept;
+    std::string log;
+    bool leftInLoader = false;
+    std::string device;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    using namespace std::chrono;
+    return std::round(duration<double>(steady_clock::now() - start).count() * 10.0) / 10.0;
+}
+
+PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, const std::string& fileTag, int row,
+                         ProgressBoard& board, PortNotes* notes)
+{
+    UpdateArgs args = runArgs;
+    args.port = port;
+    PortResult outcome;
+    outcome.port = port;
+    outcome.device = "-";
+    outcome.oldVersion = "-";
+    const auto start = std::chrono::steady_clock::now();
+
+    AppState state;
+    SetupOptions setup;
+    setup.repMode = !args.firmware.empty();
+    setup.factoryMode = !args.newSn.empty();
+    setup.verboseLog = args.verbose;
+    setup.dataFolder = args.dataDir;
+    setup.logFilePath = args.logFile;
+    setup.fileTag = fileTag;
+    std::string error;
+    if (!SetUpAppState(state, setup, &error)) {
+        outcome.exitCode = exit_code::kUsage;
+        outcome.message = error + ".";
+        return outcome;
+    }
+    PortUi ui(state, board, row, PortUi::Options{args.yes, args.settingsFrom});
+    UpdateWorkflow workflow(state, ui);
+    if (args.json)
+        ui.SetStartEvent([&] { return StartEvent(state, workflow, args, true).dump(); });
+    if (!args.firmware.empty()) {
+        // Checked once before the threads started; each port has its own copy.
+        const int loaded = state.bootloader->BSLLoadTIFile(args.firmware.c_str());
+        if (loaded < 0) {
+            outcome.exitCode = exit_code::kUsage;
+            outcome.message = FirmwareFileProblem(loaded, args.firmware) + ".";
+            CloseAppState(state);
+            return outcome;
+        }
+        AdoptLoadedFirmware(state);
+    }
+    AimAtPort(state, args);
+    outcome.newVersion = VersionText(state.targetVersion);
+
+    // Waits on this thread run this port's pump only.
+    SetEventPump([&ui](uint32_t maxWaitMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(maxWaitMs < 50 ? maxWaitMs : 50));
+        ui.HandleInterrupts();
+    });
+    const int result = workflow.TimerStartTimer();
+    SetEventPump(nullptr);
+
+    outcome.seconds = SecondsSince(start);
+    outcome.exitCode = ExitCodeFor(result, workflow, state.keepGoing, ui.ConflictUnanswered());
+    if (result < 0)
+        outcome.message = FailureCause(workflow, result, state, args);
+    else if (outcome.exitCode == exit_code::kSettingsNotRestored)
+        outcome.message = "settings not (fully) restored: " + LineCause(workflow.RestoreResult()) + ".";
+    if (state.deviceIdentity.type)
+        outcome.device = state.deviceIdentity.displayName;
+    if (!ui.OldVersion().empty())
+        outcome.oldVersion = ui.OldVersion();
+    else if (workflow.ConnectResult() == -80 || workflow.ConnectResult() == -81)
+        outcome.oldVersion = "(loader)";
+
+    notes->device = state.deviceName;
+    notes->leftInLoader = result < 0 && LeftInLoader(workflow);
+    if (outcome.exitCode != exit_code::kSuccess && std::filesystem::exists(state.settingsFilePath))
+        notes->settingsKept = state.settingsFilePath;
+    const std::string logPath = state.logFilePath;
+    const UpdateStep step = workflow.FailedStep();
+    CloseAppState(state);  // drops an empty log
+    if (std::filesystem::exists(logPath))
+        notes->log = logPath;
+
+    board.SetDone(row, ResultWords(outcome.exitCode));
+    nlohmann::json event{{"event", "result"},     {"code", result},
+                         {"exit", outcome.exitCode}, {"seconds", outcome.seconds},
+                         {"step", StepName(step)}, {"inFirmwareLoader", notes->leftInLoader},
+                         {"log", notes->log.empty() ? nlohmann::json(nullptr) : nlohmann::json(notes->log)}};
+    if (result < 0)
+        event["cause"] = outcome.message;
+    if (!notes->settingsKept.empty())
+        event["settingsFile"] = notes->settingsKept;
+    ui.Result(event);
+    return outcome;
+}
+
+}  // namespace
+
+int RunParallelUpdate(const UpdateArgs& args)
+{
+    if (std::string why = UpdateChecksProblem(args); !why.empty()) {
+        std::cerr << "kelobsl-cli: " << why << ".\n";
+        return exit_code::kUsage;
+    }
+    if (!args.firmware.empty()) {
+        KeloBSLHost probe(nullptr);
+        const int loaded = probe.BSLLoadTIFile(args.firmware.c_str());
+        std::string why = loaded < 0 ? FirmwareFileProblem(loaded, args.firmware)
+                          : probe.TargetType() == 0 ? "the file name names no device type"
+                                                    : "";
+        if (!why.empty()) {
+            std::cerr << "kelobsl-cli: update not started: " << args.firmware << ": " << why << ".\n";
+            return exit_code::kUsage;
+        }
+    }
+
+    const ProgressBoard::Mode mode = args.json                    ? ProgressBoard::Mode::Json
+                                     : ::isatty(STDOUT_FILENO) != 0 ? ProgressBoard::Mode::Terminal
+                                                                    : ProgressBoard::Mode::Plain;
+    const std::vector<std::string> tags = PortShortNames(args.ports);
+    if (!args.json) {
+        std::cout << "Updating " << args.ports.size() << " devices at the same time:";
+        for (std::size_t i = 0; i < args.ports.size(); ++i)
+            std::cout << (i ? ", " : " ") << args.ports[i] << (args.ports[i] == tags[i] ? "" : " (" + tags[i] + ")");
+        std::cout << ".\nEach port has its own settings file and log, named with the port's short name.\n"
+                  << std::flush;
+    }
+
+    CliUi::InstallInterruptHandler();
+    std::vector<PortResult> results(args.ports.size());
+    std::vector<PortNotes> notes(args.ports.size());
+    {
+        ProgressBoard board(args.ports, mode);
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < args.ports.size(); ++i)
+            threads.emplace_back([&, i] {
+                results[i] = UpdateOnePort(args, args.ports[i], tags[i], static_cast<int>(i), board, &notes[i]);
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+        board.Stop();
+    }
+
+    const int exitCode = CombinedExitCode(results);
+    if (args.json) {
+        nlohmann::json ports = nlohmann::json::array();
+        for (const PortResult& r : results)
+            ports.push_back({{"port", r.port}, {"device", r.device}, {"oldVersion", r.oldVersion},
+                             {"newVersion", r.newVersion}, {"exit", r.exitCode}, {"seconds", r.seconds},
+                             {"message", r.message}});
+        std::cout << nlohmann::json{{"event", "summary"}, {"exit", exitCode}, {"ports", ports}}.dump() << '\n';
+        return exitCode;
+    }
+    std::cout << '\n' << ResultTable(results);
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const PortNotes& n = notes[i];
+        if (!n.settingsKept.empty())
+            std::cout << results[i].port << ": the settings file is kept: " << n.settingsKept << "\n";
+        if (!n.log.empty())
+            std::cout << results[i].port << ": log: " << n.log << "\n";
+    }
+    for (std::size_t i = 0; i < results.size(); ++i)
+        if (notes[i].leftInLoader)
+            std::cout << results[i].port << ": the " << notes[i].device << " is left in its firmware loader. "
+                      << "Run the same command again: it finishes the update and restores the saved settings.\n";
+    std::cout << (exitCode == 0 ? "All " + std::to_string(results.size()) + " devices updated."
+                                : "Exit code " + std::to_string(exitCode) + ": the highest of the ports' codes.")
+              << "\n" << std::flush;
+    return exitCode;
+}

@@ -1,0 +1,75 @@
+// What a person sees while several ports are updated: on a terminal one line
+// per port (port, device, step, bar, percent, elapsed), redrawn in place a few
+// times a second; without one a plain line per step change, prefixed with
+// the port; with --json one object per line. Every port's thread reports
+// here; all output of the run goes through it, one writer at a time.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class ProgressBoard {
+public:
+    enum class Mode { Terminal, Plain, Json };
+
+    ProgressBoard(std::vector<std::string> ports, Mode mode);
+    ~ProgressBoard();
+    ProgressBoard(const ProgressBoard&) = delete;
+    ProgressBoard& operator=(const ProgressBoard&) = delete;
+
+    Mode OutputMode() const { return mode_; }
+    const std::string& Port(int row) const { return rows_[static_cast<std::size_t>(row)].port; }
+
+    void SetDevice(int row, const std::string& device);
+    void SetStep(int row, const std::string& step);
+    void SetPercent(int row, int percent);
+    // The port's update has ended: its elapsed time stops.
+    void SetDone(int row, const std::string& words);
+
+    // Text for a person, printed above the port lines.
+    void Print(const std::string& text);
+    // One JSON object as one line.
+    void Emit(const std::string& jsonLine);
+    // The warning of the first Ctrl+C, once for the whole run.
+    void WarnOnce(const std::string& text);
+
+    // One question on the terminal at a time; the lines are not redrawn
+    // while it waits for its answer. Returns the line typed, or false at the
+    // end of input.
+    bool Ask(const std::string& question, std::string* answer);
+
+    // Draws the lines a last time and stops redrawing.
+    void Stop();
+
+private:
+    struct Row {
+        std::string port;
+        std::string device;
+        std::string step;
+        int percent = 0;
+        std::chrono::steady_clock::time_point start;
+        std::chrono::steady_clock::time_point end;
+        bool done = false;
+    };
+
+    void RedrawLoop();
+    void DrawLocked();
+    void EraseLocked();
+    std::string LineOf(const Row& row, std::size_t width) const;
+
+    const Mode mode_;
+    std::vector<Row> rows_;
+    std::mutex mutex_;          // rows_ and the output
+    std::mutex questionMutex_;  // one question at a time
+    std::condition_variable wake_;
+    bool dirty_ = false;
+    bool stopping_ = false;
+    bool asking_ = false;
+    bool warned_ = false;
+    int drawnLines_ = 0;
+    std::thread redraw_;
+};

@@ -1,0 +1,30 @@
+// What the update command makes of one update: its exit code, the cause in
+// words, the JSON start event; shared by the one-port and the several-port run.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "AppState.h"
+#include "Commands.h"
+#include "UpdateWorkflow.h"
+
+int ExitCodeFor(int result, const UpdateWorkflow& workflow, bool keepGoing, bool conflictUnanswered);
+const char* StepName(UpdateStep step);
+// The summary's cause of a failure, as whole sentences with the code.
+std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppState& state, const UpdateArgs& args);
+// Whether the failure left the device waiting in its firmware loader.
+bool LeftInLoader(const UpdateWorkflow& workflow);
+
+// Why the update cannot start (bad serial number, data folder, demonstration
+// image without --demo-image), or empty.
+std::string UpdateChecksProblem(const UpdateArgs& args);
+// Points the state at args.port and the update's options.
+void AimAtPort(AppState& state, const UpdateArgs& args);
+std::string ImageLabel(const AppState& state, const UpdateArgs& args);
+bool ErasesData(const AppState& state, const UpdateArgs& args);
+nlohmann::json StartEvent(const AppState& state, const UpdateWorkflow& workflow, const UpdateArgs& args,
+                          bool imageReady);
+
+// kelobsl-cli update with several --port: one update per port, at the same time.
+int RunParallelUpdate(const UpdateArgs& args);
