@@ -109,6 +109,7 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
     if (std::filesystem::exists(logPath))
         notes->log = logPath;
 
+    board.SetDevice(row, outcome.device);
     board.SetDone(row, ResultWords(outcome.exitCode));
     nlohmann::json event{{"event", "result"},     {"code", result},
                          {"exit", outcome.exitCode}, {"seconds", outcome.seconds},

@@ -100,6 +100,7 @@ void PortUi::SetConnectText(const std::string& text)
 
 void PortUi::ShowMessage(const std::string& text, const std::string& title, MessageKind kind)
 {
+    NoteDevice();  // a refusal before the loader: the device as it answered
     SendStart();
     if (json_)
         Emit({{"event", "message"}, {"kind", KindName(kind)}, {"title", title}, {"text", text}});
