@@ -8,6 +8,8 @@
 # tests that install them (label "install", normal build only). The fault
 # matrix (label "matrix") runs in the normal build only: its updates are
 # the other command-line tests' paths again, and the suite must stay short.
+# A ThreadSanitizer build (build-tsan) builds only what the tests labelled
+# "parallel" need (several devices updated in one run) and runs only those.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -33,4 +35,11 @@ echo "== tests (normal build) =="
 ctest --test-dir build -j 2 --output-on-failure --timeout 600 || status=1
 echo "== tests (sanitizer build) =="
 ctest --test-dir build-asan -j 2 --output-on-failure --timeout 600 -LE 'slow|install|matrix' || status=1
+echo "== parallel tests (ThreadSanitizer build) =="
+tsan_start=$SECONDS
+cmake -S "$root" -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELO_TSAN=ON -DKELO_BUILD_GUI=OFF >/dev/null
+cmake --build build-tsan -j "$(nproc 2>/dev/null || echo 2)" --target cli_parallel_tests
+TSAN_OPTIONS=halt_on_error=1:exitcode=66 \
+  ctest --test-dir build-tsan --output-on-failure --timeout 600 -L parallel || status=1
+echo "ThreadSanitizer stage (build and tests) took $((SECONDS - tsan_start)) s."
 exit $status
