@@ -100,6 +100,8 @@ std::string SettingsArchive::Add(const std::string& file, const std::string& ser
         const std::string name = base + (n == 1 ? "" : "-" + std::to_string(n)) + ".settings.txt";
         const fs::path target = fs::path(Folder()) / name;
         // copy_options::none refuses an existing target: nothing is overwritten.
+        // libstdc++ creates the target with O_EXCL, so two updates on other
+        // threads saving in the same second take two names, never one.
         if (fs::copy_file(file, target, fs::copy_options::none, ec))
             return target.string();
         if (!fs::exists(target)) {

@@ -4,7 +4,12 @@
 #include <cstdio>
 #include <iostream>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -54,8 +59,16 @@ ProgressBoard::ProgressBoard(std::vector<std::string> ports, Mode mode) : mode_(
         row.start = now;
         rows_.push_back(std::move(row));
     }
-    if (mode_ == Mode::Terminal)
+    if (mode_ == Mode::Terminal) {
+#if defined(_WIN32)
+        // The lines are redrawn with cursor moves, which the console must be told to obey.
+        HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+        DWORD consoleMode = 0;
+        if (GetConsoleMode(console, &consoleMode))
+            SetConsoleMode(console, consoleMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#endif
         redraw_ = std::thread([this] { RedrawLoop(); });
+    }
 }
 
 ProgressBoard::~ProgressBoard()
