@@ -159,7 +159,7 @@ int RunParallelUpdate(const UpdateArgs& args)
     std::vector<PortResult> results(args.ports.size());
     std::vector<PortNotes> notes(args.ports.size());
     {
-        ProgressBoard board(args.ports, mode);
+        ProgressBoard board(args.ports, tags, mode);
         std::vector<std::thread> threads;
         for (std::size_t i = 0; i < args.ports.size(); ++i)
             threads.emplace_back([&, i] {

@@ -1,9 +1,11 @@
 #include "PortUi.h"
 
+#include <cmath>
 #include <unistd.h>
 
 #include "CauseWords.h"
 #include "CliUi.h"
+#include "Timing.h"
 
 namespace {
 
@@ -76,19 +78,39 @@ void PortUi::ShowStatus(const std::string& text)
     board_.SetStep(row_, text);
 }
 
+void PortUi::SetBusy(bool busy)
+{
+    if (busy)
+        estimate_.Start(TickMs());
+}
+
+void PortUi::SetTransferBytes(long long done, long long total)
+{
+    estimate_.SetBytes(done, total, TickMs());
+    board_.SetEstimate(row_, estimate_.SecondsLeft(), estimate_.BytesPerSecond());
+}
+
 void PortUi::SetProgress(int position)
 {
     HandleInterrupts();
     if (position == lastProgress_)
         return;
     lastProgress_ = position;
+    estimate_.Tick(TickMs());
     if (position >= 6) {
         NoteDevice();
         SendStart();
     }
+    const std::optional<double> left = estimate_.SecondsLeft();
+    const std::optional<double> rate = estimate_.BytesPerSecond();
     if (json_)
-        Emit({{"event", "progress"}, {"position", position}});
+        Emit({{"event", "progress"},
+              {"position", position},
+              {"elapsed_s", std::round(estimate_.ElapsedSeconds() * 10.0) / 10.0},
+              {"eta_s", left ? nlohmann::json(static_cast<long long>(std::ceil(*left))) : nlohmann::json(nullptr)},
+              {"bytes_per_s", rate ? nlohmann::json(std::llround(*rate)) : nlohmann::json(nullptr)}});
     board_.SetPercent(row_, position);
+    board_.SetEstimate(row_, left, rate);
 }
 
 void PortUi::SetConnectText(const std::string& text)

@@ -10,6 +10,7 @@
 
 #include "AppState.h"
 #include "ProgressBoard.h"
+#include "ProgressEstimate.h"
 #include "UpdateUi.h"
 
 class PortUi : public UpdateUi {
@@ -23,8 +24,9 @@ public:
     void ShowStatus(const std::string& text) override;
     void HideStatus() override {}
     void SetProgress(int position) override;
+    void SetTransferBytes(long long done, long long total) override;
     void SetConnectText(const std::string& text) override;
-    void SetBusy(bool) override {}
+    void SetBusy(bool busy) override;
     void ShowMessage(const std::string& text, const std::string& title, MessageKind kind) override;
     bool AskOkCancel(const std::string& text, const std::string& title) override;
     SettingsChoice AskSettingsConflict(const std::string& text, const std::string& title) override;
@@ -55,6 +57,7 @@ private:
     const Options options_;
     const bool json_;
     int lastProgress_ = -1;
+    ProgressEstimate estimate_;  // this port's alone: only its thread touches it
     int interruptsSeen_ = 0;
     bool conflictUnanswered_ = false;
     bool deviceNoted_ = false;

@@ -1,6 +1,7 @@
 #include "ProgressBoard.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 
@@ -20,8 +21,9 @@ using Clock = std::chrono::steady_clock;
 
 // At most five redraws a second: enough to look alive, little for the CPU.
 constexpr auto kRedrawEvery = std::chrono::milliseconds(200);
-constexpr std::size_t kDeviceWidth = 18;
-constexpr std::size_t kStepWidth = 32;
+constexpr std::size_t kDeviceWidth = 16;
+constexpr std::size_t kStepWidth = 30;
+constexpr std::size_t kMinStepWidth = 12;
 constexpr int kBarWidth = 20;
 
 std::size_t TerminalWidth()
@@ -41,21 +43,25 @@ std::string Fit(const std::string& text, std::size_t width)
     return text + std::string(width - text.size(), ' ');
 }
 
-std::string MinutesSeconds(long seconds)
+// Whole seconds rounded up, so that "0:00" means done.
+std::string MinutesSeconds(double seconds)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%ld:%02ld", seconds / 60, seconds % 60);
+    const long whole = static_cast<long>(std::ceil(seconds));
+    char text[24];
+    std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
     return text;
 }
 
 }  // namespace
 
-ProgressBoard::ProgressBoard(std::vector<std::string> ports, Mode mode) : mode_(mode)
+ProgressBoard::ProgressBoard(std::vector<std::string> ports, std::vector<std::string> labels, Mode mode)
+    : mode_(mode)
 {
     const auto now = Clock::now();
-    for (std::string& port : ports) {
+    for (std::size_t i = 0; i < ports.size(); ++i) {
         Row row;
-        row.port = std::move(port);
+        row.port = std::move(ports[i]);
+        row.label = i < labels.size() ? labels[i] : row.port;
         row.start = now;
         rows_.push_back(std::move(row));
     }
@@ -99,6 +105,15 @@ void ProgressBoard::SetPercent(int row, int percent)
 {
     std::lock_guard lock(mutex_);
     rows_[static_cast<std::size_t>(row)].percent = std::clamp(percent, 0, 100);
+    dirty_ = true;
+}
+
+void ProgressBoard::SetEstimate(int row, std::optional<double> secondsLeft, std::optional<double> bytesPerSecond)
+{
+    std::lock_guard lock(mutex_);
+    Row& r = rows_[static_cast<std::size_t>(row)];
+    r.secondsLeft = secondsLeft;
+    r.bytesPerSecond = bytesPerSecond;
     dirty_ = true;
 }
 
@@ -211,19 +226,35 @@ void ProgressBoard::EraseLocked()
 
 std::string ProgressBoard::LineOf(const Row& row, std::size_t width) const
 {
-    std::size_t portWidth = 4;
+    std::size_t labelWidth = 4;
     for (const Row& r : rows_)
-        portWidth = std::max(portWidth, r.port.size());
-    const int filled = row.percent * kBarWidth / 100;
+        labelWidth = std::max(labelWidth, r.label.size());
     const auto end = row.done ? row.end : Clock::now();
-    const long elapsed = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(end - row.start).count());
+    const double elapsed = std::chrono::duration<double>(end - row.start).count();
     char percent[8];
     std::snprintf(percent, sizeof percent, "%3d%%", row.percent);
-    std::string line = Fit(row.port, portWidth) + "  " + Fit(row.device.empty() ? "-" : row.device, kDeviceWidth) +
-                       "  " + Fit(row.step, kStepWidth) + "  [" + std::string(static_cast<std::size_t>(filled), '#') +
-                       std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " + percent + "  " +
-                       MinutesSeconds(elapsed);
-    if (line.size() > width)
-        line.resize(width);
+    const std::string head = Fit(row.label, labelWidth) + "  " + Fit(row.device.empty() ? "-" : row.device, kDeviceWidth);
+    const std::string left =
+        row.done ? "" : "  left " + (row.secondsLeft ? MinutesSeconds(*row.secondsLeft) : std::string("-:--"));
+    const std::string rate =
+        row.done || !row.bytesPerSecond ? "" : "  " + std::to_string(std::llround(*row.bytesPerSecond)) + " B/s";
+
+    // On a narrow terminal the step, then the line rate, then the bar give
+    // way, so that the time left stays in view.
+    std::string line;
+    for (int narrower = 0; narrower < 3; ++narrower) {
+        const int barWidth = narrower < 2 ? kBarWidth : kBarWidth / 2;
+        const int filled = row.percent * barWidth / 100;
+        const std::string tail = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                                 std::string(static_cast<std::size_t>(barWidth - filled), '.') + "] " + percent +
+                                 "  " + MinutesSeconds(std::floor(elapsed)) + left + (narrower == 0 ? rate : "");
+        const std::size_t used = head.size() + tail.size() + 4;
+        const std::size_t stepWidth =
+            std::clamp<std::size_t>(width > used ? width - used : 0, kMinStepWidth, kStepWidth);
+        line = head + "  " + Fit(row.step, stepWidth) + "  " + tail;
+        if (line.size() <= width)
+            return line;
+    }
+    line.resize(width);
     return line;
 }

@@ -1,5 +1,5 @@
 // What a person sees while several ports are updated: on a terminal one line
-// per port (port, device, step, bar, percent, elapsed), redrawn in place a few
+// per port (port, device, step, bar, percent, elapsed, time left, line rate), redrawn in place a few
 // times a second; without one a plain line per step change, prefixed with
 // the port; with --json one object per line. Every port's thread reports
 // here; all output of the run goes through it, one writer at a time.
@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,7 +17,8 @@ class ProgressBoard {
 public:
     enum class Mode { Terminal, Plain, Json };
 
-    ProgressBoard(std::vector<std::string> ports, Mode mode);
+    // labels: what the terminal lines call the ports (their short names).
+    ProgressBoard(std::vector<std::string> ports, std::vector<std::string> labels, Mode mode);
     ~ProgressBoard();
     ProgressBoard(const ProgressBoard&) = delete;
     ProgressBoard& operator=(const ProgressBoard&) = delete;
@@ -27,6 +29,8 @@ public:
     void SetDevice(int row, const std::string& device);
     void SetStep(int row, const std::string& step);
     void SetPercent(int row, int percent);
+    // The firmware write's time left and bytes a second, when known.
+    void SetEstimate(int row, std::optional<double> secondsLeft, std::optional<double> bytesPerSecond);
     // The port's update has ended: its elapsed time stops.
     void SetDone(int row, const std::string& words);
 
@@ -48,9 +52,12 @@ public:
 private:
     struct Row {
         std::string port;
+        std::string label;
         std::string device;
         std::string step;
         int percent = 0;
+        std::optional<double> secondsLeft;
+        std::optional<double> bytesPerSecond;
         std::chrono::steady_clock::time_point start;
         std::chrono::steady_clock::time_point end;
         bool done = false;
