@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -125,4 +126,24 @@ TEST(Timing, LocalTimeOffsetFollowsTheZoneAndDaylightSaving)
         ZoneGuard zone("PST8");
         EXPECT_EQ(LocalTimeOffset(), -8 * 3600);
     }
+}
+
+// Updates on several threads each install their own pump: a pause on one
+// thread never runs another thread's pump.
+TEST(Timing, APumpRunsOnlyForTheThreadThatInstalledIt)
+{
+    PumpGuard guard;
+    std::atomic<int> calls{0};
+    SetEventPump([&](uint32_t ms) { ++calls; std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
+    bool otherHasPump = true;
+    std::thread other([&] {
+        otherHasPump = HasEventPump();
+        PauseMs(250);
+        RunEventPump();
+    });
+    other.join();
+    EXPECT_FALSE(otherHasPump);
+    EXPECT_EQ(calls.load(), 0);
+    PauseMs(250);
+    EXPECT_GT(calls.load(), 0);
 }
