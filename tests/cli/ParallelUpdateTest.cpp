@@ -4,6 +4,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -142,7 +143,7 @@ TEST_F(ParallelUpdate, FourDevicesAtOnceEachWithItsOwnSettingsLogAndResult)
     for (const auto& entry : fs::directory_iterator(dir_ / "data"))
         if (entry.is_regular_file())
             files.insert(entry.path().filename().string());
-    EXPECT_EQ(files, (std::set<std::string>{"Hydrova Series 3-bench-d.settings.txt",
+    EXPECT_EQ(files, (std::set<std::string>{"Hydrova Series 3-bench-d.settings.txt", "history.jsonl",
                                             "Hydrova Series 3 Firmware Updater-bench-a.errors.txt",
                                             "Hydrova Series 3 Firmware Updater-bench-b.errors.txt",
                                             "Hydrova Series 3 Firmware Updater-bench-c.errors.txt",
@@ -154,6 +155,18 @@ TEST_F(ParallelUpdate, FourDevicesAtOnceEachWithItsOwnSettingsLogAndResult)
         for (int j = 0; j < 4; ++j)
             EXPECT_EQ(Contains(log, bench_[static_cast<std::size_t>(j)].link), i == j) << "log " << i << ", port " << j;
     }
+    // The history: two lines of the earlier run, then one a port of this one, with its result.
+    std::istringstream history(Read(dir_ / "data" / "history.jsonl"));
+    std::map<std::string, int> results;
+    int lines = 0;
+    for (std::string line; std::getline(history, line); ++lines)
+        if (lines >= 2) {
+            const nlohmann::json record = nlohmann::json::parse(line);
+            results[record["port"]] = record["result"];
+        }
+    EXPECT_EQ(lines, 6);
+    EXPECT_EQ(results, (std::map<std::string, int>{{bench_[0].link, 1}, {bench_[1].link, 1}, {bench_[2].link, 1},
+                                                   {bench_[3].link, -112}}));
     EXPECT_TRUE(Contains(Read(dir_ / "data" / "Hydrova Series 3 Firmware Updater-bench-c.errors.txt"),
                          "Restoring settings from " + savedC.string()))
         << "the device in its loader got the settings of its own earlier run";
