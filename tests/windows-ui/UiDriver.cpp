@@ -35,6 +35,14 @@ constexpr int kProgressId = 1002;
 constexpr int kPortListId = 1003;
 constexpr int kStartId = 1004;
 
+// The preferences before the start; the flags must read the same after close.
+struct PresetFlag {
+    const char* name;
+    DWORD value;
+};
+constexpr PresetFlag kPresetFlags[] = {{"FindAllComms", 0}, {"VerboseLog", 1}};
+constexpr const char* kPresetPort = "COM9";
+
 // Questions the update asks on the way; any other message box is a failure.
 constexpr const char* kExpectedQuestions[] = {"Demonstration Image"};
 
@@ -179,11 +187,7 @@ public:
 
     int Run()
     {
-        // A key left by an earlier run would let the check pass without a write.
-        LSTATUS deleted = RegDeleteTreeA(HKEY_CURRENT_USER, kPreferencesKey);
-        if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
-            return Fail("could not delete the old preferences key (error %ld)", static_cast<long>(deleted));
-        if (!Start() || !FindMainWindow() || !CheckControls() || !CheckSelectedPort())
+        if (!PresetPreferences() || !Start() || !FindMainWindow() || !CheckControls() || !CheckSelectedPort())
             return Finish();
         Say("pressing Start");
         PostMessageA(start_, BM_CLICK, 0, 0);
@@ -279,8 +283,11 @@ private:
             {kPortListId, "ComboBox", &portList_},
             {kStartId, "Button", &start_},
         };
-        // The caption shows before the controls exist: wait for start-up to end.
+        // The caption may show before the controls exist: give start-up time.
         WaitForInputIdle(process_.get(), 10000);
+        const DWORD deadline = GetTickCount() + 10000;
+        while (!FindControl(main_, kStartId) && GetTickCount() < deadline)
+            Sleep(kPollMs);
         for (const auto& e : expected) {
             *e.out = FindControl(main_, e.id);
             if (!*e.out)
@@ -394,7 +401,7 @@ private:
                     ok = !Fail("Start stays disabled after the update");
                 if (!uploadSeen)
                     ok = !Fail("the status never showed \"%s\"", kUploadingText);
-                Say("finished in %.1f s", (GetTickCount() - started) / 1000.0);
+                Say("success text %.1f s after Start", (GetTickCount() - started) / 1000.0);
                 return ok;
             }
             Sleep(kPollMs);
@@ -436,6 +443,24 @@ private:
             Fail("kelobsl.exe ended with exit code %lu", code);
     }
 
+    // Verbose on (so the log shows the update) and another stored port: the
+    // window must read the first and write the port it used at close.
+    bool PresetPreferences()
+    {
+        RegDeleteTreeA(HKEY_CURRENT_USER, kPreferencesKey);
+        HKEY created = nullptr;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, kPreferencesKey, 0, nullptr, 0, KEY_WRITE, nullptr, &created,
+                            nullptr) != ERROR_SUCCESS)
+            return Fail("could not create HKCU\\%s", kPreferencesKey), false;
+        RegKey key(created);
+        for (const auto& flag : kPresetFlags)
+            RegSetValueExA(key.get(), flag.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&flag.value),
+                           sizeof flag.value);
+        RegSetValueExA(key.get(), "CommPort", 0, REG_SZ, reinterpret_cast<const BYTE*>(kPresetPort),
+                       static_cast<DWORD>(std::strlen(kPresetPort) + 1));
+        return true;
+    }
+
     void CheckPreferences()
     {
         HKEY opened = nullptr;
@@ -444,14 +469,16 @@ private:
             return;
         }
         RegKey key(opened);
-        for (const char* name : {"FindAllComms", "VerboseLog"}) {
+        for (const auto& flag : kPresetFlags) {
             DWORD type = 0, value = 0, size = sizeof value;
-            if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
-                Fail("no \"%s\" value", name);
-            else if (type != REG_DWORD || size != sizeof value || value > 1)
-                Fail("\"%s\" is not a DWORD 0 or 1 (type %lu, %lu bytes, value %lu)", name, type, size, value);
+            if (RegQueryValueExA(key.get(), flag.name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+                ERROR_SUCCESS)
+                Fail("no \"%s\" value", flag.name);
+            else if (type != REG_DWORD || size != sizeof value || value != flag.value)
+                Fail("\"%s\" is not the DWORD %lu read at start-up (type %lu, %lu bytes, value %lu)", flag.name,
+                     flag.value, type, size, value);
             else
-                Say("registry \"%s\" = %lu", name, value);
+                Say("registry \"%s\" = %lu", flag.name, value);
         }
         char port[256] = {};
         DWORD type = 0, size = sizeof port - 1;

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# The window kelobsl.exe under Wine on a display of its own (Xvfb): kelosim
+# (R7F 3.51) on a pseudo-terminal linked as COM5, and the Windows program
+# kelobsl_ui_driver.exe starts `kelobsl.exe --port COM5`, presses Start,
+# answers the questions, waits for the success text, closes the window and
+# checks the preferences in the registry. Then the checks of a whole update
+# (version, good code, settings back, flash equal to the image, the log in
+# the Windows data folder). Screenshots of the window mid-upload and finished
+# go to <cross-build>/screenshots/.
+#   tools/test-windows-ui.sh [cross-build-folder] [native-build-folder]
+# tools/test-windows.sh runs it last; skipped when Wine, Xvfb or kelobsl.exe
+# is missing.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+win="$(realpath -m "${1:-$root/build-mingw}")"
+native="$(realpath -m "${2:-$root/build}")"
+started=$SECONDS
+kelobsl="$win/gui/win32/kelobsl.exe"
+driver="$win/tests/windows-ui/kelobsl_ui_driver.exe"
+
+skip() { echo "Windows window test skipped: $*"; exit 0; }
+[ -f "$kelobsl" ] || skip "$kelobsl was not built."
+[ -f "$driver" ] || skip "$driver was not built (cmake --build $win --target windows_tests)."
+command -v Xvfb >/dev/null || skip "Xvfb is missing (apt-get install xvfb)."
+command -v import >/dev/null || skip "ImageMagick's import is missing (apt-get install imagemagick)."
+[ -x "$native/sim/kelosim" ] || { echo "$native/sim/kelosim is missing: build the native tree first." >&2; exit 1; }
+
+source "$root/tools/wine-common.sh"
+command -v wine >/dev/null || command -v wine64 >/dev/null || skip "Wine is not installed."
+
+work="$win/wine-ui-run"
+shots="$win/screenshots"
+rm -rf "$work"
+mkdir -p "$work" "$shots"
+rm -f "$shots"/kelobsl-exe-*.png
+
+# A display of our own; Xvfb picks a free number and tells it on fd 3.
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start: $(cat "$work/xvfb.err")" >&2; exit 1; }
+export DISPLAY=":$(cat "$work/display")"
+finish() {
+    wine_cleanup
+    # Wine's desktop process holds the display: end it before the display.
+    wineserver -k 2>/dev/null || true
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+}
+trap finish EXIT
+# A Wine server started earlier without this display would keep its
+# desktop away from it: start Wine afresh.
+export WINEPREFIX="$win/wineprefix"
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+wine_setup
+
+# Wine reads a Windows path; its drive Z: is the Linux root.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# Runs the driver; takes a screenshot when it says the upload shows and one
+# when it says it is finished (then lets it close the window).
+drive_window() {
+    local out=$work/ui-driver.out rc=0
+    "$wine" "$driver" --exe "$(windows_path "$kelobsl")" --port COM5 \
+        --hold "$(windows_path "$work/screenshots-taken")" &
+    driver_pid=$!
+    if driver_says uploading; then
+        import -window root "$shots/kelobsl-exe-uploading.png"
+    fi
+    if driver_says finished; then
+        import -window root "$shots/kelobsl-exe-finished.png"
+    fi
+    touch "$work/screenshots-taken"
+    wait "$driver_pid" || rc=$?
+    return $rc
+}
+# Waits for the driver's line $1 while the driver runs (its own time-outs end it).
+driver_says() {
+    while kill -0 "$driver_pid" 2>/dev/null; do
+        grep -q "^$1" "$work/ui-driver.out" && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+update_com5 "Windows window under Wine (kelobsl_ui_driver.exe, kelobsl.exe --port COM5)" \
+    "$work/ui-driver.out" drive_window
+grep -E '^(message box|registry|FAILED)' "$work/ui-driver.out" | tr -d '\r' | sed 's/^/    /'
+for shot in uploading finished; do
+    check "screenshot $shots/kelobsl-exe-$shot.png" test -s "$shots/kelobsl-exe-$shot.png"
+done
+echo "Windows window test took $((SECONDS - started)) s."
+if [ "$e2e_ok" = 1 ]; then
+    echo "Windows window under Wine: passed."
+else
+    echo "Windows window under Wine: FAILED: see $work/ui-driver.out"
+    exit 1
+fi
