@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-x86-64-posix googletest
   clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  xvfb xauth
+  xvfb xauth imagemagick
   wine wine64
   dpkg-dev file help2man lintian nsis zip
 )
