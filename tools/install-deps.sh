@@ -12,7 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth imagemagick
-  wine wine64
+  wine wine64 fonts-wine
   dpkg-dev file help2man lintian nsis zip
 )
 
@@ -34,11 +34,12 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 # Wine is optional: where it cannot be installed the Windows tests are
-# skipped (and say so), the rest must install.
+# skipped (and say so), the rest must install. Its fonts (a recommendation
+# only) give the windows under Wine their Windows fonts in the screenshots.
 wine_packages=()
 required=()
 for p in "${missing[@]}"; do
-  case "$p" in wine|wine64) wine_packages+=("$p") ;; *) required+=("$p") ;; esac
+  case "$p" in wine|wine64|fonts-wine) wine_packages+=("$p") ;; *) required+=("$p") ;; esac
 done
 if [ ${#required[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${required[@]}"

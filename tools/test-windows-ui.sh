@@ -35,6 +35,9 @@ rm -rf "$work"
 mkdir -p "$work" "$shots"
 rm -f "$shots"/kelobsl-exe-*.png
 
+# Wine reads a Windows path; its drive Z: is the Linux root.
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
 # A display of our own; Xvfb picks a free number and tells it on fd 3.
 Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
 xvfb_pid=$!
@@ -55,14 +58,26 @@ export WINEPREFIX="$win/wineprefix"
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
 wine_setup
+# The window and its driver share a Wine desktop of their own, which draws
+# the title bar (Xvfb has no window manager to draw one).
+cat >"$work/desktop.reg" <<'REG'
+REGEDIT4
 
-# Wine reads a Windows path; its drive Z: is the Linux root.
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+[HKEY_CURRENT_USER\Software\Wine\AppDefaults\kelobsl.exe\Explorer]
+"Desktop"="KeloBSL"
+
+[HKEY_CURRENT_USER\Software\Wine\AppDefaults\kelobsl_ui_driver.exe\Explorer]
+"Desktop"="KeloBSL"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"KeloBSL"="640x480"
+REG
+"$wine" regedit /S "$(windows_path "$work/desktop.reg")"
 
 # Runs the driver; takes a screenshot when it says the upload shows and one
 # when it says it is finished (then lets it close the window).
 drive_window() {
-    local out=$work/ui-driver.out rc=0
+    local rc=0
     "$wine" "$driver" --exe "$(windows_path "$kelobsl")" --port COM5 \
         --hold "$(windows_path "$work/screenshots-taken")" &
     driver_pid=$!
