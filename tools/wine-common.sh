@@ -5,6 +5,7 @@
 # native (the native build), and calls wine_cleanup when it ends.
 
 pids=()
+sim_options=()  # more kelosim options for update_com5
 wine_cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
@@ -79,7 +80,7 @@ update_com5() {
     shift 2
     local appdata_user="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Tessaly/KeloBSL"
     rm -rf "$appdata_user" "$work/device.state" "$work/flash.bin"
-    start_sim
+    start_sim "${sim_options[@]}"
     local adccal config version post adccal_after config_after rc=0
     adccal=$(ask "get -adccal")
     config=$(ask "get -config")
