@@ -45,6 +45,8 @@ constexpr const char* kPresetPort = "COM9";
 
 // Questions the update asks on the way; any other message box is a failure.
 constexpr const char* kExpectedQuestions[] = {"Demonstration Image"};
+// Closing during an update asks this; OK lets the update go on.
+constexpr const char* kQuitQuestion = "Don't Quit Now!";
 
 constexpr DWORD kPollMs = 50;
 constexpr DWORD kMessageTimeoutMs = 2000;
@@ -266,7 +268,7 @@ private:
                 return true;
             }
             // A message box at start-up (a data folder that cannot be made) is an error.
-            if (AnswerMessageBoxes())
+            if (AnswerMessageBoxes(nullptr).unexpected)
                 return false;
             Sleep(kPollMs);
         }
@@ -324,26 +326,32 @@ private:
         return true;
     }
 
-    // Answers every message box of kelobsl.exe that is open now. True when
-    // one of them was not an expected question (a failure is recorded).
-    bool AnswerMessageBoxes()
-    {
+    struct Answered {
+        int answered = 0;
         bool unexpected = false;
+    };
+
+    // Answers every message box of kelobsl.exe that is open now; one that is
+    // neither an expected question nor alsoExpected is a failure.
+    Answered AnswerMessageBoxes(const char* alsoExpected)
+    {
+        Answered result;
         for (HWND dialog : TopLevelWindows(processId_, "#32770", nullptr)) {
             char title[256] = {};
             GetWindowTextA(dialog, title, sizeof title);
             std::string text = DialogText(dialog);
-            bool expected = false;
+            bool expected = alsoExpected && std::strcmp(title, alsoExpected) == 0;
             for (const char* q : kExpectedQuestions)
                 expected = expected || std::strcmp(title, q) == 0;
             Say("message box \"%s\": %s", title, OneLine(text).c_str());
             if (!expected) {
                 Fail("unexpected message box \"%s\": %s", title, OneLine(text).c_str());
-                unexpected = true;
+                result.unexpected = true;
             }
             PressOk(dialog);
+            ++result.answered;
         }
-        return unexpected;
+        return result;
     }
 
     // OK (or Yes), then wait until the box is gone so it is not answered twice.
@@ -380,7 +388,7 @@ private:
         while (GetTickCount() - started < timeoutMs_) {
             if (Exited())
                 return Fail("kelobsl.exe ended during the update"), false;
-            if (AnswerMessageBoxes())
+            if (AnswerMessageBoxes(nullptr).unexpected)
                 return false;
             std::string text = IsWindowVisible(status_) ? TextOf(status_) : "";
             DWORD_PTR position = 0;
@@ -422,15 +430,24 @@ private:
         Say("no %s after 20 s; closing anyway", holdFile_.c_str());
     }
 
+    // WM_CLOSE once the update is over (Start enabled again); the quit
+    // question, should the window still think it updates, is answered and
+    // the close sent again.
     void CloseWindow()
     {
+        DWORD deadline = GetTickCount() + 30000;
+        while (!Exited() && !IsWindowEnabled(start_) && GetTickCount() < deadline) {
+            AnswerMessageBoxes(nullptr);
+            Sleep(kPollMs);
+        }
         if (Exited())
             return;
         Say("closing the window");
         PostMessageA(main_, WM_CLOSE, 0, 0);
-        const DWORD deadline = GetTickCount() + 15000;
+        deadline = GetTickCount() + 15000;
         while (!Exited() && GetTickCount() < deadline) {
-            AnswerMessageBoxes();
+            if (AnswerMessageBoxes(kQuitQuestion).answered > 0)
+                PostMessageA(main_, WM_CLOSE, 0, 0);
             Sleep(kPollMs);
         }
         if (!Exited()) {
