@@ -264,7 +264,9 @@ private:
             auto windows = TopLevelWindows(processId_, nullptr, kCaption);
             if (!windows.empty()) {
                 main_ = windows.front();
-                Say("window \"%s\" found", kCaption);
+                RECT client{};
+                GetClientRect(main_, &client);
+                Say("window \"%s\" found, client area %ld x %ld", kCaption, client.right, client.bottom);
                 return true;
             }
             // A message box at start-up (a data folder that cannot be made) is an error.
