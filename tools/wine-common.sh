@@ -6,10 +6,11 @@
 
 pids=()
 sim_options=()  # more kelosim options for update_com5
+dos=""          # the prefix's dosdevices folder, once wine_setup ran
 wine_cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -f "$dos/com5" "$dos/com20" "$dos/com21" "$dos/com30"
+    if [ -n "$dos" ]; then rm -f "$dos/com5" "$dos/com20" "$dos/com21" "$dos/com30"; fi
 }
 
 # Sets wine, WINEPREFIX (made once under the cross build, reused after) and
