@@ -165,6 +165,8 @@ bool UiDriver::CheckControls()
         return Fail("button %d reads \"%s\", not \"Start\"", kStartId, TextOf(start_).c_str()), false;
     if (!IsWindowEnabled(start_))
         return Fail("Start is disabled before the update"), false;
+    if (IsWindowVisible(status_))
+        return Fail("the status label shows \"%s\" before the update", TextOf(status_).c_str()), false;
     return true;
 }
 
