@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ControlIds.h"
 #include "WindowQueries.h"
 
 namespace {
@@ -16,12 +17,6 @@ constexpr const char* kPreferencesKey = "Software\\Tessaly Devices, Inc\\KeloBSL
 constexpr const char* kUploadingText = "Uploading new firmware code...";
 constexpr const char* kSuccessPrefix = "Successfully updated firmware in ";
 constexpr const char* kSuccessSuffix = " seconds.";
-
-// The window's control ids.
-constexpr int kStatusId = 1001;
-constexpr int kProgressId = 1002;
-constexpr int kPortListId = 1003;
-constexpr int kStartId = 1004;
 
 // The preferences before the start; the flags must read the same after close.
 struct PresetFlag {
@@ -142,15 +137,15 @@ bool UiDriver::CheckControls()
 {
     struct Expected { int id; const char* className; HWND* out; };
     const Expected expected[] = {
-        {kStatusId, "Static", &status_},
-        {kProgressId, PROGRESS_CLASSA, &progress_},
-        {kPortListId, "ComboBox", &portList_},
-        {kStartId, "Button", &start_},
+        {IDC_STATUS, "Static", &status_},
+        {IDC_PROGRESS, PROGRESS_CLASSA, &progress_},
+        {IDC_COMMPORT, "ComboBox", &portList_},
+        {IDC_START, "Button", &start_},
     };
     // The caption may show before the controls exist: give start-up time.
     WaitForInputIdle(process_.get(), 10000);
     const DWORD deadline = GetTickCount() + 10000;
-    while (!FindControl(main_, kStartId) && GetTickCount() < deadline)
+    while (!FindControl(main_, IDC_START) && GetTickCount() < deadline)
         Sleep(kPollMs);
     for (const auto& e : expected) {
         *e.out = FindControl(main_, e.id);
@@ -162,7 +157,7 @@ bool UiDriver::CheckControls()
     if (failures_)
         return false;
     if (TextOf(start_) != "Start")
-        return Fail("button %d reads \"%s\", not \"Start\"", kStartId, TextOf(start_).c_str()), false;
+        return Fail("button %d reads \"%s\", not \"Start\"", IDC_START, TextOf(start_).c_str()), false;
     if (!IsWindowEnabled(start_))
         return Fail("Start is disabled before the update"), false;
     if (IsWindowVisible(status_))
