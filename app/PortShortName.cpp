@@ -21,7 +21,8 @@ bool StartsWith(const std::string& text, const std::string& prefix)
 std::string FullPath(const std::string& port)
 {
 #if defined(_WIN32)
-    return port;
+    // "\\.\COM10" and "COM10" open the same device.
+    return StartsWith(port, "\\\\.\\") ? port.substr(4) : port;
 #else
     return port.find('/') == std::string::npos ? "/dev/" + port : port;
 #endif
