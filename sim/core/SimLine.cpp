@@ -146,8 +146,10 @@ std::string SimLine::Poll(uint32_t waitMs)
         std::size_t off = 0;
         while (off < out.size()) {
             ssize_t n = ::write(master_, out.data() + off, out.size() - off);
-            if (n > 0)
+            if (n > 0) {
                 off += static_cast<std::size_t>(n);
+                bytesOut_ += static_cast<uint64_t>(n);
+            }
             else if (errno == EAGAIN || errno == EINTR)
                 ::usleep(1000);
             else
@@ -180,6 +182,7 @@ std::string SimLine::Poll(uint32_t waitMs)
         incoming_.pop_front();
         nextInUs_ += byteUs;
     }
+    bytesIn_ += in.size();
     Trace("<<", in);
     return in;
 }

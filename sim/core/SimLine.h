@@ -37,6 +37,9 @@ public:
     bool Unplugged() const { return master_ < 0; }
 
     void SetTrace(bool on) { trace_ = on; }
+    // Bytes that crossed the line so far: taken in from the host, sent to it.
+    uint64_t BytesIn() const { return bytesIn_; }
+    uint64_t BytesOut() const { return bytesOut_; }
     static uint32_t NowMs();
 
     // One turn of the event loop: waits up to waitMs for input, moves paced
@@ -55,5 +58,7 @@ private:
     uint64_t nextOutUs_ = 0;
     uint64_t nextInUs_ = 0;
     uint32_t paceBaud_ = 0;
+    uint64_t bytesIn_ = 0;
+    uint64_t bytesOut_ = 0;
     bool trace_ = false;
 };

@@ -39,6 +39,8 @@ void PrintSimHelp()
         "  --state FILE       keep flash, settings and data in FILE across runs\n"
         "  --flash-dump FILE  write the 64 KiB flash image to FILE on exit\n"
         "  --link PATH        make PATH a symlink to the pseudo-terminal\n"
+        "  --stats FILE       on exit write one line 'rx=N tx=N' to FILE: the bytes the\n"
+        "                     device took in from the line and sent on it\n"
         "  --pace BAUD        move bytes at the line rate (10 bits a byte)\n"
         "  --restart-ms MS    time the device takes to restart; default 1500\n"
         "  --fault NAME[=V]   inject a fault (repeatable), listed below\n"
@@ -146,6 +148,10 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o)
             if (!(v = value("--link")))
                 return false;
             o->link = v;
+        } else if (arg == "--stats") {
+            if (!(v = value("--stats")))
+                return false;
+            o->statsFile = v;
         } else if (arg == "--pace") {
             if (!number("--pace", &n))
                 return false;

@@ -15,6 +15,7 @@ struct SimOptions {
     std::string stateFile;            // flash, settings and data survive restarts
     std::string flashDump;            // 64 KiB raw image written on exit
     std::string link;                 // symlink to the pseudo-terminal
+    std::string statsFile;            // "rx=N tx=N": bytes in and out, written on exit
     uint32_t paceBaud = 0;            // 0: no pacing, else bytes move at this rate
     uint32_t restartMs = 1500;        // time the device takes to restart
     bool trace = false;               // every byte to stderr

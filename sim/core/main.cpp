@@ -66,8 +66,21 @@ int main(int argc, char** argv)
         device.OnTick(SimLine::NowMs());
     }
     device.Shutdown();
+    int status = 0;
+    if (!options.statsFile.empty()) {
+        std::FILE* stats = std::fopen(options.statsFile.c_str(), "w");
+        bool written = stats && std::fprintf(stats, "rx=%llu tx=%llu\n",
+                                             static_cast<unsigned long long>(line.BytesIn()),
+                                             static_cast<unsigned long long>(line.BytesOut())) > 0;
+        if (stats && std::fclose(stats) != 0)
+            written = false;
+        if (!written) {
+            std::perror("kelosim: cannot write the --stats file");
+            status = 1;
+        }
+    }
     struct stat ours {};
     if (!options.link.empty() && ::lstat(options.link.c_str(), &ours) == 0 && S_ISLNK(ours.st_mode))
         ::unlink(options.link.c_str());
-    return 0;
+    return status;
 }

@@ -164,4 +164,19 @@ TEST_F(BslSimTest, PowerLossDuringEraseIsFinishedAfterTheNextStart)
     ExpectDumpIsTheBuiltInImage();
 }
 
+TEST_F(BslSimTest, CountsTheBytesOfTheLineAndWritesThemOnSigterm)
+{
+    const std::string stats = dir.Path("stats.txt");
+    StartSim({"--type", "R7F", "--version", "3.51", "--stats", stats});
+    std::size_t sent = 0, heard = 0;
+    for (const std::string command : {"get -ver\r", "post\r"}) {
+        const std::string answer = Ask(sim.Path(), command);
+        ASSERT_NE(answer.find('>'), std::string::npos) << command;
+        sent += command.size();
+        heard += answer.size();
+    }
+    ASSERT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(ReadFile(stats), "rx=" + std::to_string(sent) + " tx=" + std::to_string(heard) + "\n");
+}
+
 }  // namespace
