@@ -14,6 +14,7 @@ packages=(
   xvfb xauth imagemagick
   wine wine64 fonts-wine
   dpkg-dev file help2man lintian nsis zip
+  time  # tools/bench.sh: CPU time and peak memory of kelobsl-cli
 )
 
 missing=()
