@@ -111,7 +111,7 @@ END {
         if (one && n[r] == 8) vs = vs " " goal(wall[r] <= 1.05 * one)
         share = 100 * cpu[r] / wall[r]
         mb = peak[r] / 1024
-        printf "| %d | %s | %.1f | %.1f | %s | %s | %.2f (%.2f) %s | %.1f %s |\n", n[r],
+        printf "| %d | %s | %.2f | %.2f | %s | %s | %.2f (%.2f) %s | %.1f %s |\n", n[r],
                rc[r] == 0 ? "ok" : "exit " rc[r], wall[r] / 1000, floor[r] / 1000, ratio, vs,
                share, share / n[r], goal(share / n[r] <= 1), mb, goal(mb <= 20)
         if (rc[r] != 0) failed = 1
