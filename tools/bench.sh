@@ -44,9 +44,14 @@ stop_sims() {
     for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
     sim_pids=()
 }
+keep=0
 cleanup() {
     stop_sims
-    rm -rf "$work"
+    if [ "$keep" -eq 1 ]; then
+        echo "The simulators' output, the updates' logs and settings files are kept in $work" >&2
+    else
+        rm -rf "$work"
+    fi
 }
 trap cleanup EXIT
 
@@ -73,6 +78,7 @@ run() {
     t1=$(date +%s%N)
     stop_sims
     if [ "$rc" -ne 0 ]; then
+        keep=1
         echo "The run with $n instrument(s) failed (exit $rc); its last lines:" >&2
         tail -n 8 "$dir/cli.out" >&2
     fi
