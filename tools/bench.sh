@@ -57,8 +57,10 @@ trap cleanup EXIT
 
 # run N: updates N instruments at once; appends its figures to $work/rows as
 # "N rc wall_ms floor_ms cpu_ms peak_kb".
+runs=0
 run() {
-    local n=$1 dir="$work/run$1" i ports=()
+    runs=$((runs + 1))
+    local n=$1 dir="$work/run$runs-$1" i ports=()
     mkdir -p "$dir"
     for ((i = 1; i <= n; i++)); do
         "$sim" --type R7F --version 3.51 --sn "KS90000$i" --pace "$baud" \
