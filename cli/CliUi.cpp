@@ -10,6 +10,7 @@
 
 #include "CauseWords.h"
 #include "Timing.h"
+#include "UpdateOutcome.h"
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -252,15 +253,9 @@ bool CliUi::AskOkCancel(const std::string& question, const std::string& title)
 SettingsChoice CliUi::AskSettingsConflict(const std::string& text, const std::string& title)
 {
     // --yes never answers this one: either answer can lose a calibration.
-    SettingsChoice choice = SettingsChoice::Stop;
-    if (options_.settingsFrom == "saved")
-        choice = SettingsChoice::Saved;
-    else if (options_.settingsFrom == "device")
-        choice = SettingsChoice::Device;
+    const SettingsChoice choice = SettingsChoiceFrom(options_.settingsFrom);
     conflictUnanswered_ = choice == SettingsChoice::Stop;
-    const char* answer = choice == SettingsChoice::Saved    ? "saved"
-                         : choice == SettingsChoice::Device ? "device"
-                                                            : "none";
+    const char* answer = SettingsChoiceWord(choice);
     if (options_.json) {
         Emit(nlohmann::json{{"event", "question"}, {"title", title}, {"text", text}, {"answer", answer},
                             {"by", "--settings-from"}}

@@ -47,15 +47,8 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
     const auto start = std::chrono::steady_clock::now();
 
     AppState state;
-    SetupOptions setup;
-    setup.repMode = !args.firmware.empty();
-    setup.factoryMode = !args.newSn.empty();
-    setup.verboseLog = args.verbose;
-    setup.dataFolder = args.dataDir;
-    setup.logFilePath = args.logFile;
-    setup.fileTag = fileTag;
     std::string error;
-    if (!SetUpAppState(state, setup, &error)) {
+    if (!SetUpAppState(state, SetupFor(args, fileTag), &error)) {
         outcome.exitCode = exit_code::kUsage;
         outcome.message = error + ".";
         return outcome;

@@ -6,6 +6,7 @@
 #include "CauseWords.h"
 #include "CliUi.h"
 #include "Timing.h"
+#include "UpdateOutcome.h"
 
 namespace {
 
@@ -156,15 +157,9 @@ bool PortUi::AskOkCancel(const std::string& question, const std::string& title)
 SettingsChoice PortUi::AskSettingsConflict(const std::string& text, const std::string& title)
 {
     // --yes never answers this one: either answer can lose a calibration.
-    SettingsChoice choice = SettingsChoice::Stop;
-    if (options_.settingsFrom == "saved")
-        choice = SettingsChoice::Saved;
-    else if (options_.settingsFrom == "device")
-        choice = SettingsChoice::Device;
+    const SettingsChoice choice = SettingsChoiceFrom(options_.settingsFrom);
     conflictUnanswered_ = choice == SettingsChoice::Stop;
-    const char* answer = choice == SettingsChoice::Saved    ? "saved"
-                         : choice == SettingsChoice::Device ? "device"
-                                                            : "none";
+    const char* answer = SettingsChoiceWord(choice);
     if (json_)
         Emit({{"event", "question"}, {"title", title}, {"text", text}, {"answer", answer}, {"by", "--settings-from"}});
     else

@@ -166,6 +166,40 @@ static double SecondsSince(std::chrono::steady_clock::time_point start)
     return std::round(duration<double>(steady_clock::now() - start).count() * 10.0) / 10.0;
 }
 
+SetupOptions SetupFor(const UpdateArgs& args, const std::string& fileTag)
+{
+    SetupOptions setup;
+    setup.repMode = !args.firmware.empty();
+    setup.factoryMode = !args.newSn.empty();
+    setup.verboseLog = args.verbose;
+    setup.dataFolder = args.dataDir;
+    setup.logFilePath = args.logFile;
+    setup.fileTag = fileTag;
+    return setup;
+}
+
+SettingsChoice SettingsChoiceFrom(const std::string& settingsFrom)
+{
+    if (settingsFrom == "saved")
+        return SettingsChoice::Saved;
+    if (settingsFrom == "device")
+        return SettingsChoice::Device;
+    return SettingsChoice::Stop;
+}
+
+const char* SettingsChoiceWord(SettingsChoice choice)
+{
+    switch (choice) {
+    case SettingsChoice::Saved:
+        return "saved";
+    case SettingsChoice::Device:
+        return "device";
+    case SettingsChoice::Stop:
+        break;
+    }
+    return "none";
+}
+
 void AimAtPort(AppState& state, const UpdateArgs& args)
 {
     state.commPortName = args.port;
@@ -254,14 +288,8 @@ int RunUpdateCommand(const UpdateArgs& args)
     }
 
     AppState state;
-    SetupOptions setup;
-    setup.repMode = !args.firmware.empty();
-    setup.factoryMode = !args.newSn.empty();
-    setup.verboseLog = args.verbose;
-    setup.dataFolder = args.dataDir;
-    setup.logFilePath = args.logFile;
     std::string error;
-    if (!SetUpAppState(state, setup, &error)) {
+    if (!SetUpAppState(state, SetupFor(args), &error)) {
         std::cerr << "kelobsl-cli: " << error << ".\n";
         return exit_code::kUsage;
     }

@@ -5,8 +5,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "AppSetup.h"
 #include "AppState.h"
 #include "Commands.h"
+#include "UpdateUi.h"
 #include "UpdateWorkflow.h"
 
 int ExitCodeFor(int result, const UpdateWorkflow& workflow, bool keepGoing, bool conflictUnanswered);
@@ -19,6 +21,13 @@ bool LeftInLoader(const UpdateWorkflow& workflow);
 // Why the update cannot start (bad serial number, data folder, demonstration
 // image without --demo-image), or empty.
 std::string UpdateChecksProblem(const UpdateArgs& args);
+// The start-up options an update's arguments ask for; fileTag names the port
+// in the file names of a several-port run (empty: today's names).
+SetupOptions SetupFor(const UpdateArgs& args, const std::string& fileTag = "");
+// The answer --settings-from gives to "Settings Conflict" (Stop when absent),
+// and its word for the JSON question event.
+SettingsChoice SettingsChoiceFrom(const std::string& settingsFrom);
+const char* SettingsChoiceWord(SettingsChoice choice);
 // Points the state at args.port and the update's options.
 void AimAtPort(AppState& state, const UpdateArgs& args);
 std::string ImageLabel(const AppState& state, const UpdateArgs& args);
