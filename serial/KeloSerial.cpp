@@ -1,5 +1,6 @@
 #include "KeloSerial.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -203,20 +204,22 @@ int KeloSerial::PollRead(char* destination, std::size_t size, std::size_t* got, 
 {
     if (!HasEventPump())
         return sb::Read(handle_, destination, size, got, pollMs);
-    // The poll is cut into short slices with the pump run between them, and
-    // also while bytes keep coming: a long answer at a slow line rate takes
-    // longer than the window may wait. An answer still ends the wait at once.
+    // The poll is cut into slices that end when the pump is next due, counted
+    // from its last run (also in an earlier wait): bytes trickling in must not
+    // stretch the time between two runs past one slice. An answer still ends
+    // the wait at once.
     const int64_t start = NowMs();
     for (;;) {
-        int64_t left = static_cast<int64_t>(pollMs) - (NowMs() - start);
-        uint32_t sliceMs = left <= 0 ? 0 : left >= kPumpSliceMs ? kPumpSliceMs : static_cast<uint32_t>(left);
-        int error = sb::Read(handle_, destination, size, got, sliceMs);
-        const int64_t now = NowMs();
-        if (!*got || now - lastPumpMs_ >= kPumpSliceMs) {
+        int64_t now = NowMs();
+        if (now - lastPumpMs_ >= kPumpSliceMs) {
             RunEventPump();
-            lastPumpMs_ = now;
+            lastPumpMs_ = now = NowMs();
         }
-        if (error || *got || left <= kPumpSliceMs)
+        const int64_t left = static_cast<int64_t>(pollMs) - (now - start);
+        const int64_t untilPump = kPumpSliceMs - (now - lastPumpMs_);
+        const int64_t slice = std::clamp<int64_t>(std::min(left, untilPump), 0, kPumpSliceMs);
+        int error = sb::Read(handle_, destination, size, got, static_cast<uint32_t>(slice));
+        if (error || *got || left <= slice)
             return error;
     }
 }

@@ -254,6 +254,31 @@ TEST_F(SerialTest, WaitRunsAnInstalledPumpOftenAndTakesTheAnswerAtOnce)
     EXPECT_EQ(peer.Finish(), "");
 }
 
+TEST_F(SerialTest, AnAnswerTricklingInDoesNotDelayThePump)
+{
+    // A byte every 19 ms: each arrives inside a slice, and the pump must
+    // still run once a slice, not once every two.
+    PtyPeer peer;
+    for (int i = 0; i < 8; ++i)
+        peer.Reply("x").Silence(19);
+    peer.Reply(">");
+    KeloSerial port(log_.get());
+    ASSERT_EQ(port.KSOpen(peer.SlavePath(), 9600), 1);
+    int64_t last = -1;
+    int64_t largestGap = 0;
+    SetEventPump([&](uint32_t) {
+        int64_t now = NowMs();
+        if (last >= 0)
+            largestGap = std::max(largestGap, now - last);
+        last = now;
+    });
+    peer.Start();
+    EXPECT_EQ(port.KSWait(2000, '>'), '>');
+    SetEventPump(nullptr);
+    EXPECT_LE(largestGap, 32) << "the pump waited too long between runs";
+    EXPECT_EQ(peer.Finish(), "");
+}
+
 TEST_F(SerialTest, LongPortNameIsCutTo64Characters)
 {
     KeloSerial port(log_.get());
