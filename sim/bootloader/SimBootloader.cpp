@@ -37,6 +37,15 @@ void SimBootloader::StartSession()
     topErased_ = false;
     std::fill(topWritten_.begin(), topWritten_.end(), 0);
     changing_ = false;
+    lateDue_ = false;
+}
+
+void SimBootloader::OnTick(uint32_t nowMs)
+{
+    if (lateDue_ && !dead_ && static_cast<int32_t>(nowMs - lateAtMs_) >= 0) {
+        lateDue_ = false;
+        Answer("+\r");
+    }
 }
 
 void SimBootloader::Answer(const std::string& text)
@@ -144,6 +153,11 @@ void SimBootloader::OnFrame(char command, const std::string& payload)
         break;
     case 'W':
         if (WriteWords(payload)) {
+            if (++writeFrames_ == options_.FaultNumber("bsl-late", 0)) {
+                lateDue_ = true;
+                lateAtMs_ = SimLine::NowMs() + kLateAnswerMs;
+                return;
+            }
             Answer("+\r");
             return;
         }

@@ -8,7 +8,8 @@
 // and bsl-corrupt=N flips every N-th byte received; power-loss=N cuts the
 // power when frame N+1 arrives; unplug=N pulls the cable (closes the line)
 // when frame N+1 arrives; bsl-silent never answers; bsl-version=N reports
-// version N (default 12).
+// version N (default 12); bsl-late=N writes the N-th "W" frame but answers it
+// only after kLateAnswerMs, later than the host waits.
 #pragma once
 
 #include <cstdint>
@@ -30,9 +31,13 @@ public:
 
     SimBootloader(const SimOptions& options, SimLine& line, SimFlash& flash, Events events);
 
+    static constexpr uint32_t kLateAnswerMs = 1000;
+
     // A new session: the device (re)entered its bootloader.
     void StartSession();
     void OnBytes(const char* data, std::size_t size);
+    // Sends an answer held back by bsl-late once it is due.
+    void OnTick(uint32_t nowMs);
 
 private:
     void OnLine(const std::string& line);
@@ -53,6 +58,9 @@ private:
     std::string buffer_;
     long bytesIn_ = 0;
     long frames_ = 0;
+    long writeFrames_ = 0;
+    bool lateDue_ = false;               // a held-back "+" waits for lateAtMs_
+    uint32_t lateAtMs_ = 0;
     int64_t writeAddress_ = -1;
     bool topErased_ = false;             // this session erased 0xFE00-0xFFFF
     std::vector<uint8_t> topWritten_;    // bytes of 0xFE00-0xFFDF written this session

@@ -2,14 +2,12 @@
 
 #include <algorithm>
 
-SimFlash::SimFlash() : bytes_(kSize, 0xFF), written_(kSize, 0) {}
+SimFlash::SimFlash() : bytes_(kSize, 0xFF) {}
 
 void SimFlash::Load(const std::vector<uint8_t>& bytes)
 {
     std::fill(bytes_.begin(), bytes_.end(), 0xFF);
     std::copy_n(bytes.begin(), std::min<std::size_t>(bytes.size(), kSize), bytes_.begin());
-    for (uint32_t i = 0; i < kSize; ++i)
-        written_[i] = bytes_[i] != 0xFF;
 }
 
 bool SimFlash::Segment(uint32_t address, uint32_t* start, uint32_t* size)
@@ -38,7 +36,6 @@ bool SimFlash::EraseSegment(uint32_t address)
     if (!Segment(address, &start, &size) || InBootloaderArea(start, size))
         return false;
     std::fill_n(bytes_.begin() + start, size, 0xFF);
-    std::fill_n(written_.begin() + start, size, 0);
     if (onErase)
         onErase(start, size);
     return true;
@@ -49,11 +46,9 @@ bool SimFlash::Write(uint32_t address, const uint8_t* bytes, uint32_t count)
     if (address < kFlashStart || address + count > kSize || InBootloaderArea(address, count))
         return false;
     for (uint32_t i = 0; i < count; ++i)
-        if (written_[address + i])
+        if ((bytes_[address + i] & bytes[i]) != bytes[i])
             return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        bytes_[address + i] = bytes[i];
-        written_[address + i] = 1;
-    }
+    for (uint32_t i = 0; i < count; ++i)
+        bytes_[address + i] &= bytes[i];
     return true;
 }

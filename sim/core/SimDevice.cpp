@@ -156,6 +156,8 @@ void SimDevice::OnTick(uint32_t nowMs)
         writesSinceRestart_ = 0;
         CheckUnplugRestore();
     }
+    if (mode_ == Mode::Bootloader)
+        bootloader_.OnTick(nowMs);
     if (mode_ == Mode::App && app_)
         app_->OnTick(nowMs);
 }

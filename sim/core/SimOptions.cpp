@@ -60,6 +60,8 @@ void PrintSimHelp()
         "  bsl-corrupt=N      every N-th byte to the bootloader has a bit flipped\n"
         "  bsl-silent         the bootloader never answers\n"
         "  bsl-version=N      the bootloader reports version N (default 12)\n"
+        "  bsl-late=N         the N-th \"W\" frame is written, but answered only after\n"
+        "                     1000 ms, later than the host waits\n"
         "  no-bootloader      the boot command is answered \"KeloBSL MISSING\"\n"
         "  boot-error         the boot command is answered \"ERROR\"\n"
         "  dataflash-fail     the data erase answers \"DataFlash FAIL\"\n"

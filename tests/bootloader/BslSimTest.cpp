@@ -122,6 +122,33 @@ TEST_F(BslSimTest, CorruptedAndDroppedBytesAreRecoveredByRetries)
     ExpectDumpIsTheBuiltInImage();
 }
 
+TEST_F(BslSimTest, FlashTakesAWriteThatOnlyClearsBits)
+{
+    StartSim({"--type", "R7F", "--bootloader"});
+    ASSERT_EQ(host.BSLConnect(sim.Path().c_str(), false, 1), 12);
+    const struct {
+        const char* words;
+        int result;
+        const char* why;
+    } kWrites[] = {
+        {"A5F0", 2, "erased flash"},
+        {"A5F0", 2, "the same bytes again"},
+        {"2130", 2, "only bits cleared"},
+        {"2131", -1, "a 0 bit would become 1"},
+    };
+    char answer[32];
+    uint32_t elapsed = 0;
+    for (const auto& w : kWrites) {
+        ASSERT_EQ(host.BSLCommand('@', "2000", 4, '\r', answer, &elapsed), 2);
+        EXPECT_EQ(host.BSLCommand('W', w.words, 4, '\r', answer, &elapsed), w.result) << w.why;
+    }
+    host.BSLDisconnect();
+    ASSERT_EQ(sim.Stop(), 0);
+    const std::string flash = ReadFile(dump);
+    ASSERT_EQ(flash.size(), 0x10000u);
+    EXPECT_EQ(flash.substr(0x2000, 2), "\x30\x21");  // low byte first; the refused write left it
+}
+
 TEST_F(BslSimTest, FaultsOfTheInvocation)
 {
     StartSim({"--type", "R7F", "--fault", "no-bootloader"});
