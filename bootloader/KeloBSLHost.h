@@ -80,6 +80,9 @@ private:
     int CommandWithRetry(char command, const char* payload, uint32_t length, char endChar, char* answer);
     int CommandWithRetry(char command, const uint32_t* words, uint32_t count, char endChar, char* answer,
                          uint32_t* totalMs);
+    // One "W" piece of the image from the payload buffer, retried; address is
+    // where the piece begins (-1: unknown), sent again before each repeat.
+    int WriteWithRetry(uint32_t length, int32_t address, char* answer);
     bool Progress(uint32_t total, uint32_t current, int phase, char kind);
     void UseBuiltInImage();
 

@@ -1,4 +1,7 @@
 // The transfers of KeloBSLHost: flash erase, image write and vector write.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "KeloBSLHost.h"
@@ -15,6 +18,28 @@ namespace {
 
 constexpr uint32_t kSegmentSize = 512;
 constexpr uint32_t kInfoSegmentSize = 128;
+
+// The record address of an "@": four hex digits, else -1 (the loader
+// refuses it too).
+int32_t RecordAddress(const char* text, uint32_t length)
+{
+    if (length != 4)
+        return -1;
+    char digits[5] = {};
+    for (uint32_t i = 0; i < 4; ++i) {
+        if (!std::isxdigit(static_cast<unsigned char>(text[i])))
+            return -1;
+        digits[i] = text[i];
+    }
+    return static_cast<int32_t>(std::strtol(digits, nullptr, 16));
+}
+
+// Where a piece of a record begins: the record's address plus the bytes of
+// the record already written; -1 while the address is unknown.
+int32_t PieceAddress(int32_t recordAddress, uint32_t recordBytes)
+{
+    return recordAddress < 0 ? -1 : recordAddress + static_cast<int32_t>(recordBytes);
+}
 
 }  // namespace
 
@@ -48,6 +73,30 @@ int KeloBSLHost::CommandWithRetry(char command, const uint32_t* words, uint32_t 
         result = BSLCommand(command, words, count, endChar, answer, &elapsed);
         if (totalMs)
             *totalMs += elapsed;
+    } while (result <= 0 && ++attempt < tries_);
+    return result;
+}
+
+// A "W" whose answer came late may already be written, and the loader has
+// moved its address on. So every repeat of a piece first sets the address
+// back to where the piece begins (when the record's address is known): the
+// copy then lands on the same bytes, which the flash takes unchanged.
+int KeloBSLHost::WriteWithRetry(uint32_t length, int32_t address, char* answer)
+{
+    int result = 0;
+    uint32_t attempt = 0;
+    do {
+        if (attempt > 0 && address >= 0) {
+            char text[5];
+            std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(address & 0xFFFF));
+            BSL_LOG(30, "BSLSendFirmware sends the address %s again before it repeats a write", text);
+            uint32_t elapsed = 0;
+            result = BSLCommand('@', text, 4, '\r', answer, &elapsed);
+            if (result <= 0)
+                continue;  // the address was not taken: the data would land elsewhere
+        }
+        uint32_t elapsed = 0;
+        result = BSLCommand('W', payload_, length, '\r', answer, &elapsed);
     } while (result <= 0 && ++attempt < tries_);
     return result;
 }
@@ -99,6 +148,8 @@ int KeloBSLHost::BSLSendFirmware()
     int result = 1;
     uint32_t pending = 0;
     uint32_t position = 0;
+    int32_t recordAddress = -1;  // of the last "@"
+    uint32_t recordBytes = 0;     // of that record in earlier pieces: two characters a byte
     char answer[kAnswerCapacity + 1];
 
     while (position < imageLength_ && result >= 0) {
@@ -108,7 +159,7 @@ int KeloBSLHost::BSLSendFirmware()
         }
         if (imageText_[position] == '@') {
             if (pending) {
-                result = CommandWithRetry('W', payload_, pending, '\r', answer);
+                result = WriteWithRetry(pending, PieceAddress(recordAddress, recordBytes), answer);
                 if (result < 0)
                     break;
             }
@@ -117,19 +168,22 @@ int KeloBSLHost::BSLSendFirmware()
             std::memcpy(payload_, imageText_ + position + 1, addressChars);
             position += 1 + addressChars;
             result = CommandWithRetry('@', payload_, addressChars, '\r', answer);
+            recordAddress = RecordAddress(payload_, addressChars);
+            recordBytes = 0;
             pending = 0;
         } else {
             payload_[pending++] = imageText_[position++];
             if (pending == kMaxPayloadChars) {
-                result = CommandWithRetry('W', payload_, pending, '\r', answer);
+                result = WriteWithRetry(pending, PieceAddress(recordAddress, recordBytes), answer);
                 if (result < 0)
                     break;
+                recordBytes += pending / 2;
                 pending = 0;
             }
         }
     }
     if (pending && result > 0)
-        result = CommandWithRetry('W', payload_, pending, '\r', answer);
+        result = WriteWithRetry(pending, PieceAddress(recordAddress, recordBytes), answer);
 
     int seconds = static_cast<int>(ElapsedMs(begin, TickMs()) / 1000);
     Progress(imageLength_, imageLength_, 2, 'W');

@@ -140,6 +140,7 @@ TEST_F(TransferTest, FirmwareIsSentInPiecesOfAtMost512Characters)
     }();
     peer.Expect(Frame('@', "7200")).Reply("+\r");
     peer.Expect(Frame('W', words600.substr(0, 512))).Reply("-\r");  // refused once
+    peer.Expect(Frame('@', "7200")).Reply("+\r");
     peer.Expect(Frame('W', words600.substr(0, 512))).Reply("+\r");
     peer.Expect(Frame('W', words600.substr(512))).Reply("+\r");
     // 256 bytes end exactly on a piece; no empty "W" before the next "@".
@@ -162,6 +163,30 @@ TEST_F(TransferTest, FirmwareIsSentInPiecesOfAtMost512Characters)
     EXPECT_EQ(peer.Finish(), "");
     EXPECT_NE(Log().find("BSLSendFirmware successful (0 s)"), std::string::npos);
     EXPECT_NE(Log().find("BSLSendVectors successful ("), std::string::npos);
+}
+
+// The loader may have taken a piece whose answer came late: a repeat first
+// sets the address back to where the piece begins, and sends no data while
+// that address is refused.
+TEST_F(TransferTest, RepeatedPieceIsReaddressedToWhereItBegins)
+{
+    ScriptConnect();
+    // 300 bytes at 0x7200: the second piece (88 characters) begins at 0x7300.
+    std::string words600;
+    for (int i = 0; i < 150; ++i)
+        words600 += "A5A5";
+    peer.Expect(Frame('@', "7200")).Reply("+\r");
+    peer.Expect(Frame('W', words600.substr(0, 512))).Reply("+\r");
+    peer.Expect(Frame('W', words600.substr(512))).Reply("-\r");
+    peer.Expect(Frame('@', "7300")).Reply("-\r");
+    peer.Expect(Frame('@', "7300")).Reply("+\r");
+    peer.Expect(Frame('W', words600.substr(512))).Reply("+\r");
+    Connect();
+    LoadImage(300);
+
+    EXPECT_EQ(host.BSLSendFirmware(), 2);
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_NE(Log().find("BSLSendFirmware sends the address 7300 again"), std::string::npos);
 }
 
 TEST_F(TransferTest, StopAndFailuresOfTheImageWrite)
