@@ -4,15 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "BslLog.h"
 #include "BuiltInImage.h"
-#include "KeloLog.h"
 #include "Timing.h"
-
-#define BSL_LOG(level, ...)                                   \
-    do {                                                      \
-        if (log_)                                             \
-            log_->LogMessage(level, "KeloBSL", __VA_ARGS__);  \
-    } while (0)
 
 namespace {
 

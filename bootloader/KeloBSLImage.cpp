@@ -4,18 +4,12 @@
 #include <cstring>
 #include <new>
 
+#include "BslLog.h"
 #include "FirmwareTarget.h"
 #include "InputFile.h"
 #include "KeloBSLHost.h"
-#include "KeloLog.h"
 #include "TITextReader.h"
 #include "Timing.h"
-
-#define BSL_LOG(level, ...)                                   \
-    do {                                                      \
-        if (log_)                                             \
-            log_->LogMessage(level, "KeloBSL", __VA_ARGS__);  \
-    } while (0)
 
 int KeloBSLHost::BSLLoadTIFile(const char* path)
 {
