@@ -83,6 +83,7 @@ private:
     // One "W" piece of the image from the payload buffer, retried; address is
     // where the piece begins (-1: unknown), sent again before each repeat.
     int WriteWithRetry(uint32_t length, int32_t address, char* answer);
+    void DropLateAnswer(int result, uint32_t attempt, char endChar);
     bool Progress(uint32_t total, uint32_t current, int phase, char kind);
     void UseBuiltInImage();
 

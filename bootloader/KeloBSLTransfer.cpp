@@ -44,6 +44,18 @@ bool KeloBSLHost::Progress(uint32_t total, uint32_t current, int phase, char kin
     return progressHook_(total, current, phase, kind);
 }
 
+// A frame that heard nothing in its time may still be answered. Before it is
+// repeated, wait that long once more and drop a late answer: otherwise it is
+// read as the answer to the next frame, and every answer after it is one
+// frame behind (a refusal would then be pinned on the wrong frame).
+void KeloBSLHost::DropLateAnswer(int result, uint32_t attempt, char endChar)
+{
+    if (result != -21 || attempt + 1 >= tries_)
+        return;
+    if (KSWait(kCommandTimeoutMs, endChar) > 0)
+        BSL_LOG(30, "BSLCommand dropped an answer that came after its time-out");
+}
+
 int KeloBSLHost::CommandWithRetry(char command, const char* payload, uint32_t length, char endChar,
                                   char* answer)
 {
@@ -53,6 +65,7 @@ int KeloBSLHost::CommandWithRetry(char command, const char* payload, uint32_t le
     do {
         uint32_t elapsed = 0;
         result = BSLCommand(command, payload, length, endChar, answer, &elapsed);
+        DropLateAnswer(result, attempt, endChar);
     } while (result <= 0 && ++attempt < tries_);
     return result;
 }
@@ -67,6 +80,7 @@ int KeloBSLHost::CommandWithRetry(char command, const uint32_t* words, uint32_t 
         result = BSLCommand(command, words, count, endChar, answer, &elapsed);
         if (totalMs)
             *totalMs += elapsed;
+        DropLateAnswer(result, attempt, endChar);
     } while (result <= 0 && ++attempt < tries_);
     return result;
 }
@@ -86,11 +100,13 @@ int KeloBSLHost::WriteWithRetry(uint32_t length, int32_t address, char* answer)
             BSL_LOG(30, "BSLSendFirmware sends the address %s again before it repeats a write", text);
             uint32_t elapsed = 0;
             result = BSLCommand('@', text, 4, '\r', answer, &elapsed);
+            DropLateAnswer(result, attempt, '\r');
             if (result <= 0)
                 continue;  // the address was not taken: the data would land elsewhere
         }
         uint32_t elapsed = 0;
         result = BSLCommand('W', payload_, length, '\r', answer, &elapsed);
+        DropLateAnswer(result, attempt, '\r');
     } while (result <= 0 && ++attempt < tries_);
     return result;
 }

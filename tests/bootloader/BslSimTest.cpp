@@ -125,16 +125,18 @@ TEST_F(BslSimTest, CorruptedAndDroppedBytesAreRecoveredByRetries)
 TEST_F(BslSimTest, AWriteAnsweredLateIsRepeatedOverItselfNotAfterIt)
 {
     // The 3rd piece begins 512 bytes into the record at 0x7200; its answer
-    // comes after the host gave up waiting.
-    StartSim({"--type", "R7F", "--bootloader", "--fault", "bsl-late=3"});
+    // comes after the host gave up waiting. Frame 130, a later piece, is
+    // refused: the refusal must be read as that frame's answer, not the next.
+    StartSim({"--type", "R7F", "--bootloader", "--pace", "115200", "--fault", "bsl-late=3", "--fault",
+              "bsl-refuse=130"});
     ASSERT_EQ(host.BSLConnect(sim.Path().c_str(), false, 3), 12);
     ASSERT_EQ(host.BSLEraseFlash(0x1000, 0xF9FF), 2);
-    // The late "+" may stand in for a later frame's answer: any acceptance.
     EXPECT_GT(host.BSLSendFirmware(), 0);
     EXPECT_GT(host.BSLSendVectors(), 0);
     host.BSLDisconnect();
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_NE(Log().find("BSLSendFirmware sends the address 7400 again"), std::string::npos);
+    EXPECT_NE(Log().find("BSLCommand dropped an answer that came after its time-out"), std::string::npos);
     ExpectDumpIsTheBuiltInImage();
 }
 
