@@ -44,18 +44,6 @@ void OnInterrupt(int)
 }
 #endif
 
-const char* KindName(MessageKind kind)
-{
-    switch (kind) {
-    case MessageKind::Warning: return "warning";
-    case MessageKind::Error: return "error";
-    case MessageKind::Information: return "information";
-    case MessageKind::Confirmation: return "confirmation";
-    case MessageKind::Plain: return "plain";
-    }
-    return "plain";
-}
-
 // "01:05": minutes and seconds, whole seconds rounded up so that "00:00"
 // means done.
 std::string MinutesSeconds(double seconds)
@@ -67,6 +55,18 @@ std::string MinutesSeconds(double seconds)
 }
 
 }  // namespace
+
+const char* KindName(MessageKind kind)
+{
+    switch (kind) {
+    case MessageKind::Warning: return "warning";
+    case MessageKind::Error: return "error";
+    case MessageKind::Information: return "information";
+    case MessageKind::Confirmation: return "confirmation";
+    case MessageKind::Plain: return "plain";
+    }
+    return "plain";
+}
 
 CliUi::CliUi(AppState& state, Options options)
     : state_(state), options_(options), progressOnTerminal_(!options.json && ::isatty(STDOUT_FILENO))

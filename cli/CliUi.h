@@ -12,6 +12,9 @@
 #include "ProgressEstimate.h"
 #include "UpdateUi.h"
 
+// A message's kind as the JSON events name it: "error", "warning" ...
+const char* KindName(MessageKind kind);
+
 class CliUi : public UpdateUi {
 public:
     struct Options {

@@ -8,22 +8,6 @@
 #include "Timing.h"
 #include "UpdateOutcome.h"
 
-namespace {
-
-const char* KindName(MessageKind kind)
-{
-    switch (kind) {
-    case MessageKind::Warning: return "warning";
-    case MessageKind::Error: return "error";
-    case MessageKind::Information: return "information";
-    case MessageKind::Confirmation: return "confirmation";
-    case MessageKind::Plain: return "plain";
-    }
-    return "plain";
-}
-
-}  // namespace
-
 PortUi::PortUi(AppState& state, ProgressBoard& board, int row, Options options)
     : state_(state),
       board_(board),
