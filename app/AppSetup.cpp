@@ -62,6 +62,13 @@ std::string SettingsFilePath(const AppState& state)
     return (fs::path(state.dataFolder) / (Tagged(state.deviceName, state.fileTag) + ".settings.txt")).string();
 }
 
+std::string OnePortSettingsFilePath(const AppState& state)
+{
+    if (state.fileTag.empty())
+        return {};
+    return (fs::path(state.dataFolder) / (state.deviceName + ".settings.txt")).string();
+}
+
 bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* error)
 {
     state.repMode = options.repMode || options.factoryMode;

@@ -32,6 +32,10 @@ bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* er
 // <data folder>/<device name>.settings.txt, or <device name>-<file tag>.settings.txt
 std::string SettingsFilePath(const AppState& state);
 
+// In a run with several ports (a file tag): <data folder>/<device name>.settings.txt,
+// the file a run with one port keeps; empty otherwise.
+std::string OnePortSettingsFilePath(const AppState& state);
+
 // After a firmware file was loaded into the bootloader host: the device
 // name, target version, settings file and progress ratio follow the file.
 void AdoptLoadedFirmware(AppState& state);

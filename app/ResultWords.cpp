@@ -26,6 +26,7 @@ std::string LineCause(int code)
     case -81: return WithCode("the device is in its firmware loader", code);
     case -100: return WithCode("not a valid firmware file", code);
     case -102: return WithCode("no settings file", code);
+    case -103: return WithCode("a settings file of an unfinished update must be settled first", code);
     case -105:
     case -106: return WithCode("the settings file could not be read", code);
     case -110: return WithCode("the firmware loader did not answer", code);

@@ -54,6 +54,18 @@ std::string SettingsArchive::LocalDate(std::time_t when)
     return Format(when, "%Y-%m-%d %H:%M", false);
 }
 
+EarlierFileOwner OwnerOfEarlierFile(const SettingsFileFacts& earlier, const SettingsFileFacts* reading)
+{
+    if (!reading)
+        return EarlierFileOwner::Unknown;
+    if (reading->text == earlier.text)
+        return EarlierFileOwner::ThisDevice;
+    if (!reading->serialNumber.empty() && !earlier.serialNumber.empty() &&
+        reading->serialNumber != earlier.serialNumber)
+        return EarlierFileOwner::AnotherInstrument;
+    return EarlierFileOwner::Unknown;
+}
+
 SettingsFileFacts SettingsArchive::ReadFacts(const std::string& path)
 {
     SettingsFileFacts facts;

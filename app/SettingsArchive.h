@@ -14,6 +14,13 @@ struct SettingsFileFacts {
     std::time_t saved = 0;     // when it was last written
 };
 
+// Whose settings a file left by an unfinished update holds, against what was
+// just read from the device: this device's (the same text), another
+// instrument's (both name serial numbers, and they differ), or it cannot be
+// told (they differ otherwise, or nothing could be read: reading is null).
+enum class EarlierFileOwner { ThisDevice, AnotherInstrument, Unknown };
+EarlierFileOwner OwnerOfEarlierFile(const SettingsFileFacts& earlier, const SettingsFileFacts* reading);
+
 class SettingsArchive {
 public:
     SettingsArchive(std::string dataFolder, std::string deviceName);

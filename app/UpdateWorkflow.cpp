@@ -18,6 +18,7 @@ constexpr uint32_t kLoaderTries = 3;
 constexpr uint32_t kFirstSegment = 0x1000;
 constexpr uint32_t kLastAddress = 0xF9FF;  // the bootloader keeps 0xFA00 and up to itself
 constexpr int kNotTheNewFirmware = -122;   // the device does not report the image just written
+constexpr int kOnePortFileWaits = -103;    // see SettleOnePortFile
 
 // "R7F 3.52": how a device reports a type and version on its version line.
 std::string VersionLine(int type, uint32_t version)
@@ -92,6 +93,7 @@ int UpdateWorkflow::TimerStartTimer()
     failedStep_ = UpdateStep::None;
     restoreResult_ = 0;
     connectResult_ = 0;
+    onePortFileNote_.clear();
     settingsRestored_ = false;
     batteryPercent_ = -1;
     elapsedSeconds_ = 0;
@@ -151,7 +153,11 @@ int UpdateWorkflow::RunUpdate()
                     "Connection Error");
     StepBar();
 
-    if (!inBootloader) {
+    if (inBootloader) {
+        result = SettleOnePortFile(true, nullptr);
+        if (result < 0)
+            return result;
+    } else {
         if (identity.type != loader.TargetType())
             return Fail(UpdateStep::DeviceCheck, -121, texts::WrongDevice(caption, device, identity.displayName),
                         "Wrong Device");
@@ -289,26 +295,30 @@ int UpdateWorkflow::SaveSettings()
                                                             : "Settings archived as " + archived);
     }
 
+    const SettingsFileFacts* freshFacts = result >= 0 ? &reading : nullptr;
+    const int settled = SettleOnePortFile(false, freshFacts);
+    if (settled < 0) {
+        std::remove(fresh.c_str());  // the reading is in the archive
+        return settled;
+    }
+
     if (earlier.exists) {
+        const EarlierFileOwner owner = OwnerOfEarlierFile(earlier, freshFacts);
+        // Another instrument's file is archived; the update goes on with this one's.
         SettingsChoice choice = SettingsChoice::Device;
-        if (result >= 0 && reading.text == earlier.text) {
+        if (owner == EarlierFileOwner::ThisDevice)
             choice = SettingsChoice::Saved;
-        } else if (result >= 0 && !reading.serialNumber.empty() && !earlier.serialNumber.empty() &&
-                   reading.serialNumber != earlier.serialNumber) {
-            // Another instrument's file: archive it, go on with this one's.
-            choice = SettingsChoice::Device;
-        } else {
+        else if (owner == EarlierFileOwner::Unknown)
             choice = ui_.AskSettingsConflict(
                 texts::SettingsConflictQuestion(device, path, SettingsArchive::LocalDate(earlier.saved), result >= 0),
                 "Settings Conflict");
-        }
         if (choice != SettingsChoice::Device) {
             std::remove(fresh.c_str());
             if (choice == SettingsChoice::Stop) {
                 failedStep_ = UpdateStep::SettingsConflict;
                 return -40;
             }
-            if (result >= 0 && reading.text == earlier.text)
+            if (owner == EarlierFileOwner::ThisDevice)
                 return 1;
             // The restore reads the saved file, not what was just read.
             instrument.ClearSettings();
@@ -343,6 +353,37 @@ int UpdateWorkflow::SaveSettings()
         state_.settingsMissing = true;
     }
     return 1;
+}
+
+int UpdateWorkflow::SettleOnePortFile(bool inLoader, const SettingsFileFacts* reading)
+{
+    const std::string path = OnePortSettingsFilePath(state_);
+    const SettingsFileFacts waiting = path.empty() ? SettingsFileFacts{} : SettingsArchive::ReadFacts(path);
+    if (!waiting.exists)
+        return 1;
+    if (!inLoader) {
+        // Settled as the run with one port settles it, except that another
+        // instrument's file stays where it is: another port of this run, or
+        // a later run, may be its instrument.
+        switch (OwnerOfEarlierFile(waiting, reading)) {
+        case EarlierFileOwner::ThisDevice:
+            LogLine(10, path + " holds the settings just read from this device");
+            return 1;
+        case EarlierFileOwner::AnotherInstrument:
+            LogLine(10, path + " holds the settings of the instrument " + waiting.serialNumber + "; it stays there");
+            return 1;
+        case EarlierFileOwner::Unknown:
+            break;
+        }
+    }
+    const bool keepsSn =
+        (Kelo_protocol::SaveMaskOfType(state_.bootloader->TargetType()) & inst_mask::kSn) != 0;
+    onePortFileNote_ = texts::SettingsFileNote(path, SettingsArchive::LocalDate(waiting.saved),
+                                               keepsSn ? waiting.serialNumber : "");
+    LogLine(1, "Stopped before any change: the settings file " + onePortFileNote_ + " must be settled first");
+    return Fail(UpdateStep::OnePortSettingsFile, kOnePortFileWaits,
+                texts::OnePortFileWaits(state_.deviceName, onePortFileNote_, inLoader, reading != nullptr),
+                "Settings File Waiting");
 }
 
 int UpdateWorkflow::RestoreSettings()

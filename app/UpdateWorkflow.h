@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "AppState.h"
 #include "UpdateRecord.h"
 #include "UpdateUi.h"
+
+struct SettingsFileFacts;
 
 // Which step ended an update, so a front end can tell the person (or a
 // script's exit code) what kind of failure it was.
@@ -18,6 +21,7 @@ enum class UpdateStep {
     Question,       // the person declined ("Newer Firmware", "Settings Retrieve Error")
     SaveSettings,
     SettingsConflict,  // "Settings Conflict" answered Cancel (or not answered)
+    OnePortSettingsFile,  // a run with several ports found a one-port run's settings file it cannot settle
     Loader,         // the bootloader did not answer
     LoaderMissing,  // the device has no working bootloader
     Erase,
@@ -53,6 +57,9 @@ public:
     bool SettingsRestored() const { return settingsRestored_; }
     // The battery level read before the update, -1 when none was read.
     int BatteryPercent() const { return batteryPercent_; }
+    // The settings file that stopped the update at OnePortSettingsFile, with
+    // its date and serial number: "<path> (saved <date>, serial number <sn>)".
+    const std::string& OnePortFileNote() const { return onePortFileNote_; }
     // What the last update wrote to the history (also when that write failed).
     const UpdateRecord& LastRecord() const { return record_; }
 
@@ -65,6 +72,13 @@ private:
     // Saves the settings and settles a file left by an unfinished update:
     // 1 to go on, or the negative code that ends the update.
     int SaveSettings();
+    // In a run with several ports: the settings file a run with one port
+    // left for this device type may hold this device's calibration. Passes
+    // (1) when it is not there or is this device's or another instrument's
+    // by the settings just read (reading, null when none were); else stops
+    // the update before anything is written (always for a device found in
+    // its loader, whose settings cannot be read).
+    int SettleOnePortFile(bool inLoader, const SettingsFileFacts* reading);
     int RestoreSettings();
     void LogLine(int level, const std::string& text);
     // The result of the last update in words, with its code.
@@ -80,5 +94,6 @@ private:
     int connectResult_ = 0;
     bool settingsRestored_ = false;
     int batteryPercent_ = -1;
+    std::string onePortFileNote_;
     UpdateRecord record_;
 };

@@ -19,7 +19,7 @@ std::string ResultWords(int exitCode)
     switch (exitCode) {
     case exit_code::kSuccess: return "updated";
     case exit_code::kSettingsNotRestored: return "updated, settings not restored (7)";
-    case exit_code::kUsage: words = "not started"; break;
+    case exit_code::kUsage: words = "stopped"; break;  // before anything was changed
     case exit_code::kNoConnection: words = "no connection"; break;
     case exit_code::kWrongDevice: words = "refused"; break;
     case exit_code::kDeviceFailure: words = "device failure"; break;

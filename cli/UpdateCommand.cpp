@@ -30,6 +30,8 @@ int ExitCodeFor(int result, const UpdateWorkflow& workflow, bool keepGoing, bool
     }
     if (step == UpdateStep::SettingsConflict)
         return conflictUnanswered ? exit_code::kUsage : exit_code::kCancelled;
+    if (step == UpdateStep::OnePortSettingsFile)
+        return exit_code::kUsage;  // stopped before any change, as an unanswered "Settings Conflict"
     if (step == UpdateStep::Connect && connectResult == -120)
         return exit_code::kWrongDevice;  // the device answered: its firmware is not one we update
     if (result == -40 && (!keepGoing || step == UpdateStep::Question))
@@ -64,6 +66,7 @@ const char* StepName(UpdateStep step)
     case UpdateStep::Question: return "question";
     case UpdateStep::SaveSettings: return "save-settings";
     case UpdateStep::SettingsConflict: return "settings-conflict";
+    case UpdateStep::OnePortSettingsFile: return "one-port-settings-file";
     case UpdateStep::Loader: return "loader";
     case UpdateStep::LoaderMissing: return "loader-missing";
     case UpdateStep::Erase: return "erase";
@@ -110,11 +113,43 @@ static std::string FileNameRule(int type)
     return std::string(DeviceTypeModelWord(type)) + "-M-mp.txt";
 }
 
+// A value as it can be pasted into a command line.
+static std::string Quoted(const std::string& value)
+{
+    return value.find(' ') == std::string::npos ? value : '"' + value + '"';
+}
+
+// The command that updates args.port alone, with this run's data folder and image.
+static std::string OnePortCommand(const UpdateArgs& args)
+{
+    std::string command = "kelobsl-cli update --port " + Quoted(args.port);
+    if (!args.dataDir.empty())
+        command += " --data-dir " + Quoted(args.dataDir);
+    if (!args.firmware.empty())
+        command += " --firmware " + Quoted(args.firmware);
+    else if (args.demoImage)
+        command += " --demo-image";
+    return command;
+}
+
 // The summary's cause of a failure: what happened, in words, with the code,
 // as whole sentences.
 std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppState& state, const UpdateArgs& args)
 {
     const UpdateStep step = workflow.FailedStep();
+    if (step == UpdateStep::OnePortSettingsFile) {
+        const std::string file = "the settings file " + workflow.OnePortFileNote() +
+                                 " of an earlier, unfinished update with one port";
+        const std::string code = " (" + std::to_string(result) + ")";
+        if (workflow.ConnectResult() == -80 || workflow.ConnectResult() == -81)
+            return "this " + state.deviceName + " waits in its firmware loader, and " + file + " may be its own" + code +
+                   "; nothing was written.\nFinish this instrument on its own: " + OnePortCommand(args) +
+                   " (it restores that file).";
+        return file + " may hold this " + state.deviceName + "'s calibration: the settings just read do not match it" +
+               code + "; nothing was erased.\nFinish this instrument on its own: " + OnePortCommand(args) +
+               " --settings-from saved (restore that file after the update) or --settings-from device (go on "
+               "with the device's settings; the file moves to the archive).";
+    }
     if (step == UpdateStep::SettingsConflict)
         return "the settings file " + state.settingsFilePath +
                " from an earlier, unfinished update differs from the device's settings (" + std::to_string(result) +

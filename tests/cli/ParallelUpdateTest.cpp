@@ -172,6 +172,52 @@ TEST_F(ParallelUpdate, FourDevicesAtOnceEachWithItsOwnSettingsLogAndResult)
         << "the device in its loader got the settings of its own earlier run";
 }
 
+// A settings file left by a run with one port may hold the calibration of any
+// device of its type: a device in its loader, or one whose settings do not
+// match it, stops untouched; one whose settings match it is updated.
+TEST_F(ParallelUpdate, AOnePortRunsSettingsFileStopsTheDevicesItMayBelongTo)
+{
+    At(0).Start({"--type", "R7F", "--version", "3.51", "--fault", "power-loss=5"});
+    At(1).Start({"--type", "R7F", "--version", "3.51"});
+    At(2).Start({"--type", "R7F", "--version", "3.51"});
+    AskDevice(bench_[2].link, "login *4827");
+    AskDevice(bench_[2].link, "set -config CH1=ON CH2=OFF AVG=7");
+    AskDevice(bench_[2].link, "logout");
+    const std::string changed = bench_[2].Settings();
+
+    CliRun earlier = RunCli({"update", "--data-dir", (dir_ / "data").string(), "--demo-image", "--port", bench_[0].link});
+    ASSERT_EQ(earlier.exitCode, 5) << earlier.out;
+    const fs::path onePortFile = dir_ / "data" / "Hydrova Series 3.settings.txt";
+    const std::string saved = Read(onePortFile);
+    ASSERT_FALSE(saved.empty()) << earlier.out;
+    bench_[0].sim.Stop();
+    bench_[0].Start({"--type", "R7F", "--version", "3.51"});
+    const std::string inLoader = Read(bench_[0].state);
+
+    CliRun run = Update({0, 1, 2});
+    EXPECT_EQ(run.exitCode, 2) << run.out;
+    const std::string file = std::regex_replace(onePortFile.string(), std::regex("[.]"), "[.]");
+    EXPECT_TRUE(std::regex_search(
+        run.out, std::regex("\n" + bench_[0].link + " +- +\\(loader\\) -> 3\\.52 +stopped \\(2\\) +[0-9.]+ +this Hydrova "
+                            "Series 3 waits in its firmware loader, and the settings file " + file +
+                            " \\(saved [0-9-]+ [0-9:]+\\) .* Finish this instrument on its own: kelobsl-cli update "
+                            "--port " + bench_[0].link + " --data-dir [^ ]+ --demo-image \\(it restores that file\\)")))
+        << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("\n" + bench_[1].link + " +Hydrova Series 3 +3\\.51 -> 3\\.52 +updated ")))
+        << run.out;
+    EXPECT_TRUE(std::regex_search(
+        run.out, std::regex("\n" + bench_[2].link + " +Hydrova Series 3 +3\\.51 -> 3\\.52 +stopped \\(2\\) .*the settings "
+                            "just read do not match it \\(-103\\); nothing was erased.* --settings-from saved")))
+        << run.out;
+
+    EXPECT_EQ(Read(onePortFile), saved) << "the file stays for the instrument it belongs to";
+    EXPECT_EQ(AskDevice(bench_[1].link, "get -ver"), "R7F 3.52");
+    EXPECT_EQ(AskDevice(bench_[2].link, "get -ver"), "R7F 3.51");
+    EXPECT_EQ(bench_[2].Settings(), changed);
+    bench_[0].sim.Stop();
+    EXPECT_TRUE(Read(bench_[0].state) == inLoader) << "nothing was written to the device in its loader";
+}
+
 // With --json every object names its port, and the run ends with a summary.
 TEST_F(ParallelUpdate, JsonEventsNameTheirPort)
 {
