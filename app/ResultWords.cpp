@@ -14,12 +14,14 @@ std::string LineCause(int code)
     switch (code) {
     case -2: return WithCode("no such port", code);
     case -5: return WithCode("the port is in use by another program", code);
+    case -12: return WithCode("the device refused to store the value", code);
     case -13: return WithCode("this user may not open the port", code);
     case -20: return WithCode("no answer from the device", code);
     case -21: return WithCode("the line went silent", code);
     case -22: return WithCode("no usable answer from the device after all tries", code);
     case -25: return WithCode("the device refused the service login", code);
     case -30: return WithCode("the device's answer could not be understood", code);
+    case -35: return WithCode("not every setting could be read or written", code);
     case -40: return WithCode("stopped by Ctrl+C or a Cancel answer", code);
     case -65: return WithCode("the device's data memory reports errors", code);
     case -80:
