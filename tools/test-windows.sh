@@ -6,7 +6,8 @@
 #  2. a whole update: kelosim on a pseudo-terminal linked as COM5,
 #     kelobsl-cli.exe updates it from R7F 3.51 to 3.52; the flash must equal
 #     the image, the settings must be back and the log must be in the Windows
-#     data folder; `list-ports --all` must list COM5;
+#     data folder; `list-ports --all` must list COM5; `inspect` must read a
+#     file in a folder whose name is outside the ANSI code page;
 #  3. the window kelobsl.exe driven by a Windows program under Xvfb
 #     (tools/test-windows-ui.sh), when it was built.
 #   tools/test-windows.sh [cross-build-folder] [native-build-folder]
@@ -87,6 +88,12 @@ start_sim
 stop_sim
 check "list-ports --all lists COM5" grep -q "^COM5\b\|[[:space:]]COM5\b" "$work/list-ports.out"
 tr -d '\r' <"$work/list-ports.out" | sed 's/^/    /'
+# kelobsl-cli.exe's manifest makes UTF-8 its code page: a name outside the
+# old ANSI code page reaches fopen intact (Wine reads the Linux name as UTF-8
+# only in a UTF-8 locale).
+mkdir -p "$work/Ω" && cp "$root/firmware/R7F-3-52.txt" "$work/Ω/"
+(cd "$work" && LC_ALL=C.UTF-8 "$wine" "$cli" inspect "Ω/R7F-3-52.txt" >"$work/inspect-utf8.out" 2>&1) || true
+check "inspect reads a firmware file in a folder named Ω" grep -q "^Target: *R7F 3.52" "$work/inspect-utf8.out"
 
 if [ "$e2e_ok" = 1 ]; then
     echo "Windows update under Wine: passed."
