@@ -28,6 +28,13 @@ std::string VersionLine(int type, uint32_t version)
     return text;
 }
 
+// Whether the settings saved for a device type hold its serial number, so
+// that naming the one in a file tells instruments apart.
+bool KeepsSerialNumber(int type)
+{
+    return (Kelo_protocol::SaveMaskOfType(type) & inst_mask::kSn) != 0;
+}
+
 }  // namespace
 
 UpdateWorkflow::UpdateWorkflow(AppState& state, UpdateUi& ui) : state_(state), ui_(ui)
@@ -376,8 +383,7 @@ int UpdateWorkflow::SettleOnePortFile(bool inLoader, const SettingsFileFacts* re
             break;
         }
     }
-    const bool keepsSn =
-        (Kelo_protocol::SaveMaskOfType(state_.bootloader->TargetType()) & inst_mask::kSn) != 0;
+    const bool keepsSn = KeepsSerialNumber(state_.bootloader->TargetType());
     onePortFileNote_ = texts::SettingsFileNote(path, SettingsArchive::LocalDate(waiting.saved),
                                                keepsSn ? waiting.serialNumber : "");
     LogLine(1, "Stopped before any change: the settings file " + onePortFileNote_ + " must be settled first");
@@ -398,7 +404,7 @@ int UpdateWorkflow::RestoreSettings()
                                         ? SettingsFileFacts{}
                                         : SettingsArchive::ReadFacts(state_.settingsFilePath);
     if (identity.saveSettings && facts.exists) {
-        const bool keepsSn = (Kelo_protocol::SaveMaskOfType(identity.type) & inst_mask::kSn) != 0;
+        const bool keepsSn = KeepsSerialNumber(identity.type);
         std::string status = texts::RestoringFromFile(state_.settingsFilePath, SettingsArchive::LocalDate(facts.saved),
                                                       keepsSn ? facts.serialNumber : "");
         Show(status);

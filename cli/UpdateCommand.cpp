@@ -142,8 +142,8 @@ std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppSt
                                  " of an earlier, unfinished update with one port";
         const std::string code = " (" + std::to_string(result) + ")";
         if (workflow.ConnectResult() == -80 || workflow.ConnectResult() == -81)
-            return "this " + state.deviceName + " waits in its firmware loader, and " + file + " may be its own" + code +
-                   "; nothing was written.\nFinish this instrument on its own: " + OnePortCommand(args) +
+            return "this " + state.deviceName + " waits in its firmware loader, and " + file + " may be its own" +
+                   code + "; nothing was written.\nFinish this instrument on its own: " + OnePortCommand(args) +
                    " (it restores that file).";
         return file + " may hold this " + state.deviceName + "'s calibration: the settings just read do not match it" +
                code + "; nothing was erased.\nFinish this instrument on its own: " + OnePortCommand(args) +
