@@ -67,10 +67,10 @@ void SimLine::Unplug()
 {
     if (master_ < 0)
         return;
-    if (keepSlave_ >= 0)
-        ::close(keepSlave_);
+    // Our own end of the slave stays open: the name is gone once the master
+    // closes, but the pseudo-terminal's number stays taken, so another
+    // simulator cannot come up under the same name while the cable is out.
     ::close(master_);
-    keepSlave_ = -1;
     master_ = -1;
     outgoing_.clear();
     incoming_.clear();

@@ -31,8 +31,8 @@ public:
     // The rate the host has set on its end of the line (0 if unknown).
     uint32_t HostBaud() const;
 
-    // The cable is pulled: both ends of the pseudo-terminal close, so the
-    // host's port hangs up and its name disappears. Nothing moves afterwards.
+    // The cable is pulled: the pseudo-terminal's master closes, so the host's
+    // port hangs up and its name disappears. Nothing moves afterwards.
     void Unplug();
     bool Unplugged() const { return master_ < 0; }
 
