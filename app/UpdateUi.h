@@ -2,13 +2,28 @@
 // command line each implement it; the workflow never sees a toolkit.
 #pragma once
 
+#include <ctime>
 #include <string>
+#include <vector>
 
 enum class MessageKind { Warning = 0, Error = 1, Information = 2, Confirmation = 3, Plain = 4 };
 
 // The answer to "Settings Conflict": restore the settings file left by an
 // earlier run, go on with what was just read from the device, or stop.
 enum class SettingsChoice { Saved, Device, Stop };
+
+// One unfinished update whose settings a device found in its firmware loader
+// may need: that device cannot say who it is, so the person picks.
+struct SettingsCandidate {
+    std::string serialNumber;  // empty when the file names none
+    std::time_t saved = 0;     // when the settings were saved
+    std::string file;          // the pending settings file
+    std::string port;          // the port its update ran on (empty: not recorded)
+};
+
+// Answers to "Which Instrument?" besides a candidate's index.
+constexpr int kNoneOfThese = -1;  // update without settings (they are not restored)
+constexpr int kStopUpdate = -2;   // stop before anything is written
 
 class UpdateUi {
 public:
@@ -37,6 +52,14 @@ public:
     virtual SettingsChoice AskSettingsConflict(const std::string& text, const std::string& title)
     {
         return AskOkCancel(text, title) ? SettingsChoice::Saved : SettingsChoice::Stop;
+    }
+    // "Which Instrument?": a device in its loader may be any of candidates.
+    // Returns the index of the one picked, kNoneOfThese or kStopUpdate. A
+    // front end that cannot ask stops.
+    virtual int AskWhichInstrument(const std::string& /*text*/, const std::vector<SettingsCandidate>& /*candidates*/,
+                                   const std::string& /*title*/)
+    {
+        return kStopUpdate;
     }
     virtual void Beep(MessageKind kind) = 0;
     // Repaint and handle pending events (clicks, Ctrl+C) without waiting.
