@@ -37,6 +37,7 @@ std::string LineCause(int code)
     case -121: return WithCode("a different device type was found", code);
     case -122: return WithCode("the device does not run the firmware just written", code);
     case -130: return WithCode("the batteries are too low", code);
+    case -131: return WithCode("the battery level could not be read", code);
     default: break;
     }
     if (code == -1)

@@ -141,6 +141,23 @@ std::string SuccessStatus(uint32_t seconds)
     return "Successfully updated firmware in " + std::to_string(seconds) + " seconds.";
 }
 
+std::string SettingsNotRestoredStatus(uint32_t seconds)
+{
+    return "Firmware updated in " + std::to_string(seconds) + " seconds, but the settings were NOT restored.";
+}
+
+std::string SettingsNotRestoredConnect(const std::string& device)
+{
+    return "Your " + device + " runs its new firmware without its settings: keep the settings file and restore it.";
+}
+
+std::string BatteryUnreadable(const std::string& device)
+{
+    return "The battery level of your " + device +
+           " could not be read.\nAn update on a flat battery could stop half-way and leave it without firmware.\n"
+           "Charge or replace the batteries, then try again.";
+}
+
 std::string DoNotDisconnect(const std::string& device)
 {
     return "Do NOT disconnect " + device + " until finished.";

@@ -29,6 +29,11 @@ std::string DataEraseError(int code, const std::string& caption, const std::stri
 
 std::string ConnectingStatus(const std::string& device);
 std::string SuccessStatus(uint32_t seconds);
+// The end of an update whose firmware went in but whose settings did not all go back.
+std::string SettingsNotRestoredStatus(uint32_t seconds);
+std::string SettingsNotRestoredConnect(const std::string& device);
+// The battery check got no level (title "Battery Error").
+std::string BatteryUnreadable(const std::string& device);
 
 std::string DoNotDisconnect(const std::string& device);
 std::string ConnectDevice(const std::string& device);

@@ -19,6 +19,7 @@ constexpr uint32_t kFirstSegment = 0x1000;
 constexpr uint32_t kLastAddress = 0xF9FF;  // the bootloader keeps 0xFA00 and up to itself
 constexpr int kNotTheNewFirmware = -122;   // the device does not report the image just written
 constexpr int kOnePortFileWaits = -103;    // see SettleOnePortFile
+constexpr int kBatteryUnreadable = -131;   // the battery level could not be read, or is not a level
 
 // "R7F 3.52": how a device reports a type and version on its version line.
 std::string VersionLine(int type, uint32_t version)
@@ -101,6 +102,7 @@ int UpdateWorkflow::TimerStartTimer()
     restoreResult_ = 0;
     connectResult_ = 0;
     onePortFileNote_.clear();
+    stoppedBefore_.clear();
     settingsRestored_ = false;
     batteryPercent_ = -1;
     elapsedSeconds_ = 0;
@@ -127,7 +129,8 @@ int UpdateWorkflow::TimerStartTimer()
         // A file whose settings did not all go back stays for the next try.
         if (settingsRestored_)
             std::remove(state_.settingsFilePath.c_str());
-        ui_.SetConnectText(texts::MayDisconnect(state_.deviceName));
+        ui_.SetConnectText(settingsRestored_ ? texts::MayDisconnect(state_.deviceName)
+                                             : texts::SettingsNotRestoredConnect(state_.deviceName));
     }
     WriteHistory(result, startTick);
     state_.replaceSerialNumber = false;
@@ -177,10 +180,17 @@ int UpdateWorkflow::RunUpdate()
         }
         if (identity.checkBattery) {
             Show("Checking battery power...");
-            int percent = 0;
-            if (instrument.QPCheckBattery(&percent) > 0)
-                batteryPercent_ = percent;
-            if (batteryPercent_ >= 0 && batteryPercent_ < 10)
+            int percent = -1;
+            const int read = instrument.QPCheckBattery(&percent);
+            // A level that cannot be read may be a flat battery: the update
+            // would stop half-way and leave the device without firmware.
+            if (read < 0 || percent < 0 || percent > 100) {
+                LogLine(1, "The battery level could not be read (" + std::to_string(read) + "); update stopped");
+                return Fail(UpdateStep::DeviceCheck, kBatteryUnreadable, texts::BatteryUnreadable(device),
+                            "Battery Error");
+            }
+            batteryPercent_ = percent;
+            if (batteryPercent_ < 10)
                 return Fail(UpdateStep::DeviceCheck, -130, texts::BatteriesTooLow(), "Batteries Too Low");
         }
         StepBar();
@@ -192,7 +202,9 @@ int UpdateWorkflow::RunUpdate()
         }
     }
 
-    // The bootloader.
+    // The bootloader. Up to here nothing on the device has changed.
+    if (StopRequested("the firmware loader started"))
+        return -40;
     instrument.QPDisconnect();
     SetBar(6);
     Show("Starting the firmware loader...");
@@ -203,6 +215,8 @@ int UpdateWorkflow::RunUpdate()
         return Fail(UpdateStep::Loader, -110, texts::LoaderNoAnswer(caption, device), "Firmware Loader Error");
 
     StepBar();
+    if (StopRequested("the firmware was erased"))
+        return -40;
     Show("Erasing firmware memory...");
     result = loader.BSLEraseFlash(kFirstSegment, kLastAddress);
     if (result < 0)
@@ -269,13 +283,32 @@ int UpdateWorkflow::RunUpdate()
     instrument.QPDisconnect();
     elapsedSeconds_ = ElapsedMs(startTime, TickMs()) / 1000;
     SetBar(100);
+    failedStep_ = UpdateStep::Done;
+    // "Successfully updated" only when every setting is back as well.
+    if (!settingsRestored_) {
+        Show(texts::SettingsNotRestoredStatus(elapsedSeconds_));
+        ui_.Beep(MessageKind::Warning);
+        LogLine(1, "Finished updating the firmware in " + std::to_string(elapsedSeconds_) +
+                       " seconds; the settings were not restored");
+        return 1;
+    }
     Show(texts::SuccessStatus(elapsedSeconds_));
     ui_.Beep(MessageKind::Information);
     if (state_.log)
         state_.log->LogMessage(30, "KeloBSL Host", "Finished updating device in %d seconds",
                                static_cast<int>(elapsedSeconds_));
-    failedStep_ = UpdateStep::Done;
     return 1;
+}
+
+bool UpdateWorkflow::StopRequested(const char* before)
+{
+    ui_.PumpEvents();  // a Ctrl+C pressed during the last exchange counts
+    if (state_.keepGoing)
+        return false;
+    failedStep_ = UpdateStep::Stopped;
+    stoppedBefore_ = before;
+    LogLine(1, std::string("Update stopped on request before ") + before + "; nothing on the device was changed");
+    return true;
 }
 
 int UpdateWorkflow::SaveSettings()
@@ -442,8 +475,11 @@ int UpdateWorkflow::RestoreSettings()
 
 std::string UpdateWorkflow::ResultInWords(int result) const
 {
-    if (result >= 0)
-        return restoreResult_ == 0 ? "updated" : "updated; settings not restored: " + LineCause(restoreResult_);
+    if (result >= 0) {
+        if (settingsRestored_)
+            return "updated";
+        return "updated; settings not restored: " + LineCause(restoreResult_ != 0 ? restoreResult_ : -102);
+    }
     // A refused connection ends with -20 whatever the port said: its own code says more.
     return LineCause(failedStep_ == UpdateStep::Connect ? connectResult_ : result);
 }

@@ -19,6 +19,7 @@ enum class UpdateStep {
     Connect,        // no connection to the device
     DeviceCheck,    // wrong device, firmware too old, batteries too low
     Question,       // the person declined ("Newer Firmware", "Settings Retrieve Error")
+    Stopped,        // Ctrl+C twice (or the window's stop) before the firmware was touched
     SaveSettings,
     SettingsConflict,  // "Settings Conflict" answered Cancel (or not answered)
     OnePortSettingsFile,  // a run with several ports found a one-port run's settings file it cannot settle
@@ -60,6 +61,8 @@ public:
     // The settings file that stopped the update at OnePortSettingsFile, with
     // its date and serial number: "<path> (saved <date>, serial number <sn>)".
     const std::string& OnePortFileNote() const { return onePortFileNote_; }
+    // After a stop at Stopped: what had not happened yet ("the firmware was erased").
+    const std::string& StoppedBefore() const { return stoppedBefore_; }
     // What the last update wrote to the history (also when that write failed).
     const UpdateRecord& LastRecord() const { return record_; }
 
@@ -80,6 +83,9 @@ private:
     // its loader, whose settings cannot be read).
     int SettleOnePortFile(bool inLoader, const SettingsFileFacts* reading);
     int RestoreSettings();
+    // Ends the update with Stopped when the person asked to stop; before is
+    // what has not happened yet ("the firmware loader starts").
+    bool StopRequested(const char* before);
     void LogLine(int level, const std::string& text);
     // The result of the last update in words, with its code.
     std::string ResultInWords(int result) const;
@@ -95,5 +101,6 @@ private:
     bool settingsRestored_ = false;
     int batteryPercent_ = -1;
     std::string onePortFileNote_;
+    std::string stoppedBefore_;
     UpdateRecord record_;
 };

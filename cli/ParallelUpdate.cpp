@@ -84,7 +84,8 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
     if (result < 0)
         outcome.message = FailureCause(workflow, result, state, args);
     else if (outcome.exitCode == exit_code::kSettingsNotRestored)
-        outcome.message = "settings not (fully) restored: " + LineCause(workflow.RestoreResult()) + ".";
+        outcome.message = "settings not (fully) restored: " +
+                          LineCause(workflow.RestoreResult() != 0 ? workflow.RestoreResult() : -102) + ".";
     if (state.deviceIdentity.type)
         outcome.device = state.deviceIdentity.displayName;
     if (!ui.OldVersion().empty())

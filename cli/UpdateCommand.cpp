@@ -51,6 +51,7 @@ int ExitCodeFor(int result, const UpdateWorkflow& workflow, bool keepGoing, bool
     case UpdateStep::DataErase:
         return exit_code::kDeviceFailure;
     case UpdateStep::Question:
+    case UpdateStep::Stopped:
         return exit_code::kCancelled;
     default:
         return exit_code::kUpdateFailed;
@@ -64,6 +65,7 @@ const char* StepName(UpdateStep step)
     case UpdateStep::Connect: return "connect";
     case UpdateStep::DeviceCheck: return "device-check";
     case UpdateStep::Question: return "question";
+    case UpdateStep::Stopped: return "stopped";
     case UpdateStep::SaveSettings: return "save-settings";
     case UpdateStep::SettingsConflict: return "settings-conflict";
     case UpdateStep::OnePortSettingsFile: return "one-port-settings-file";
@@ -150,6 +152,15 @@ std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppSt
                " --settings-from saved (restore that file after the update) or --settings-from device (go on "
                "with the device's settings; the file moves to the archive).";
     }
+    if (step == UpdateStep::Stopped) {
+        std::string text = "stopped on request before " + workflow.StoppedBefore() +
+                           ": nothing on the device was changed (" + std::to_string(result) + ").";
+        if (workflow.StoppedBefore() == "the firmware was erased")
+            text += "\nThe " + state.deviceName +
+                    " waits in its firmware loader with its old firmware: run the same command again to finish "
+                    "the update, or switch the device off and on to leave it as it was.";
+        return text;
+    }
     if (step == UpdateStep::SettingsConflict)
         return "the settings file " + state.settingsFilePath +
                " from an earlier, unfinished update differs from the device's settings (" + std::to_string(result) +
@@ -159,6 +170,10 @@ std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppSt
         std::string port = PortProblem(workflow.ConnectResult(), args.port);
         return port.empty() ? LineCause(workflow.ConnectResult()) + "." : port;
     }
+    if (result == -131)
+        return "the battery level of the " + state.deviceName +
+               " could not be read (-131): an update on a flat battery could stop half-way.\nCharge or replace the "
+               "batteries and try again.";
     if (result == -130)
         return "the battery is at " + std::to_string(workflow.BatteryPercent()) +
                "%; the update needs at least 10% (-130).";
@@ -424,9 +439,11 @@ int RunUpdateCommand(const UpdateArgs& args)
             std::cout << "The settings file is kept: " << state.settingsFilePath << "\n";
     } else if (exitCode == exit_code::kSettingsNotRestored) {
         std::cout << "Firmware updated, but the settings were not (fully) restored: "
-                  << LineCause(workflow.RestoreResult()) << ". Check them on the device.\n";
+                  << LineCause(workflow.RestoreResult() != 0 ? workflow.RestoreResult() : -102) << ".\n";
         if (settingsKept)
-            std::cout << "The settings file is kept: " << state.settingsFilePath << "\n";
+            std::cout << "The settings file is kept: " << state.settingsFilePath << "\n"
+                      << "Write it back once the cause is mended: kelobsl-cli restore-settings --port "
+                      << Quoted(args.port) << " --file " << Quoted(state.settingsFilePath) << "\n";
     }
     if (logWritten)
         std::cout << "Log: " << logPath << "\n";

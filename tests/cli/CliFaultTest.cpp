@@ -41,9 +41,20 @@ TEST_F(CliFault, FirmwareFileForAnotherTypeIsAWrongDevice)
         << run.out;
 }
 
-TEST_F(CliFault, BatteryBelowTenPercentStopsAndTenPasses)
+TEST_F(CliFault, BatteryBelowTenPercentOrUnreadableStopsAndTenPasses)
 {
     std::string firmware = MakeFirmware("JV-1-05.txt", "JV", "1.05");
+    // A level that is no level may be a flat battery: stop before the loader.
+    for (const char* text : {"LOW", "-1", "101"}) {
+        SCOPED_TRACE(text);
+        StartSim({"--type", "JV", "--version", "1.00", "--fault", std::string("battery-text=") + text});
+        CliRun unread = Update({"--firmware", firmware});
+        EXPECT_EQ(unread.exitCode, 4) << unread.out;
+        EXPECT_TRUE(Contains(unread.out, "could not be read (-131)")) << unread.out;
+        EXPECT_FALSE(Contains(unread.out, "Starting the firmware loader")) << unread.out;
+        NewDevice();
+    }
+
     StartSim({"--type", "JV", "--version", "1.00", "--battery", "9"});
     CliRun low = Update({"--firmware", firmware});
     EXPECT_EQ(low.exitCode, 4) << low.out;
@@ -143,8 +154,28 @@ TEST_F(CliFault, SettingsThatCannotBeRestoredAreReportedAndTheFileIsKept)
     EXPECT_EQ(run.exitCode, 7) << run.out;
     EXPECT_TRUE(Contains(run.out, "== Settings Error ==")) << run.out;
     EXPECT_TRUE(Contains(run.out, "Firmware updated, but the settings were not (fully) restored")) << run.out;
+    // Exit 0 and the success line go together: here neither.
+    EXPECT_FALSE(Contains(run.out, "Successfully updated")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "You may disconnect")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "but the settings were NOT restored.")) << run.out;
     EXPECT_TRUE(std::filesystem::exists(SettingsFile()));
     EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
+}
+
+// Twice before the loader starts: the device is left as it was, on its firmware.
+TEST_F(CliFault, CtrlCTwiceBeforeTheLoaderChangesNothing)
+{
+    StartSim({"--type", "R7F", "--version", "3.51", "--pace", "9600"});
+    CliRunOptions options;
+    options.interruptAfterText = "Saving settings for this";
+    options.interruptDelaysMs = {0, 20};
+    CliRun run = Update({}, options);
+    EXPECT_EQ(run.exitCode, 6) << run.out;
+    EXPECT_TRUE(Contains(run.out, "stopped on request before the firmware loader started: nothing on the device "
+                                  "was changed (-40).")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "Starting the firmware loader")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "left in its firmware loader")) << run.out;
+    EXPECT_EQ(Ask("get -ver"), "R7F 3.51");
 }
 
 TEST_F(CliFault, CtrlCOnceWarnsTwiceStops)
