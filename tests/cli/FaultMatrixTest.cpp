@@ -67,10 +67,17 @@ const DeviceType& TypeOf(const std::string& word)
     throw std::invalid_argument("no device type " + word);
 }
 
+// What happens to the pending settings file between the two runs.
+enum class Between { Nothing, CutFile };
+
 struct Cell {
     std::string type;
     std::vector<std::string> faults;  // kelosim --fault values, first run only
     int firstExit = -1;               // the first run's exit code where the fault must not change it
+    Between between = Between::Nothing;
+    // The second run's exit code when it cannot recover (the settings are
+    // gone with a cut file): -1 means it must end with everything back.
+    int secondExit = -1;
 };
 
 struct Outcome {
@@ -79,6 +86,8 @@ struct Outcome {
     bool saved = false;   // the first run went past the settings save
     bool failed = false;  // the first run failed or reported an error
     bool kept = false;    // the settings file was there after the first run
+    bool keptAfterSecond = false;  // the settings file was still there after the second run
+    Settings firstAfter;           // the device's settings after the first run
     std::string firstVersion, firstPost;    // asked after the first run (fault still on)
     std::string secondVersion, secondPost;  // asked after the second run
     Settings before, after;
@@ -150,9 +159,12 @@ private:
         o.firstOut = first.out;
         o.saved = first.out.find("Starting the firmware loader...") != std::string::npos;
         o.failed = first.exitCode != 0 || first.out.find(" Error ==") != std::string::npos;
-        o.kept = fs::exists(dir_ + "/" + type_.name + ".settings.txt");
+        o.kept = fs::exists(PendingFile());
         // Restarted with its fault: what the device says after this run.
         Stop();
+        o.firstAfter = ReadSettings(state_, type_.keys);
+        if (cell_.between == Between::CutFile && o.kept)
+            CutInHalf(PendingFile());
         if (!Start(cell_.faults))
             return o;
         o.firstVersion = AskDevice(sim_.Path(), "get -ver");
@@ -167,6 +179,7 @@ private:
         CliRun second = Update(updateArgs);
         o.secondExit = second.exitCode;
         o.secondOut = second.out;
+        o.keptAfterSecond = fs::exists(PendingFile());
         Stop();
         if (!Start({}))
             return o;
@@ -177,9 +190,19 @@ private:
         return o;
     }
 
+    std::string PendingFile() const { return dir_ + "/" + type_.name + ".settings.txt"; }
+
+    // What a host that died while writing leaves: the file's first half.
+    static void CutInHalf(const std::string& path)
+    {
+        fs::resize_file(path, fs::file_size(path) / 2);
+    }
+
+    // Every start serves the same link, as a device stays on its port.
     bool Start(const std::vector<std::string>& faults)
     {
-        std::vector<std::string> args = {"--type", type_.word, "--version", type_.oldVersion, "--state", state_};
+        std::vector<std::string> args = {"--type", type_.word, "--version", type_.oldVersion, "--state", state_,
+                                         "--link", dir_ + "/port"};
         for (const std::string& f : faults)
             args.insert(args.end(), {"--fault", f});
         return sim_.Start(args, &error_);
@@ -188,7 +211,7 @@ private:
 
     CliRun Update(std::vector<std::string> args)
     {
-        args.insert(args.begin(), {"update", "--port", sim_.Path()});
+        args.insert(args.begin(), {"update", "--port", dir_ + "/port"});
         return RunCli(args);
     }
 
@@ -257,6 +280,17 @@ protected:
         if (o.firstExit == 0) {
             EXPECT_EQ(o.firstVersion, newLine) << what << ": exit 0 without the new firmware\n" << o.firstOut;
             EXPECT_EQ(o.firstPost, "Code Good!") << what << ": exit 0 without good code\n" << o.firstOut;
+            EXPECT_EQ(o.firstAfter, o.before) << what << ": exit 0 without every setting back\n" << o.firstOut;
+        }
+        if (cell.secondExit >= 0) {
+            // Settings that are gone cannot come back; the run must say so and keep the file.
+            EXPECT_EQ(o.secondExit, cell.secondExit) << what << "\n" << o.secondOut;
+            EXPECT_TRUE(o.keptAfterSecond) << what << ": the settings file went\n" << o.secondOut;
+            std::ostringstream line;
+            line << std::left << std::setw(24) << Join(cell.faults) + "+cut" << std::setw(7) << cell.type
+                 << std::setw(6) << o.firstExit << std::setw(16) << KeptText(o) << std::setw(7) << o.secondExit
+                 << "refused";
+            return line.str();
         }
         const bool mustKeep = o.saved && o.failed;
         EXPECT_TRUE(!mustKeep || o.kept) << what << ": failed after the save and lost the settings file\n"
@@ -345,5 +379,15 @@ TEST_F(FaultMatrix, InterpreterFaults)
         {"QX70", {"silent-after=6"}},
         {"QX7B", {"refuse=get -w"}},
         {"KS", {"refuse=set -rch"}},
+    });
+}
+
+// A host that died while writing the settings file leaves it cut short: the
+// rerun must refuse it, name what it lacks and keep it, never restore half.
+TEST_F(FaultMatrix, SettingsFileCutShort)
+{
+    RunMatrix({
+        {"JV", {"power-loss=40"}, -1, Between::CutFile, 7},
+        {"QX70", {"power-loss=40"}, -1, Between::CutFile, 7},
     });
 }
