@@ -13,6 +13,7 @@
 // battery-text, refused before anything starts), those about the radio modem
 // (relay-echo, no-radio, awake, wake-after) and bsl-version, which the host
 // only logs.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -390,4 +391,151 @@ TEST_F(FaultMatrix, SettingsFileCutShort)
         {"JV", {"power-loss=40"}, -1, Between::CutFile, 7},
         {"QX70", {"power-loss=40"}, -1, Between::CutFile, 7},
     });
+}
+
+namespace {
+
+// Two JT5 Pro, JVA-001 and JVB-002, on two links with one data folder: the
+// cables get swapped, two programs run at once. Whatever the runs do, no
+// instrument may carry the other's serial number, and a run ends with exit 0
+// only when every instrument it updated has its own settings back.
+class TwoInstruments : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = std::string(::testing::TempDir()) + "kelo-two-" + std::string(info->name()).substr(0, 12) + "-" +
+               std::to_string(::getpid());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        firmware_ = dir_ + "/JV-1-05.txt";
+        const std::string make = std::string(KELO_BINARY_DIR) +
+                                 "/sim/mkfirmware/mkfirmware --type JV --version 1.05 --image-chars 4010 -o '" +
+                                 firmware_ + "' >/dev/null";
+        ASSERT_EQ(std::system(make.c_str()), 0);
+        for (int d = 0; d < 2; ++d) {
+            ASSERT_TRUE(Start(d, d));
+            Stop(d);
+            before_[d] = ReadSettings(State(d), kKeys);
+            ASSERT_EQ(before_[d]["sn"], kSn[d]);
+        }
+    }
+    void TearDown() override
+    {
+        if (!HasFailure())
+            fs::remove_all(dir_);
+    }
+
+    std::string Link(int link) const { return dir_ + "/port" + std::to_string(link); }
+    std::string State(int d) const { return dir_ + "/device" + std::to_string(d) + ".state"; }
+
+    bool Start(int d, int link, const std::vector<std::string>& faults = {})
+    {
+        std::vector<std::string> args = {"--type", "JV", "--version", "1.00", "--sn", kSn[d],
+                                         "--state", State(d), "--link", Link(link)};
+        for (const std::string& f : faults)
+            args.insert(args.end(), {"--fault", f});
+        std::string error;
+        const bool started = sim_[d].Start(args, &error);
+        EXPECT_TRUE(started) << error;
+        return started;
+    }
+    void Stop(int d) { sim_[d].Stop(); }
+
+    CliRun Update(const std::vector<int>& links, std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> args = {"update", "--firmware", firmware_, "--data-dir", dir_ + "/data", "--yes"};
+        for (int link : links)
+            args.insert(args.end(), {"--port", Link(link)});
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunCli(args);
+    }
+
+    // Stops both devices and checks the invariants after runs that updated
+    // the devices in updated; what names the runs.
+    void Check(const std::string& what, const std::vector<CliRun>& runs, std::vector<int> updated = {0, 1})
+    {
+        std::string outs;
+        bool allZero = true;
+        for (const CliRun& run : runs) {
+            outs += run.out + "\n----\n";
+            allZero = allZero && run.exitCode == 0;
+        }
+        for (int d = 0; d < 2; ++d) {
+            Stop(d);
+            const Settings now = ReadSettings(State(d), kKeys);
+            EXPECT_NE(now.at("sn"), kSn[1 - d]) << what << ": " << kSn[d] << " got the other's settings\n" << outs;
+            if (allZero && std::find(updated.begin(), updated.end(), d) != updated.end())
+                EXPECT_EQ(now, before_[d]) << what << ": exit 0 without " << kSn[d] << "'s settings\n" << outs;
+        }
+    }
+
+    // The pending settings file that holds an instrument's serial number.
+    std::string FileOf(int d) const
+    {
+        for (const auto& entry : fs::recursive_directory_iterator(dir_ + "/data")) {
+            if (entry.path().string().find(".settings.txt") == std::string::npos || !entry.is_regular_file())
+                continue;
+            std::ifstream in(entry.path());
+            std::stringstream text;
+            text << in.rdbuf();
+            if (entry.path().string().find("/archive/") == std::string::npos &&
+                text.str().find("\"" + kSn[d] + "\"") != std::string::npos)
+                return entry.path().string();
+        }
+        return {};
+    }
+
+    static inline const std::vector<std::string> kKeys = {"sn", "contr", "units", "adc"};
+    static inline const std::string kSn[2] = {"JVA-001", "JVB-002"};
+    std::string dir_, firmware_;
+    SimProcess sim_[2];
+    Settings before_[2];
+};
+
+}  // namespace
+
+// USB renumbering swaps the ports of two instruments left in their loaders.
+TEST_F(TwoInstruments, SwappedCablesNeverCrossACalibration)
+{
+    ASSERT_TRUE(Start(0, 0, {"unplug=124"}));
+    ASSERT_TRUE(Start(1, 1, {"unplug=124"}));
+    CliRun first = Update({0, 1});
+    EXPECT_NE(first.exitCode, 0) << first.out;
+    Check("the pulled cables", {first});
+
+    ASSERT_TRUE(Start(0, 1));
+    ASSERT_TRUE(Start(1, 0));
+    CliRun swapped = Update({0, 1});
+    Check("the swapped rerun", {swapped});
+
+    // The person names each instrument's file: each gets its own.
+    for (int d = 0; d < 2; ++d) {
+        const std::string file = FileOf(d);
+        ASSERT_NE(file, "") << "no settings file holds " << kSn[d];
+        ASSERT_TRUE(Start(0, 1));
+        ASSERT_TRUE(Start(1, 0));
+        CliRun answered = Update({1 - d}, {"--settings-file", file});
+        EXPECT_EQ(answered.exitCode, 0) << answered.out;
+        Check("the answered rerun of " + kSn[d], {answered}, {d});
+    }
+}
+
+// Two one-port programs at once on one data folder, one of them cut off in the upload.
+TEST_F(TwoInstruments, TwoProgramsAtOnceKeepEachInstrumentsSettings)
+{
+    ASSERT_TRUE(Start(0, 0, {"unplug=124"}));
+    ASSERT_TRUE(Start(1, 1));
+    CliRun runs[2];
+    std::thread other([&] { runs[1] = Update({1}); });
+    runs[0] = Update({0});
+    other.join();
+    Check("two programs at once", {runs[0], runs[1]});
+
+    for (int d = 0; d < 2; ++d) {
+        ASSERT_TRUE(Start(d, d));
+        CliRun again = Update({d});
+        EXPECT_EQ(again.exitCode, 0) << again.out;
+        Check("the rerun of " + kSn[d], {again}, {d});
+    }
 }
