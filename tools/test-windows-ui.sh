@@ -6,7 +6,8 @@
 # checks the preferences in the registry. Then the checks of a whole update
 # (version, good code, settings back, flash equal to the image, the log in
 # the Windows data folder). Screenshots of the window mid-upload and finished
-# go to <cross-build>/screenshots/.
+# go to <cross-build>/screenshots/. Last, the "Which Instrument?" dialog test
+# of win32_view_tests.exe, which needs this display.
 #   tools/test-windows-ui.sh [cross-build-folder] [native-build-folder]
 # tools/test-windows.sh runs it last; skipped when Wine, Xvfb or kelobsl.exe
 # is missing.
@@ -114,6 +115,16 @@ grep -E '^(message box|registry|success text|note|FAILED)' "$work/ui-driver.out"
 for shot in uploading finished; do
     check "screenshot $shots/kelobsl-exe-$shot.png" test -s "$shots/kelobsl-exe-$shot.png"
 done
+# The "Which Instrument?" dialog's own test needs a display: the unit-test
+# stage runs without one, where it skips.
+dialog_out="$work/instrument-choice.out"
+if "$wine" "$win/tests/win32/win32_view_tests.exe" --gtest_filter='InstrumentChoiceDialog.*' --gtest_color=no \
+        >"$dialog_out" 2>&1 && grep -q '^\[  PASSED  \] 1 test' "$dialog_out"; then
+    echo "    \"Which Instrument?\" dialog: passed."
+else
+    echo "    \"Which Instrument?\" dialog: FAILED: see $dialog_out"
+    e2e_ok=0
+fi
 echo "Windows window test took $((SECONDS - started)) s."
 if [ "$e2e_ok" = 1 ]; then
     echo "Windows window under Wine: passed."

@@ -16,6 +16,7 @@
 #include <QShortcut>
 #include <algorithm>
 
+#include "InstrumentChoiceDialog.h"
 #include "PortComboBox.h"
 #include "Timing.h"
 
@@ -445,6 +446,13 @@ bool MainWindow::AskOkCancel(const std::string& text, const std::string& title)
     QMessageBox box(QMessageBox::Warning, Q(title), Q(text), QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setObjectName("question");
     return box.exec() == QMessageBox::Ok;
+}
+
+int MainWindow::AskWhichInstrument(const std::string& text, const std::vector<SettingsCandidate>& candidates,
+                                   const std::string& title)
+{
+    Beep(MessageKind::Warning);
+    return AskInstrumentChoice(this, text, candidates, title);
 }
 
 void MainWindow::Beep(MessageKind)

@@ -1,13 +1,6 @@
 #include "CenteredMessageBox.h"
 
-namespace {
-
-// The box is not ours to create: a hook on this thread sees it activate
-// and moves it once. One box at a time per thread, so one slot suffices.
-thread_local HWND centreOver = nullptr;
-thread_local HHOOK hook = nullptr;
-
-void CentreWindow(HWND box, HWND over)
+void CentreWindowOver(HWND box, HWND over)
 {
     RECT boxRect{};
     RECT overRect{};
@@ -34,11 +27,18 @@ void CentreWindow(HWND box, HWND over)
     SetWindowPos(box, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+namespace {
+
+// The box is not ours to create: a hook on this thread sees it activate
+// and moves it once. One box at a time per thread, so one slot suffices.
+thread_local HWND centreOver = nullptr;
+thread_local HHOOK hook = nullptr;
+
 LRESULT CALLBACK OnActivate(int code, WPARAM wParam, LPARAM lParam)
 {
     const HHOOK self = hook;
     if (code == HCBT_ACTIVATE && centreOver) {
-        CentreWindow(reinterpret_cast<HWND>(wParam), centreOver);
+        CentreWindowOver(reinterpret_cast<HWND>(wParam), centreOver);
         centreOver = nullptr;
     }
     return CallNextHookEx(self, code, wParam, lParam);

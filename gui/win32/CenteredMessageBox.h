@@ -6,4 +6,7 @@
 
 #include <string>
 
+// Moves window over the middle of over, kept whole on over's monitor.
+void CentreWindowOver(HWND window, HWND over);
+
 int CenteredMessageBox(HWND owner, const std::wstring& text, const std::wstring& title, UINT type);

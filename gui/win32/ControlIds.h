@@ -23,6 +23,11 @@
 #define IDC_NEWSN_LABEL 1017
 #define IDC_NEWSN 1018
 
+// "Which Instrument?" (OK and Cancel are IDOK and IDCANCEL).
+#define IDC_WHICH_ICON 1101
+#define IDC_WHICH_TEXT 1102
+#define IDC_WHICH_LIST 1103
+
 // Menu commands (and their accelerators).
 #define IDM_OPEN_FIRMWARE 2001
 #define IDM_UPDATE_FIRMWARE 2002
@@ -40,3 +45,4 @@
 #define IDR_ACCELERATORS 102
 #define IDI_KELOBSL 103
 #define IDI_PRODUCT 104
+#define IDD_WHICH_INSTRUMENT 105

@@ -10,6 +10,7 @@
 
 #include "CenteredMessageBox.h"
 #include "ControlIds.h"
+#include "InstrumentChoiceDialog.h"
 #include "Timing.h"
 #include "Utf16.h"
 
@@ -639,6 +640,14 @@ bool MainWindow::AskOkCancel(const std::string& text, const std::string& title)
     Beep(MessageKind::Warning);
     HWND owner = window_ && IsWindowVisible(window_) ? window_ : nullptr;
     return CenteredMessageBox(owner, Widen(text), Widen(title), MB_OKCANCEL | MB_ICONWARNING) == IDOK;
+}
+
+int MainWindow::AskWhichInstrument(const std::string& text, const std::vector<SettingsCandidate>& candidates,
+                                   const std::string& title)
+{
+    Beep(MessageKind::Warning);
+    HWND owner = window_ && IsWindowVisible(window_) ? window_ : nullptr;
+    return AskInstrumentChoice(instance_, owner, text, candidates, title);
 }
 
 void MainWindow::Beep(MessageKind kind)

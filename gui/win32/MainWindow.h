@@ -35,6 +35,8 @@ public:
     void SetBusy(bool busy) override;
     void ShowMessage(const std::string& text, const std::string& title, MessageKind kind) override;
     bool AskOkCancel(const std::string& text, const std::string& title) override;
+    int AskWhichInstrument(const std::string& text, const std::vector<SettingsCandidate>& candidates,
+                           const std::string& title) override;
     void Beep(MessageKind kind) override;
     void PumpEvents() override;
 

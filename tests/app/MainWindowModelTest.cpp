@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -9,7 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "InstrumentChoice.h"
 #include "MainWindowModel.h"
+#include "TestPlatform.h"
 
 namespace {
 
@@ -218,4 +221,48 @@ TEST_F(ModelTest, QuitDuringAnUpdateOnlyWarnsAndControlsEndReady)
     EXPECT_TRUE(m.GetMenu().updateFirmwareEnabled);
     EXPECT_TRUE(m.ConfirmQuit()) << "no update: quit at once";
     EXPECT_FALSE(m.State().keepGoing);
+}
+
+TEST(InstrumentChoice, RowsNameEachCandidateInLocalTimeAndOkNeedsAPick)
+{
+    const char* oldZone = std::getenv("TZ");
+    const std::string savedZone = oldZone ? oldZone : "";
+    SetEnvironment("TZ", "PST8");
+    ::tzset();
+    std::tm fields{};
+    fields.tm_year = 2026 - 1900;
+    fields.tm_mon = 11;
+    fields.tm_mday = 8;
+    fields.tm_hour = 9;
+    fields.tm_min = 15;
+    const std::time_t saved = FromUtcFields(&fields);
+    const std::vector<SettingsCandidate> candidates = {
+        {"WN-00931", saved, "/data/JT5 Pro.settings.txt", "/dev/ttyUSB0"},
+        {"", saved, "/data/other.settings.txt", ""},
+        {"WN\x05>7", 0, "/data/odd.settings.txt", "COM3"},
+    };
+    const std::vector<std::string> rows = instrument_choice::Rows(candidates);
+    SetEnvironment("TZ", oldZone ? savedZone.c_str() : nullptr);
+    ::tzset();
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        "Serial number WN-00931, saved 2026-12-08 01:15, on /dev/ttyUSB0",
+                        "No serial number, saved 2026-12-08 01:15, port not recorded",
+                        "Serial number WN?>7, date not recorded, on COM3",
+                        "None of these (update without its settings)",
+                    }));
+
+    // Rows 0-2 are the candidates, row 3 "None of these"; nothing selected or
+    // a row past the list never answers for the person.
+    struct Case {
+        int row;
+        bool canAccept;
+        int answer;
+    };
+    const Case cases[] = {{0, true, 0},           {2, true, 2},           {3, true, kNoneOfThese},
+                          {-1, false, kStopUpdate}, {4, false, kStopUpdate}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(instrument_choice::CanAccept(c.row, candidates.size()), c.canAccept) << c.row;
+        EXPECT_EQ(instrument_choice::Answer(c.row, candidates.size()), c.answer) << c.row;
+    }
+    EXPECT_FALSE(instrument_choice::CanAccept(instrument_choice::kNoSelection, candidates.size()));
 }

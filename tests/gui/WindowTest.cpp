@@ -4,15 +4,19 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -111,6 +115,7 @@ private slots:
     void failedConnectionLeavesTheWindowReady();
     void preferencesComeBack();
     void eventLoopStaysLiveOnAPacedLine();
+    void whichInstrumentReturnsThePersonsPick();
 
 private:
     QTemporaryDir home_;
@@ -283,6 +288,93 @@ void WindowTest::eventLoopStaysLiveOnAPacedLine()
     QCOMPARE(cli.exitCode(), 0);
     qInfo("command line update %.2f s; window / command line = %.3f", cliSeconds, windowSeconds / cliSeconds);
     QVERIFY2(largestGap <= 50, qPrintable(gaps));
+}
+
+void WindowTest::whichInstrumentReturnsThePersonsPick()
+{
+    MainWindow w({"--port", "/dev/pts/kelo-which"});
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const std::time_t saved = 1796721300;
+    const std::vector<SettingsCandidate> candidates = {
+        {"WN-00931", saved, "/data/JT5 Pro.settings.txt",
+         "/dev/serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_Controller_4c1e6b5d8f2aeb11a3c6-if00-port0"},
+        {"WN-00417", saved - 86400, "/data/archive/JT5 Pro/WN-00417-20261207T081500Z.settings.txt", "/dev/ttyUSB1"},
+    };
+    const std::string text = "A JT5 Pro was found in its firmware loader on /dev/ttyUSB0. It cannot say which "
+                             "instrument it is.\n\nWhich instrument is connected?";
+
+    // How the person answers, what the window must return, and what the
+    // dialog showed before the answer.
+    enum class How { ClickSecondRowThenOk, EnterAloneThenEscape, EndKeyThenEnter };
+    struct Row {
+        How how;
+        int expected;
+    };
+    for (const Row& row : {Row{How::ClickSecondRowThenOk, 1}, Row{How::EnterAloneThenEscape, kStopUpdate},
+                           Row{How::EndKeyThenEnter, kNoneOfThese}}) {
+        struct Seen {
+            bool opened = false;
+            QString title, question, lastRow;
+            int rows = 0, selectedAtOpen = -1;
+            bool okAtOpen = true, okAfterPick = false, rowsFit = true, openAfterEnter = false;
+        } seen;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog || dialog->objectName() != "whichInstrument" || !dialog->isVisible())
+                return;
+            answer.stop();
+            seen.opened = true;
+            auto* list = dialog->findChild<QListWidget*>("candidates");
+            QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+            seen.title = dialog->windowTitle();
+            seen.question = dialog->findChild<QLabel*>("question")->text();
+            seen.rows = list->count();
+            seen.lastRow = list->item(list->count() - 1)->text();
+            seen.selectedAtOpen = static_cast<int>(list->selectedItems().size());
+            seen.okAtOpen = ok->isEnabled();
+            // A row too long for the screen scrolls sideways in a dialog as wide as allowed.
+            const bool asWideAsAllowed = dialog->width() >= dialog->screen()->availableGeometry().width() * 85 / 100 &&
+                                         list->horizontalScrollBar()->maximum() > 0;
+            for (int i = 0; i < list->count(); ++i)
+                seen.rowsFit = seen.rowsFit && (list->fontMetrics().horizontalAdvance(list->item(i)->text()) <
+                                                    list->viewport()->width() ||
+                                                asWideAsAllowed);
+            switch (row.how) {
+            case How::ClickSecondRowThenOk:
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+                seen.okAfterPick = ok->isEnabled();
+                Shoot("which-instrument", dialog);
+                QTest::mouseClick(ok, Qt::LeftButton);
+                break;
+            case How::EnterAloneThenEscape:
+                QTest::keyClick(list, Qt::Key_Return);
+                seen.openAfterEnter = dialog->isVisible();
+                QTest::keyClick(list, Qt::Key_Escape);
+                break;
+            case How::EndKeyThenEnter:
+                QTest::keyClick(list, Qt::Key_End);
+                seen.okAfterPick = ok->isEnabled();
+                QTest::keyClick(list, Qt::Key_Return);
+                break;
+            }
+            if (dialog->isVisible())
+                dialog->reject();  // never leave the test waiting on a dialog
+        });
+        answer.start(20);
+        QCOMPARE(w.AskWhichInstrument(text, candidates, "Which Instrument?"), row.expected);
+        QVERIFY(seen.opened);
+        QCOMPARE(seen.title, QString("Which Instrument?"));
+        QCOMPARE(seen.question, QString::fromStdString(text));
+        QCOMPARE(seen.rows, 3);
+        QCOMPARE(seen.lastRow, QString("None of these (update without its settings)"));
+        QCOMPARE(seen.selectedAtOpen, 0);
+        QVERIFY2(!seen.okAtOpen, "OK waits for the person's pick");
+        QVERIFY2(seen.rowsFit, "every row, long port names included, shows whole or scrolls in a full-width dialog");
+        QCOMPARE(seen.okAfterPick, row.how != How::EnterAloneThenEscape);
+        QCOMPARE(seen.openAfterEnter, row.how == How::EnterAloneThenEscape);
+    }
 }
 
 QTEST_MAIN(WindowTest)

@@ -2,7 +2,10 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
+#include "ControlIds.h"
+#include "InstrumentChoiceDialog.h"
 #include "RegistryPreferences.h"
 #include "Utf16.h"
 
@@ -109,6 +112,122 @@ TEST_F(RegistryPreferencesTest, FlagOfAnotherTypeReadsAsOff)
     EXPECT_FALSE(values.verboseLog);
     EXPECT_TRUE(values.findAllComms);
     EXPECT_FALSE(values.hasCommPort);
+}
+
+// "Which Instrument?" driven from a timer inside its own modal loop, as the
+// person's clicks and keys reach it: the dialog's own messages.
+struct ChoiceDriver {
+    enum class How { PickSecondThenOk, EnterAloneThenEscape, DoubleClickNoneOfThese } how;
+    bool opened = false, okAtOpen = true, openAfterEnter = false, okAfterPick = false, rowsFit = true;
+    int rows = 0, selectedAtOpen = 0;
+
+    static thread_local ChoiceDriver* current;
+
+    static BOOL CALLBACK FindDialog(HWND window, LPARAM found)
+    {
+        wchar_t title[64] = L"";
+        GetWindowTextW(window, title, 64);
+        if (IsWindowVisible(window) && std::wstring(title) == L"Which Instrument?")
+            *reinterpret_cast<HWND*>(found) = window;
+        return TRUE;
+    }
+
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD)
+    {
+        HWND dialog = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&dialog));
+        if (!dialog || !current)
+            return;
+        KillTimer(nullptr, timer);
+        current->Drive(dialog);
+    }
+
+    void Drive(HWND dialog)
+    {
+        opened = true;
+        HWND list = GetDlgItem(dialog, IDC_WHICH_LIST);
+        HWND ok = GetDlgItem(dialog, IDOK);
+        rows = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+        selectedAtOpen = static_cast<int>(SendMessageW(list, LB_GETCURSEL, 0, 0));
+        okAtOpen = IsWindowEnabled(ok) != FALSE;
+        RECT inside{};
+        GetClientRect(list, &inside);
+        HDC dc = GetDC(list);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+        for (int i = 0; i < rows; ++i) {
+            wchar_t text[512] = L"";
+            SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            SIZE size{};
+            GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+            rowsFit = rowsFit && size.cx < inside.right;
+        }
+        SelectObject(dc, old);
+        ReleaseDC(list, dc);
+
+        auto pick = [&](int row, WORD code) {
+            SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_WHICH_LIST, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+            okAfterPick = IsWindowEnabled(ok) != FALSE;
+            if (code != LBN_SELCHANGE)
+                SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_WHICH_LIST, code), reinterpret_cast<LPARAM>(list));
+        };
+        switch (how) {
+        case How::PickSecondThenOk:
+            pick(1, LBN_SELCHANGE);
+            SendMessageW(dialog, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(ok));
+            break;
+        case How::EnterAloneThenEscape:
+            SendMessageW(dialog, WM_COMMAND, IDOK, reinterpret_cast<LPARAM>(ok));  // what Enter sends
+            openAfterEnter = IsWindowVisible(dialog) != FALSE;
+            SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);  // what Escape sends
+            break;
+        case How::DoubleClickNoneOfThese:
+            pick(rows - 1, LBN_DBLCLK);
+            break;
+        }
+        if (IsWindowVisible(dialog))
+            EndDialog(dialog, IDCANCEL);  // never leave the test waiting on a dialog
+    }
+};
+
+thread_local ChoiceDriver* ChoiceDriver::current = nullptr;
+
+TEST(InstrumentChoiceDialog, OkWaitsForThePersonsPickAndReturnsIt)
+{
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (!probe)
+        GTEST_SKIP() << "no windows can be made here (no display)";
+    DestroyWindow(probe);
+
+    const std::vector<SettingsCandidate> candidates = {
+        {"WN-00931", 1796721300, "JT5 Pro.settings.txt", "\\\\.\\COM12"},
+        {"WN-00417", 1796634900, "WN-00417-20261207T081500Z.settings.txt", ""},
+    };
+    const std::string text = "A JT5 Pro was found in its firmware loader on COM3. It cannot say which instrument "
+                             "it is.\n\nWhich instrument is connected?";
+    struct Case {
+        ChoiceDriver::How how;
+        int expected;
+    };
+    for (const Case& c : {Case{ChoiceDriver::How::PickSecondThenOk, 1},
+                          Case{ChoiceDriver::How::EnterAloneThenEscape, kStopUpdate},
+                          Case{ChoiceDriver::How::DoubleClickNoneOfThese, kNoneOfThese}}) {
+        ChoiceDriver driver{c.how};
+        ChoiceDriver::current = &driver;
+        SetTimer(nullptr, 0, 30, ChoiceDriver::Tick);
+        const int answer = AskInstrumentChoice(GetModuleHandleW(nullptr), nullptr, text, candidates,
+                                               "Which Instrument?");
+        ChoiceDriver::current = nullptr;
+        SCOPED_TRACE(c.expected);
+        ASSERT_TRUE(driver.opened);
+        EXPECT_EQ(answer, c.expected);
+        EXPECT_EQ(driver.rows, 3);
+        EXPECT_EQ(driver.selectedAtOpen, LB_ERR) << "nothing is picked for the person";
+        EXPECT_FALSE(driver.okAtOpen);
+        EXPECT_TRUE(driver.rowsFit);
+        EXPECT_EQ(driver.okAfterPick, c.how != ChoiceDriver::How::EnterAloneThenEscape);
+        EXPECT_EQ(driver.openAfterEnter, c.how == ChoiceDriver::How::EnterAloneThenEscape);
+    }
 }
 
 }  // namespace
