@@ -83,6 +83,11 @@ public:
     // full disk; DurableFile::ErrorText gives the words). Nothing is left
     // behind by a failed write; an earlier file of the name stays as it was.
     int32_t WriteInfoFile(const char* path);
+    // Why the last WriteInfoFile (and so QPSaveInfo) could not write its
+    // file, in words ("the disk is full; free some space on it and try
+    // again"); empty after a successful write. The codes overlap others
+    // (-13 is also EACCES): callers say this, not the code's meaning.
+    const char* FileError() const { return fileError_; }
     // 1 read; -104 the file lacks keys its type needs (cut short or
     // damaged): nothing is taken from it, MissingKeys names them, and the
     // file is left as it is; other codes as documented for the reader.
@@ -151,6 +156,7 @@ private:
     uint32_t notRestoredMask_ = 0;
     char notRestoredNames_[160] = {};
     char missingKeys_[512] = {};
+    const char* fileError_ = "";
     std::time_t (*clock_)() = nullptr;
     // Command and answer buffers, part of the object: no allocation per call.
     char command_[kCommandSize] = {};

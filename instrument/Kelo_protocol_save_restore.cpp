@@ -106,6 +106,8 @@ uint32_t FirstBit(uint32_t mask, const uint32_t (&order)[N])
     return 0;
 }
 
+static_assert(inst_mask::kSn == logger_mask::kSn, "one serial number bit for both records");
+
 // Settings a restore can write and read back.
 constexpr uint32_t kInstWritable = inst_mask::kSn | inst_mask::kLang | inst_mask::kContr | inst_mask::kFvals |
                                    inst_mask::kUvals | inst_mask::kUnits | inst_mask::kAdc | inst_mask::kAdcCal |

@@ -187,6 +187,7 @@ int32_t Kelo_protocol::CheckFileComplete(const char* text)
 
 int32_t Kelo_protocol::WriteInfoFile(const char* path)
 {
+    fileError_ = "";
     if (!path || !*path)
         return -10;
     // The file is all that keeps the settings once the device is erased: it
@@ -194,7 +195,9 @@ int32_t Kelo_protocol::WriteInfoFile(const char* path)
     DurableFile file;
     int32_t result = file.Open(path);
     if (result < 0) {
-        LogLine(KeloLog::kErrors, "WriteInfoFile got error %d trying to open settings file %s", -result, path);
+        fileError_ = DurableFile::ErrorText(result);
+        LogLine(KeloLog::kErrors, "WriteInfoFile got error %d trying to open settings file %s: %s", -result, path,
+                fileError_);
         return result;
     }
     result = PutLine(file.File(), "%s", kHeader);
@@ -204,9 +207,11 @@ int32_t Kelo_protocol::WriteInfoFile(const char* path)
         result = file.Commit(path, true);
     else
         file.Discard();
-    if (result < 0)
-        LogLine(KeloLog::kErrors, "WriteInfoFile could not write settings file %s: %s (error %d)", path,
-                DurableFile::ErrorText(result), -result);
+    if (result < 0) {
+        fileError_ = DurableFile::ErrorText(result);
+        LogLine(KeloLog::kErrors, "WriteInfoFile could not write settings file %s: %s (error %d)", path, fileError_,
+                -result);
+    }
     return result;
 }
 

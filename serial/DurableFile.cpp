@@ -35,11 +35,12 @@ int32_t Negated(int error)
 
 #ifdef _WIN32
 
-// Paths are UTF-8 inside the program; the wide calls take them whatever the
-// system's code page.
+// The program's paths are in the process code page (UTF-8 where the
+// manifest asks for it), as the other file calls take them; converted the
+// same way the "A" calls would, so the same names are meant.
 bool Wide(const char* path, wchar_t* out, int size)
 {
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, out, size) > 0;
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, out, size) > 0;
 }
 
 int32_t FromLastError()

@@ -413,6 +413,7 @@ TEST_F(SettingsFileTest, AFailedWriteKeepsTheEarlierFileAndLeavesNoTemporaryFile
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(result, -EFBIG);
+    EXPECT_STREQ(kp.FileError(), "the file is larger than this system lets the program write");
     EXPECT_EQ(FileText(), earlier);
     EXPECT_EQ(TemporaryFiles(), 0);
 #endif
