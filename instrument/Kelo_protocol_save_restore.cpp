@@ -257,8 +257,8 @@ int32_t Kelo_protocol::WriteInstSetting(uint32_t bit)
     if (r > 0) {
         // Only "OK" says the value was stored: an instrument that answers
         // otherwise may have kept its old value.
-        LogLine(KeloLog::kErrors, "SetInstInfo: \"%.*s\" was not confirmed with OK", static_cast<int>(std::strcspn(command_, "\r")),
-                command_);
+        LogLine(KeloLog::kErrors, "SetInstInfo: \"%.*s\" was not confirmed with OK",
+                static_cast<int>(std::strcspn(command_, "\r")), command_);
         return -30;
     }
     return r;
