@@ -98,11 +98,12 @@ public:
     int32_t WriteInstrumentSettings(std::FILE* file);
     int32_t ReadLoggerSettings(const char* text);
     int32_t ReadInstrumentSettings(const char* text);
-    // The quoted value that follows the first occurrence of key, at most n-1
-    // characters; it ends at the closing quote, a line break or the end of
-    // the text. True when the value is not empty.
+    // The quoted value of the first line that starts with key="
+    // (key whole, at the line's start), at most n-1 characters; it ends at
+    // the closing quote, a line break or the end of the text. True when the
+    // value is not empty.
     static bool GetTextValue(const char* text, const char* key, char* destination, std::size_t n);
-    // The number after the quote that follows key; true when key and quote exist.
+    // The number in the first line that starts with key="; true when there is one.
     static bool GetNumberValue(const char* text, const char* key, int32_t* out);
 
     // --- State the workflow works on directly -----------------------------------
