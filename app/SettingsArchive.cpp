@@ -1,12 +1,14 @@
 #include "SettingsArchive.h"
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
+#include "DurableFile.h"
 #include "Kelo_protocol.h"
 
 namespace fs = std::filesystem;
@@ -82,9 +84,10 @@ SettingsFileFacts SettingsArchive::ReadFacts(const std::string& path)
     in.read(facts.text.data(), static_cast<std::streamsize>(kMaxText));
     facts.text.resize(static_cast<std::size_t>(in.gcount()));
     facts.exists = true;
-    // The line start keeps "sn" inside another value (a logger's name) from matching.
+    // Keys match at a line's start: "sn" inside another value (a logger's
+    // name) is not the serial number.
     char sn[kInstSnSize] = {};
-    if (Kelo_protocol::GetTextValue(facts.text.c_str(), "\nsn=", sn, sizeof sn))
+    if (Kelo_protocol::GetTextValue(facts.text.c_str(), "sn", sn, sizeof sn))
         facts.serialNumber = sn;
     auto written = fs::last_write_time(path, ec);
     if (!ec)
@@ -107,17 +110,43 @@ std::string SettingsArchive::Add(const std::string& file, const std::string& ser
         *error = "cannot create " + Folder() + ": " + ec.message();
         return {};
     }
+    std::ifstream in(file, std::ios::binary);
+    std::string text;
+    if (in) {
+        constexpr std::size_t kMaxText = 64 * 1024;  // far more than any settings file
+        text.resize(kMaxText);
+        in.read(text.data(), static_cast<std::streamsize>(kMaxText));
+        text.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    if (!in && !in.eof()) {
+        *error = "cannot read " + file;
+        return {};
+    }
     const std::string base = FileNamePart(serialNumber) + "-" + UtcStamp(when);
+    const auto target = [&](int n) {
+        return (fs::path(Folder()) / (base + (n == 1 ? "" : "-" + std::to_string(n)) + ".settings.txt")).string();
+    };
+    // The copy is written whole under a temporary name and flushed before it
+    // takes its name: a full disk leaves no empty or partial copy behind.
+    DurableFile copy;
+    int32_t result = copy.Open(target(1).c_str());
+    if (result > 0 && std::fwrite(text.data(), 1, text.size(), copy.File()) != text.size())
+        result = errno > 0 ? -errno : -EIO;
+    if (result < 0) {
+        *error = "cannot write the archive copy " + target(1) + ": " + DurableFile::ErrorText(result) + " (error " +
+                 std::to_string(-result) + ")";
+        return {};
+    }
+    // Only a name taken already moves on to the next number: the archive is
+    // never overwritten, and two saves of the same second (several ports)
+    // take two names.
     for (int n = 1; n < 1000; ++n) {
-        const std::string name = base + (n == 1 ? "" : "-" + std::to_string(n)) + ".settings.txt";
-        const fs::path target = fs::path(Folder()) / name;
-        // copy_options::none refuses an existing target: nothing is overwritten.
-        // libstdc++ creates the target with O_EXCL, so two updates on other
-        // threads saving in the same second take two names, never one.
-        if (fs::copy_file(file, target, fs::copy_options::none, ec))
-            return target.string();
-        if (!fs::exists(target)) {
-            *error = "cannot copy " + file + " to " + target.string() + ": " + ec.message();
+        result = copy.Commit(target(n).c_str(), false);
+        if (result > 0)
+            return target(n);
+        if (result != -EEXIST) {
+            *error = "cannot write the archive copy " + target(n) + ": " + DurableFile::ErrorText(result) +
+                     " (error " + std::to_string(-result) + ")";
             return {};
         }
     }

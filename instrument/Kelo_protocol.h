@@ -51,6 +51,14 @@ public:
     int32_t QPSaveInfo(const char* path);
     // newSn may be null or empty (keep the saved number). A number holding a
     // control character is refused with -11 before anything is sent.
+    // Every setting written is read back with the save's read commands and
+    // compared (numbers as numbers, texts exactly). 1 only when every setting
+    // of the restore went back and reads back equal; -35 when some did not
+    // (NotRestoredMask/NotRestoredNames say which); -104 the file lacks keys
+    // of its type (MissingKeys), nothing is written and the file stays;
+    // -12 the new serial number was not taken; other negative codes as the
+    // exchange or the file reader gave them (NotRestoredMask then holds
+    // everything that was not verified).
     int32_t QPRestoreInfo(const char* path, const char* newSn);
     int32_t GetInstInfo(uint32_t mask);
     int32_t SetInstInfo(uint32_t mask);
@@ -59,19 +67,43 @@ public:
     static int32_t CheckNewSerialNumber(const char* sn);
     // Settings mask that a save collects for a type; 0 for types without settings.
     static uint32_t SaveMaskOfType(int type);
+    // Settings of the last QPRestoreInfo that did not go back (not written,
+    // not confirmed, or read back different or not at all), as bits of the
+    // type's settings mask; 0 after a complete restore.
+    uint32_t NotRestoredMask() const { return notRestoredMask_; }
+    // The same as words: "adccal, config"; empty after a complete restore.
+    const char* NotRestoredNames() const { return notRestoredNames_; }
+    // The settings of mask for a device type, named as in the settings file
+    // and separated by ", ", into out (cut to size); the length written.
+    static std::size_t SettingNames(int type, uint32_t mask, char* out, std::size_t size);
 
     // --- Settings file ---------------------------------------------------------
+    // Written to a temporary name, flushed to the disk and renamed (see
+    // DurableFile): 1, -10 no path, or the negated C error number (-ENOSPC a
+    // full disk; DurableFile::ErrorText gives the words). Nothing is left
+    // behind by a failed write; an earlier file of the name stays as it was.
     int32_t WriteInfoFile(const char* path);
+    // Why the last WriteInfoFile (and so QPSaveInfo) could not write its
+    // file, in words ("the disk is full; free some space on it and try
+    // again"); empty after a successful write. The codes overlap others
+    // (-13 is also EACCES): callers say this, not the code's meaning.
+    const char* FileError() const { return fileError_; }
+    // 1 read; -104 the file lacks keys its type needs (cut short or
+    // damaged): nothing is taken from it, MissingKeys names them, and the
+    // file is left as it is; other codes as documented for the reader.
     int32_t ReadInfoFile(const char* path);
+    // The keys the last ReadInfoFile found missing or damaged, ", "-separated.
+    const char* MissingKeys() const { return missingKeys_; }
     int32_t WriteLoggerSettings(std::FILE* file);
     int32_t WriteInstrumentSettings(std::FILE* file);
     int32_t ReadLoggerSettings(const char* text);
     int32_t ReadInstrumentSettings(const char* text);
-    // The quoted value that follows the first occurrence of key, at most n-1
-    // characters; it ends at the closing quote, a line break or the end of
-    // the text. True when the value is not empty.
+    // The quoted value of the first line that starts with key="
+    // (key whole, at the line's start), at most n-1 characters; it ends at
+    // the closing quote, a line break or the end of the text. True when the
+    // value is not empty.
     static bool GetTextValue(const char* text, const char* key, char* destination, std::size_t n);
-    // The number after the quote that follows key; true when key and quote exist.
+    // The number in the first line that starts with key="; true when there is one.
     static bool GetNumberValue(const char* text, const char* key, int32_t* out);
 
     // --- State the workflow works on directly -----------------------------------
@@ -104,6 +136,12 @@ private:
     int32_t Exchange(const char* command, uint32_t timeoutMs, uint32_t size, uint32_t* elapsedMs);
     int32_t ReadInstSetting(uint32_t bit);
     int32_t WriteInstSetting(uint32_t bit);
+    // Reads back the settings of mask just written and returns those that
+    // read back equal; the record keeps the values written.
+    uint32_t VerifyInstSettings(uint32_t mask);
+    uint32_t VerifyLoggerSettings(uint32_t mask);
+    // -104 when the text lacks a key of the device type's file (MissingKeys).
+    int32_t CheckFileComplete(const char* text);
     int LogLine(uint32_t level, const char* format, ...) KELO_PRINTF(3, 4);
 
     std::unique_ptr<NIVRA_Protocol> protocol_;
@@ -116,6 +154,10 @@ private:
     uint32_t savedMask_ = 0;
     uint32_t writtenMask_ = 0;  // settings the last SetInstInfo wrote
     bool newSnWritten_ = false;
+    uint32_t notRestoredMask_ = 0;
+    char notRestoredNames_[160] = {};
+    char missingKeys_[512] = {};
+    const char* fileError_ = "";
     std::time_t (*clock_)() = nullptr;
     // Command and answer buffers, part of the object: no allocation per call.
     char command_[kCommandSize] = {};

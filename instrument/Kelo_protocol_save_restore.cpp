@@ -1,8 +1,10 @@
 // Saving a device's settings before a firmware update and writing them back
 // after it: loggers through the logger protocol's bulk operation, instruments
 // through their interpreter's get and set commands.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "Kelo_protocol.h"
 
@@ -104,6 +106,44 @@ uint32_t FirstBit(uint32_t mask, const uint32_t (&order)[N])
     return 0;
 }
 
+static_assert(inst_mask::kSn == logger_mask::kSn, "one serial number bit for both records");
+
+// Settings a restore can write and read back.
+constexpr uint32_t kInstWritable = inst_mask::kSn | inst_mask::kLang | inst_mask::kContr | inst_mask::kFvals |
+                                   inst_mask::kUvals | inst_mask::kUnits | inst_mask::kAdc | inst_mask::kAdcCal |
+                                   inst_mask::kConfig;
+constexpr uint32_t kLoggerWritable = logger_mask::kName | logger_mask::kSn | logger_mask::kWake |
+                                     logger_mask::kPorts | logger_mask::kPadc | logger_mask::kData |
+                                     logger_mask::kRmode | logger_mask::kRch | logger_mask::kRsch |
+                                     logger_mask::kAdcCal;
+
+struct SettingName {
+    uint32_t bit;
+    const char* name;
+};
+// Named as the settings file names them.
+const SettingName kInstNames[] = {
+    {inst_mask::kSn, "sn"},         {inst_mask::kType, "type"},     {inst_mask::kLang, "lang"},
+    {inst_mask::kContr, "contr"},   {inst_mask::kFvals, "fvals"},   {inst_mask::kUvals, "uvals"},
+    {inst_mask::kUnits, "units"},   {inst_mask::kAdc, "adc"},       {inst_mask::kInterval, "interval"},
+    {inst_mask::kAdcCal, "adccal"}, {inst_mask::kConfig, "config"},
+};
+const SettingName kLoggerNames[] = {
+    {logger_mask::kName, "name"},   {logger_mask::kSn, "sn"},       {logger_mask::kVer, "ver"},
+    {logger_mask::kTrait, "trait"}, {logger_mask::kWake, "wake"},   {logger_mask::kPorts, "ports"},
+    {logger_mask::kPadc, "padc"},   {logger_mask::kData, "data"},   {logger_mask::kRmode, "rmode"},
+    {logger_mask::kRch, "rch"},     {logger_mask::kRsch, "rsch"},   {logger_mask::kRver, "rver"},
+    {logger_mask::kAdcCal, "adccal"},
+};
+
+const char* InstName(uint32_t bit)
+{
+    for (const SettingName& n : kInstNames)
+        if (n.bit == bit)
+            return n.name;
+    return "?";
+}
+
 }  // namespace
 
 uint32_t Kelo_protocol::SaveMaskOfType(int type)
@@ -187,8 +227,9 @@ int32_t Kelo_protocol::ReadInstSetting(uint32_t bit)
     return 1;
 }
 
-// Writes one instrument setting from the record; 1 when confirmed, the
-// exchange's positive length when answered without "OK", or a negative code.
+// Writes one instrument setting from the record; 1 when confirmed with "OK",
+// -30 when answered without it, -12 a refused serial number, or the
+// exchange's negative code.
 int32_t Kelo_protocol::WriteInstSetting(uint32_t bit)
 {
     const InstSetting* s = SettingOf(bit);
@@ -213,7 +254,110 @@ int32_t Kelo_protocol::WriteInstSetting(uint32_t bit)
     }
     if (bit == inst_mask::kSn && r == -34)
         return -12;
+    if (r > 0) {
+        // Only "OK" says the value was stored: an instrument that answers
+        // otherwise may have kept its old value.
+        LogLine(KeloLog::kErrors, "SetInstInfo: \"%.*s\" was not confirmed with OK",
+                static_cast<int>(std::strcspn(command_, "\r")), command_);
+        return -30;
+    }
     return r;
+}
+
+std::size_t Kelo_protocol::SettingNames(int type, uint32_t mask, char* out, std::size_t size)
+{
+    if (!out || size == 0)
+        return 0;
+    out[0] = '\0';
+    const bool logger = IsLoggerType(type);
+    const SettingName* names = logger ? kLoggerNames : kInstNames;
+    const std::size_t count = logger ? std::size(kLoggerNames) : std::size(kInstNames);
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!(mask & names[i].bit))
+            continue;
+        const int n = std::snprintf(out + used, size - used, "%s%s", used ? ", " : "", names[i].name);
+        if (n < 0)
+            break;
+        used = std::min(size - 1, used + static_cast<std::size_t>(n));
+    }
+    return used;
+}
+
+uint32_t Kelo_protocol::VerifyInstSettings(uint32_t mask)
+{
+    // ReadInstSetting reads into the record: it keeps the values written,
+    // which a later restore of this object writes again.
+    const InstrumentInfo written = instInfo_;
+    InstrumentInfo wanted = written;
+    uint32_t equal = 0;
+    for (uint32_t bit : kSetOrder) {
+        if (!(mask & bit))
+            continue;
+        const int32_t r = ReadInstSetting(bit);
+        const Field now = FieldOf(instInfo_, bit);
+        const Field was = FieldOf(wanted, bit);
+        if (r <= 0) {
+            LogLine(KeloLog::kErrors, "QPRestoreInfo could not read %s back (error %d)", InstName(bit), r);
+        } else if (now.number && *now.number != *was.number) {
+            LogLine(KeloLog::kErrors, "QPRestoreInfo: %s reads back \"%d\", not \"%d\" as written", InstName(bit),
+                    static_cast<int>(*now.number), static_cast<int>(*was.number));
+        } else if (now.text && std::strcmp(now.text, was.text) != 0) {
+            LogLine(KeloLog::kErrors, "QPRestoreInfo: %s reads back \"%s\", not \"%s\" as written", InstName(bit),
+                    now.text, was.text);
+        } else {
+            equal |= bit;
+        }
+        instInfo_ = written;
+        if (r == -21 || r == -32)
+            break;  // the line is gone: nothing more can be read back
+    }
+    instInfo_ = written;
+    return equal;
+}
+
+uint32_t Kelo_protocol::VerifyLoggerSettings(uint32_t mask)
+{
+    namespace lm = logger_mask;
+    uint32_t read = mask & kLoggerWritable;
+    if (read == 0)
+        return 0;
+    // A scratch record: what was written stays in the object's own.
+    LoggerInfo device = loggerInfo_;
+    const int32_t r = protocol_->DeviceSettings(&device, &read, 0);
+    const LoggerInfo& was = loggerInfo_;
+    uint32_t equal = 0;
+    for (const SettingName& n : kLoggerNames) {
+        const uint32_t bit = n.bit;
+        if (!(mask & kLoggerWritable & bit))
+            continue;
+        if (!(read & bit)) {
+            LogLine(KeloLog::kErrors, "QPRestoreInfo could not read %s back (error %d)", n.name, r);
+            continue;
+        }
+        bool same = false;
+        switch (bit) {
+        case lm::kName: same = std::strcmp(device.name, was.name) == 0; break;
+        case lm::kSn: same = std::strcmp(device.sn, was.sn) == 0; break;
+        case lm::kWake: same = device.wake == was.wake; break;
+        case lm::kPorts: same = std::memcmp(device.ports, was.ports, sizeof was.ports) == 0; break;
+        case lm::kPadc: same = device.padc == was.padc; break;
+        case lm::kData: same = device.data == was.data; break;
+        case lm::kRmode: same = device.rmode == was.rmode; break;
+        case lm::kRch: same = device.rch == was.rch; break;
+        case lm::kRsch: same = device.rsch == was.rsch; break;
+        case lm::kAdcCal:
+            same = std::memcmp(device.slope, was.slope, sizeof was.slope) == 0 &&
+                   std::memcmp(device.offset, was.offset, sizeof was.offset) == 0;
+            break;
+        default: break;
+        }
+        if (same)
+            equal |= bit;
+        else
+            LogLine(KeloLog::kErrors, "QPRestoreInfo: %s does not read back as written", n.name);
+    }
+    return equal;
 }
 
 int32_t Kelo_protocol::GetInstInfo(uint32_t mask)
@@ -371,7 +515,11 @@ int32_t Kelo_protocol::QPSaveInfo(const char* path)
 int32_t Kelo_protocol::QPRestoreInfo(const char* path, const char* newSn)
 {
     const bool replaceSn = newSn && *newSn;
+    const bool logger = IsLoggerType(deviceType_);
     newSnWritten_ = false;
+    // Until the restore says otherwise nothing of the type went back.
+    notRestoredMask_ = SaveMaskOfType(deviceType_) & (logger ? kLoggerWritable : kInstWritable);
+    SettingNames(deviceType_, notRestoredMask_, notRestoredNames_, sizeof(notRestoredNames_));
     if (replaceSn) {
         // The number comes from a person: one with a control character would
         // put more than one command line on the wire.
@@ -386,7 +534,8 @@ int32_t Kelo_protocol::QPRestoreInfo(const char* path, const char* newSn)
                     kSnMaxLength, kSnMaxLength, newSn);
     }
 
-    if (!settingsHeld_) {
+    const bool fromFile = !settingsHeld_;
+    if (fromFile) {
         int32_t read = ReadInfoFile(path);
         if (read < 0) {
             LogLine(KeloLog::kErrors, "QPRestoreInfo received error %d trying to read device settings from %s",
@@ -396,35 +545,58 @@ int32_t Kelo_protocol::QPRestoreInfo(const char* path, const char* newSn)
         settingsHeld_ = true;
     }
 
+    // What must go back: what the record holds, and from a file every
+    // setting of the type (a value the file holds empty was lost before).
+    uint32_t required = 0;
+    uint32_t verified = 0;
     int32_t r = 0;
-    if (IsLoggerType(deviceType_)) {
+    if (logger) {
         if (replaceSn) {
             std::snprintf(loggerInfo_.sn, sizeof(loggerInfo_.sn), "%s", newSn);
             loggerInfo_.valid |= logger_mask::kSn;
         }
+        required = loggerInfo_.valid & kLoggerWritable;
+        // A logger without a radio keeps no radio settings: those come only
+        // as the file or the save has them.
+        if (fromFile)
+            required |= SaveMaskOfType(deviceType_) & kLoggerWritable & ~logger_mask::kRadio;
         r = protocol_->DeviceSettings(&loggerInfo_, &loggerInfo_.valid, 1);
         // The call leaves in the mask what was actually written.
-        newSnWritten_ = replaceSn && (loggerInfo_.valid & logger_mask::kSn);
+        if (r >= 0 || r == -35)
+            verified = VerifyLoggerSettings(loggerInfo_.valid & required);
     } else if (IsInstrumentType(deviceType_)) {
         if (replaceSn) {
             std::snprintf(instInfo_.sn, sizeof(instInfo_.sn), "%s", newSn);
             instInfo_.valid |= inst_mask::kSn;
         }
+        required = instInfo_.valid & kInstWritable;
+        if (fromFile)
+            required |= SaveMaskOfType(deviceType_) & kInstWritable;
         r = SetInstInfo(instInfo_.valid);
-        newSnWritten_ = replaceSn && (writtenMask_ & inst_mask::kSn);
+        if (r >= 0 || r == -35)
+            verified = VerifyInstSettings(writtenMask_ & required);
     } else {
         r = -13;
     }
+
+    notRestoredMask_ = required & ~verified;
+    SettingNames(deviceType_, notRestoredMask_, notRestoredNames_, sizeof(notRestoredNames_));
+    newSnWritten_ = replaceSn && (verified & logger_mask::kSn);
+    if (r >= 0 && (notRestoredMask_ & ~(replaceSn ? logger_mask::kSn : 0u)))
+        r = -35;
     if (replaceSn && !newSnWritten_) {
         LogLine(KeloLog::kErrors, "QPRestoreInfo: the device did not take the new serial number");
         if (r >= 0)
             r = -12;
     }
+    if (notRestoredMask_)
+        LogLine(KeloLog::kErrors, "QPRestoreInfo: these settings did not go back: %s", notRestoredNames_);
 
     if (r < 0 && r != -35) {
         LogLine(KeloLog::kErrors, "QPRestoreInfo received error %d trying to upload device settings", r);
         return r;
     }
-    LogLine(KeloLog::kSummary, "QPRestoreInfo successfully restored device setting");
+    if (r > 0)
+        LogLine(KeloLog::kSummary, "QPRestoreInfo successfully restored device setting");
     return r;
 }

@@ -5,7 +5,10 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <memory>
+
+#include "DurableFile.h"
 
 #include "InputFile.h"
 #include "Kelo_protocol.h"
@@ -27,15 +30,107 @@ int32_t PutLine(std::FILE* file, const char* format, ...)
     return 1;
 }
 
-// Reads "Port number="N" <what>" of every port into ports. scratch keeps the
-// last value found, so the caller can tell whether any port had one.
-void ReadPortValues(const char* text, const char* what, uint8_t* ports, int32_t* scratch)
+// The value of the line that starts with key followed by ="; it runs to the
+// closing quote, or to the line's end when that quote was lost (*closed
+// false). Null when no line starts with the key. A key is matched only at a
+// line's start and whole: "sn" inside a logger's name, or "rch" inside
+// "rsch", is not its line.
+const char* FindValue(const char* text, const char* key, std::size_t* length, bool* closed)
+{
+    if (!text || !key || !*key)
+        return nullptr;
+    const std::size_t keyLength = std::strlen(key);
+    for (const char* line = text; *line;) {
+        if (std::strncmp(line, key, keyLength) == 0 && line[keyLength] == '=' && line[keyLength + 1] == '"') {
+            const char* value = line + keyLength + 2;
+            *length = std::strcspn(value, "\"\r\n");
+            *closed = value[*length] == '"';
+            return value;
+        }
+        const char* next = std::strchr(line, '\n');
+        if (!next)
+            break;
+        line = next + 1;
+    }
+    return nullptr;
+}
+
+// A line the writer wrote whole: its closing quote is there and a number is
+// a signed decimal number and nothing else.
+bool ValueComplete(const char* text, const char* key, bool number)
+{
+    std::size_t length = 0;
+    bool closed = false;
+    const char* value = FindValue(text, key, &length, &closed);
+    if (!value || !closed)
+        return false;
+    if (!number)
+        return true;
+    std::size_t i = (length > 0 && value[0] == '-') ? 1 : 0;
+    if (i == length)
+        return false;
+    for (; i < length; ++i)
+        if (value[i] < '0' || value[i] > '9')
+            return false;
+    return true;
+}
+
+struct FileKey {
+    const char* key;
+    bool number;
+};
+
+// The lines a settings file of each type must hold: those its reader takes.
+// clang-format off
+#define KELO_PORT_KEYS(what) \
+    {"Port number=\"1\" " what, true}, {"Port number=\"2\" " what, true}, {"Port number=\"3\" " what, true}, \
+    {"Port number=\"4\" " what, true}, {"Port number=\"5\" " what, true}
+const FileKey kQx70Keys[] = {{"name", false}, {"sn", false}, {"wake", true}, {"padc", true},
+                             KELO_PORT_KEYS("value"), KELO_PORT_KEYS("slope"), KELO_PORT_KEYS("offset"),
+                             {"rmode", true}, {"rch", true}, {"rsch", true}};
+const FileKey kQx7bKeys[] = {{"name", false}, {"sn", false}, {"wake", true}, {"padc", true},
+                             KELO_PORT_KEYS("value")};
+#undef KELO_PORT_KEYS
+const FileKey kHubKeys[] = {{"name", false}, {"sn", false}, {"rch", true}, {"rsch", true}, {"data", true}};
+const FileKey kHydrovaLiteKeys[] = {{"sn", false}, {"lang", true}, {"contr", true}, {"fvals", false},
+                                    {"uvals", false}};
+const FileKey kCanopyKeys[] = {{"sn", false}, {"contr", true}, {"fvals", false}, {"units", true}};
+const FileKey kJT5Keys[] = {{"sn", false}, {"contr", true}, {"units", true}, {"adc", false}};
+const FileKey kMoistraKeys[] = {{"sn", false}, {"adccal", false}};
+const FileKey kSeries3Keys[] = {{"adccal", false}, {"config", false}};
+// clang-format on
+
+template <std::size_t N>
+std::size_t KeysOf(const FileKey (&keys)[N], const FileKey** out)
+{
+    *out = keys;
+    return N;
+}
+
+std::size_t RequiredKeys(int type, const FileKey** keys)
+{
+    switch (type) {
+    case device_type::kQx70: return KeysOf(kQx70Keys, keys);
+    case device_type::kQx7b: return KeysOf(kQx7bKeys, keys);
+    case device_type::kHubTerminal: return KeysOf(kHubKeys, keys);
+    case device_type::kHydrovaLite: return KeysOf(kHydrovaLiteKeys, keys);
+    case device_type::kCanopyMeter: return KeysOf(kCanopyKeys, keys);
+    case device_type::kJT5Pro: return KeysOf(kJT5Keys, keys);
+    case device_type::kMoistraIG: return KeysOf(kMoistraKeys, keys);
+    case device_type::kHydrovaSeries3: return KeysOf(kSeries3Keys, keys);
+    default: *keys = nullptr; return 0;
+    }
+}
+
+// Reads "Port number="N" <what>" of every port into ports.
+void ReadPortValues(const char* text, const char* what, uint8_t* ports)
 {
     char key[40];
+    int32_t number = 0;
     for (int port = 0; port < kLoggerPortCount; ++port) {
         std::snprintf(key, sizeof(key), "Port number=\"%d\" %s", port + 1, what);
-        if (Kelo_protocol::GetNumberValue(text, key, scratch))
-            ports[port] = static_cast<uint8_t>(*scratch & 0xFF);
+        if (Kelo_protocol::GetNumberValue(text, key, &number))
+            ports[port] = static_cast<uint8_t>(number & 0xFF);
     }
 }
 
@@ -46,18 +141,13 @@ bool Kelo_protocol::GetTextValue(const char* text, const char* key, char* destin
     if (!destination || n == 0)
         return false;
     destination[0] = '\0';
-    if (!text || !key)
-        return false;
-    const char* at = std::strstr(text, key);
-    if (!at)
-        return false;
-    const char* quote = std::strchr(at + std::strlen(key), '"');
-    if (!quote)
+    std::size_t length = 0;
+    bool closed = false;
+    const char* value = FindValue(text, key, &length, &closed);
+    if (!value)
         return false;
     // A value also ends at a line break: a value whose closing quote was lost
     // must not carry the following lines into a device command.
-    const char* value = quote + 1;
-    std::size_t length = std::strcspn(value, "\"\r\n");
     if (length > n - 1)
         length = n - 1;
     std::memcpy(destination, value, length);
@@ -67,38 +157,61 @@ bool Kelo_protocol::GetTextValue(const char* text, const char* key, char* destin
 
 bool Kelo_protocol::GetNumberValue(const char* text, const char* key, int32_t* out)
 {
-    if (!text || !key || !out)
+    if (!out)
         return false;
-    const char* at = std::strstr(text, key);
-    if (!at)
+    std::size_t length = 0;
+    bool closed = false;
+    const char* value = FindValue(text, key, &length, &closed);
+    if (!value)
         return false;
-    const char* quote = std::strchr(at + std::strlen(key), '"');
-    if (!quote)
-        return false;
-    *out = static_cast<int32_t>(std::strtol(quote + 1, nullptr, 10));
+    *out = static_cast<int32_t>(std::strtol(value, nullptr, 10));
     return true;
+}
+
+int32_t Kelo_protocol::CheckFileComplete(const char* text)
+{
+    missingKeys_[0] = '\0';
+    const FileKey* keys = nullptr;
+    const std::size_t count = RequiredKeys(deviceType_, &keys);
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (ValueComplete(text, keys[i].key, keys[i].number))
+            continue;
+        const int n = std::snprintf(missingKeys_ + used, sizeof(missingKeys_) - used, "%s%s", used ? ", " : "",
+                                    keys[i].key);
+        if (n > 0)
+            used = std::min(sizeof(missingKeys_) - 1, used + static_cast<std::size_t>(n));
+    }
+    return missingKeys_[0] ? -104 : 1;
 }
 
 int32_t Kelo_protocol::WriteInfoFile(const char* path)
 {
+    fileError_ = "";
     if (!path || !*path)
         return -10;
-    errno = 0;
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file) {
-        int error = errno > 0 ? errno : 1;
-        LogLine(KeloLog::kErrors, "WriteInfoFile got error %d trying to open settings file %s", error, path);
-        return -error;
+    // The file is all that keeps the settings once the device is erased: it
+    // reaches the disk whole under its name, or not at all.
+    DurableFile file;
+    int32_t result = file.Open(path);
+    if (result < 0) {
+        fileError_ = DurableFile::ErrorText(result);
+        LogLine(KeloLog::kErrors, "WriteInfoFile got error %d trying to open settings file %s: %s", -result, path,
+                fileError_);
+        return result;
     }
-    int32_t result = PutLine(file, "%s", kHeader);
+    result = PutLine(file.File(), "%s", kHeader);
     if (result > 0)
-        result = IsLoggerType(deviceType_) ? WriteLoggerSettings(file) : WriteInstrumentSettings(file);
-    // A line may still sit in the stream's buffer: a failing flush or close
-    // means the file is not complete.
-    if (std::fflush(file) != 0 && result > 0)
-        result = errno > 0 ? -errno : -1;
-    if (std::fclose(file) != 0 && result > 0)
-        result = errno > 0 ? -errno : -1;
+        result = IsLoggerType(deviceType_) ? WriteLoggerSettings(file.File()) : WriteInstrumentSettings(file.File());
+    if (result > 0)
+        result = file.Commit(path, true);
+    else
+        file.Discard();
+    if (result < 0) {
+        fileError_ = DurableFile::ErrorText(result);
+        LogLine(KeloLog::kErrors, "WriteInfoFile could not write settings file %s: %s (error %d)", path, fileError_,
+                -result);
+    }
     return result;
 }
 
@@ -177,22 +290,33 @@ int32_t Kelo_protocol::ReadInfoFile(const char* path)
         return -60;
     std::size_t got = std::fread(text.get(), 1, length, input.File());
     text[got] = '\0';
+    missingKeys_[0] = '\0';
 
+    int32_t result = -13;
     switch (deviceType_) {
     case device_type::kQx7b:
     case device_type::kQx70:
     case device_type::kHubTerminal:
-        return ReadLoggerSettings(text.get());
+        result = ReadLoggerSettings(text.get());
+        break;
     case device_type::kHydrovaLite:
     case device_type::kJT5Pro:
     case device_type::kCanopyMeter:
     case device_type::kNivraTE:
     case device_type::kMoistraIG:
     case device_type::kHydrovaSeries3:
-        return ReadInstrumentSettings(text.get());
+        result = ReadInstrumentSettings(text.get());
+        break;
     default:
-        return -13;
+        break;
     }
+    // A file cut short (a crash while it was written) restores nothing: the
+    // settings it lacks would be lost without a word. It stays where it is.
+    if (result == -104)
+        LogLine(KeloLog::kErrors,
+                "ReadInfoFile: the settings file %s lacks %s; it is incomplete and is not restored", path,
+                missingKeys_);
+    return result;
 }
 
 int32_t Kelo_protocol::ReadLoggerSettings(const char* text)
@@ -206,6 +330,8 @@ int32_t Kelo_protocol::ReadLoggerSettings(const char* text)
     }
     if (!text || !std::strstr(text, typeLine))
         return -30;
+    if (CheckFileComplete(text) < 0)
+        return -104;
 
     const bool qx70 = deviceType_ == device_type::kQx70;
     const bool hub = deviceType_ == device_type::kHubTerminal;
@@ -229,17 +355,14 @@ int32_t Kelo_protocol::ReadLoggerSettings(const char* text)
             li.wake = static_cast<uint32_t>(number);
         if (numberFound("padc", logger_mask::kPadc))
             li.padc = number;
-        // One scratch value for all five ports: the last one found decides the bit.
-        int32_t scratch = 0;
-        ReadPortValues(text, "value", li.ports, &scratch);
-        if (scratch != 0)
-            mask |= logger_mask::kPorts;
+        // Every port line is there (the file is complete): the ports go
+        // back whatever their values, a last port of 0 included.
+        ReadPortValues(text, "value", li.ports);
+        mask |= logger_mask::kPorts;
         if (qx70) {
-            scratch = 0;
-            ReadPortValues(text, "slope", li.slope, &scratch);
-            ReadPortValues(text, "offset", li.offset, &scratch);
-            if (scratch != 0)
-                mask |= logger_mask::kAdcCal;
+            ReadPortValues(text, "slope", li.slope);
+            ReadPortValues(text, "offset", li.offset);
+            mask |= logger_mask::kAdcCal;
         }
     }
     if (qx70 && numberFound("rmode", logger_mask::kRmode))
@@ -273,6 +396,8 @@ int32_t Kelo_protocol::ReadInstrumentSettings(const char* text)
     }
     if (!text || !std::strstr(text, typeLine))
         return -30;
+    if (CheckFileComplete(text) < 0)
+        return -104;
 
     InstrumentInfo& ii = instInfo_;
     ii.type = deviceType_;

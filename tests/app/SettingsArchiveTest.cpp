@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <thread>
 #include <vector>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "SettingsArchive.h"
@@ -21,6 +23,16 @@ std::string Read(const std::string& path)
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+int FilesIn(const fs::path& folder)
+{
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        (void)entry;
+        ++n;
+    }
+    return n;
 }
 
 }  // namespace
@@ -55,6 +67,8 @@ TEST(SettingsArchive, AddsUnderSerialNumberAndUtcTimeAndNeverOverwrites)
         EXPECT_EQ(SettingsArchive::ReadFacts(added).serialNumber, row.sn);
     }
     EXPECT_EQ(Read((dir / "archive" / "JT5 Pro" / rows[0].name).string()).substr(0, 5), "first");
+    // Each copy went through a temporary file: none is left.
+    EXPECT_EQ(FilesIn(dir / "archive" / "JT5 Pro"), 4);
 
     std::string error;
     std::string moved = archive.MoveIn(file, "JT5-2", when, &error);
@@ -95,3 +109,36 @@ TEST(SettingsArchive, SavesOfTheSameSecondFromSeveralThreadsNeverShareAFile)
         EXPECT_EQ(Read(added[static_cast<std::size_t>(i)]).substr(0, 7), "port " + std::to_string(i) + "\r");
     fs::remove_all(dir);
 }
+
+#ifndef _WIN32
+// A copy that cannot be written (here the file size limit, as a full disk
+// does) leaves no empty or partial file behind and says why in words; one
+// full folder once collected 999 empty copies.
+TEST(SettingsArchive, AFailedCopyLeavesNothingBehind)
+{
+    const fs::path dir = fs::path(::testing::TempDir()) / ("kelo-archive-full-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "archive" / "R7F");
+    const std::string file = (dir / "R7F.settings.txt").string();
+    std::ofstream(file, std::ios::binary) << "sn=\"R-1\"\r\n" << std::string(400, 'x') << "\r\n";
+    const SettingsArchive archive(dir.string(), "R7F");
+
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    const std::string added = archive.MoveIn(file, "R-1", 1765185300, &error);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_EQ(added, "");
+    EXPECT_NE(error.find("cannot write the archive copy"), std::string::npos) << error;
+    EXPECT_NE(error.find("larger than this system lets the program write"), std::string::npos) << error;
+    EXPECT_EQ(FilesIn(dir / "archive" / "R7F"), 0);
+    EXPECT_TRUE(fs::exists(file));  // the original stays when its copy failed
+    fs::remove_all(dir);
+}
+#endif

@@ -99,13 +99,14 @@ TEST_F(SaveRestoreTest, HydrovaLiteWritesInOrder)
     peer_.Expect("set -lang 2\r").Reply("\rOK\r>");
     peer_.Expect("set -contr -1\r").Reply("\rOK\r>");
     peer_.Expect("set -fvals 1 2\r").Reply("\rOK\r>");
-    peer_.Expect("set -uvals 3 4\r").Reply("\r>");  // no "OK": counts as written, no set line
+    peer_.Expect("set -uvals 3 4\r").Reply("\r>");  // no "OK": not written
     peer_.Start();
-    EXPECT_EQ(kp_.SetInstInfo(0x7A), 1);
+    EXPECT_EQ(kp_.SetInstInfo(0x7A), -35);
     EXPECT_EQ(peer_.Finish(), "");
     EXPECT_TRUE(log_.Has("SetInstInfo set device serial number to \"TL-5\" ("));
     EXPECT_TRUE(log_.Has("SetInstInfo set fvals to \"1 2\" ("));
     EXPECT_FALSE(log_.Has("SetInstInfo set uvals"));
+    EXPECT_TRUE(log_.Has("SetInstInfo: \"set -uvals 3 4\" was not confirmed with OK"));
 }
 
 TEST_F(SaveRestoreTest, BarePromptSerialNumberMeansUninitialised)
@@ -164,6 +165,9 @@ TEST_F(SaveRestoreTest, RestoreAfterSaveUsesMemory)
     peer_.Expect("get -adccal\r").Reply("\r1 2 3\r>");
     peer_.Expect("set -sn ABCDEFGHIJKLMNO\r").Reply("\rOK\r>");
     peer_.Expect("set -adccal 1 2 3\r").Reply("\rOK\r>");
+    // The read-back: the new serial number is what must come back.
+    peer_.Expect("get -sn\r").Reply("\rABCDEFGHIJKLMNO\r>");
+    peer_.Expect("get -adccal\r").Reply("\r1 2 3\r>");
     peer_.Start();
     ASSERT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
     std::remove(file_.c_str());  // a read of the file would now fail
@@ -171,25 +175,90 @@ TEST_F(SaveRestoreTest, RestoreAfterSaveUsesMemory)
     EXPECT_EQ(peer_.Finish(), "");
     EXPECT_TRUE(log_.Has("writing \"ABCDEFGHIJKLMNO\""));
     EXPECT_TRUE(log_.Has("QPRestoreInfo successfully restored device setting"));
+    EXPECT_TRUE(kp_.NewSerialNumberWritten());
+    EXPECT_EQ(kp_.NotRestoredMask(), 0u);
 }
 
-TEST_F(SaveRestoreTest, RestoreReadsTheFileWhenNothingIsHeld)
+// A restore is complete only when every setting written reads back equal:
+// a write answered without "OK", a value the instrument stores otherwise,
+// or one that cannot be read back, each leaves the restore incomplete, and
+// the caller can name what did not go back.
+TEST_F(SaveRestoreTest, RestoreIsCompleteOnlyWhenEverySettingReadsBackEqual)
 {
+    const struct {
+        const char* what;
+        const char* configSetAnswer;
+        const char* configReadBack;  // null: not read back (not written)
+        const char* adccalReadBack;
+        int32_t result;
+        uint32_t notRestored;
+        const char* names;
+    } rows[] = {
+        {"set answered without OK", "\r>", nullptr, "\r512 498\r>", -35, 0x800, "config"},
+        {"another value stored", "\rOK\r>", "\rCH1=OFF\r>", "\r512 498\r>", -35, 0x800, "config"},
+        {"read-back fails", "\rOK\r>", "\rCH1=ON\r>", "\rERROR\r>", -35, 0x400, "adccal"},
+        {"all equal", "\rOK\r>", "\rCH1=ON\r>", "\r512 498\r>", 1, 0, ""},
+    };
+    for (const auto& row : rows) {
+        peer_.Expect("set -config CH1=ON\r").Reply(row.configSetAnswer);
+        peer_.Expect("set -adccal 512 498\r").Reply("\rOK\r>");
+        if (row.configReadBack)
+            peer_.Expect("get -config\r").Reply(row.configReadBack);
+        peer_.Expect("get -adccal\r").Reply(row.adccalReadBack);
+    }
+    peer_.Start();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        kp_.ClearSettings();
+        kp_.SetDeviceType(12);
+        InstrumentInfo& ii = kp_.InstrumentSettings();
+        std::strcpy(ii.config, "CH1=ON");
+        std::strcpy(ii.adccal, "512 498");
+        ii.valid = 0xC00;
+        kp_.SetSettingsHeld(true);
+        EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), row.result);
+        EXPECT_EQ(kp_.NotRestoredMask(), row.notRestored);
+        EXPECT_STREQ(kp_.NotRestoredNames(), row.names);
+        // The record keeps what was written, not what was read back.
+        EXPECT_STREQ(ii.config, "CH1=ON");
+    }
+    EXPECT_EQ(peer_.Finish(), "");
+    EXPECT_TRUE(log_.Has("QPRestoreInfo: config reads back \"CH1=OFF\", not \"CH1=ON\" as written"));
+    EXPECT_TRUE(log_.Has("QPRestoreInfo: these settings did not go back: config"));
+}
+
+// A file lacking a key of its type (cut short by a crash) is refused and
+// kept; a key present with an empty value was lost before: the rest goes
+// back and the restore says that one did not.
+TEST_F(SaveRestoreTest, RestoreFromAFileTakesOnlyAFileCompleteForItsType)
+{
+    const std::string header = "***** Auto-Generated Settings File -- DO NOT EDIT *****\r\n\r\n";
     {
         std::ofstream out(file_, std::ios::binary);
-        out << "***** Auto-Generated Settings File -- DO NOT EDIT *****\r\n\r\n"
-               "type=\"JV\"\r\nsn=\"JV-2\r\ncontr=\"5\"\r\nunits=\"1\"\r\nadc=\"\"\r\n";
+        out << header << "type=\"JV\"\r\nsn=\"JV-2\"\r\ncontr=\"5\"\r\nunits=\"1";  // cut short
     }
     kp_.SetDeviceType(7);
-    // The damaged sn value stops at its line break; adc is empty and not written.
     peer_.Expect("set -sn JV-2\r").Reply("\rOK\r>");
     peer_.Expect("set -contr 5\r").Reply("\rOK\r>");
-    peer_.Expect("set -units 1\r").Reply("\rERROR\r>");
+    peer_.Expect("set -units 1\r").Reply("\rOK\r>");
+    peer_.Expect("get -sn\r").Reply("\rJV-2\r>");
+    peer_.Expect("get -contr\r").Reply("\r5\r>");
+    peer_.Expect("get -units\r").Reply("\r1\r>");
     peer_.Start();
+    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), -104);
+    EXPECT_STREQ(kp_.MissingKeys(), "units, adc");
+    EXPECT_TRUE(FileExists());
+    EXPECT_FALSE(kp_.SettingsHeld());
+    EXPECT_EQ(kp_.NotRestoredMask(), 0x192u);
+    EXPECT_TRUE(log_.Has("lacks units, adc; it is incomplete and is not restored"));
+
+    {
+        std::ofstream out(file_, std::ios::binary);
+        out << header << "type=\"JV\"\r\nsn=\"JV-2\"\r\ncontr=\"5\"\r\nunits=\"1\"\r\nadc=\"\"\r\n";
+    }
     EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), -35);
     EXPECT_EQ(peer_.Finish(), "");
-    EXPECT_TRUE(kp_.SettingsHeld());
-    EXPECT_TRUE(log_.Has("SetInstInfo could not store all settings"));
+    EXPECT_STREQ(kp_.NotRestoredNames(), "adc");
 }
 
 TEST_F(SaveRestoreTest, RestoreRefusals)
@@ -227,15 +296,29 @@ TEST(LoggerRestore, FromTheFileAfterConnectWritesEverySetting)
     peer.Expect("get -ver\r").Reply("\rQX7B 2.10\r>");
     // The record read from the file has no feature mask of its own: the one
     // learnt when connecting lets the interval, PADC and ports through.
-    peer.Expect("set -i FIELD7\r").Reply("\rOK\r>");
-    peer.Expect("set -sn Q7B-1\r").Reply("\rOK\r>");
-    peer.Expect("set -w 900\r").Reply("\rOK\r>");
-    peer.Expect("set -padc 60\r").Reply("\rOK\r>");
-    peer.Expect("set -ports 10 11 12 13 14\r").Reply("\rOK\r>");
+    // Twice: the second time the logger keeps another interval than the one
+    // written, and the read-back finds it.
+    for (const char* wake : {"\r900\r>", "\r60\r>"}) {
+        peer.Expect("set -i FIELD7\r").Reply("\rOK\r>");
+        peer.Expect("set -sn Q7B-1\r").Reply("\rOK\r>");
+        peer.Expect("set -w 900\r").Reply("\rOK\r>");
+        peer.Expect("set -padc 60\r").Reply("\rOK\r>");
+        peer.Expect("set -ports 10 11 12 13 14\r").Reply("\rOK\r>");
+        peer.Expect("get -i\r").Reply("\rFIELD7\r>");
+        peer.Expect("get -sn\r").Reply("\rQ7B-1\r>");
+        peer.Expect("get -w\r").Reply(wake);
+        peer.Expect("get -padc\r").Reply("\r60\r>");
+        peer.Expect("get -ports\r").Reply("\r10 11 12 13 14\r>");
+    }
     peer.Start();
     DeviceIdentity id;
     ASSERT_EQ(kp.QPConnect(peer.SlavePath(), 2, 1, &id), 1);
     EXPECT_EQ(kp.QPRestoreInfo(file.c_str(), nullptr), 1) << log.Text();
+    EXPECT_EQ(kp.NotRestoredMask(), 0u);
+    kp.SetSettingsHeld(false);  // from the file again
+    EXPECT_EQ(kp.QPRestoreInfo(file.c_str(), nullptr), -35);
+    EXPECT_STREQ(kp.NotRestoredNames(), "wake");
+    EXPECT_TRUE(log.Has("QPRestoreInfo: wake does not read back as written"));
     EXPECT_EQ(peer.Finish(), "");
     kp.QPDisconnect();
     std::remove(file.c_str());

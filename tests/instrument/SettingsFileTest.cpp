@@ -3,11 +3,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +44,23 @@ protected:
         std::stringstream s;
         s << in.rdbuf();
         return s.str();
+    }
+    // Temporary files of the writer left beside the settings file.
+    int TemporaryFiles() const
+    {
+        const std::filesystem::path p(path_);
+        int n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(p.parent_path()))
+            if (entry.path().filename().string().rfind(p.filename().string() + ".tmp", 0) == 0)
+                ++n;
+        return n;
+    }
+    // The serial number as the archive reads it from the file.
+    std::string SettingsArchiveSn() const
+    {
+        char sn[16];
+        const std::string text = FileText();
+        return Kelo_protocol::GetTextValue(text.c_str(), "sn", sn, sizeof sn) ? sn : "";
     }
     void WriteText(const std::string& text) const
     {
@@ -120,7 +140,9 @@ TEST_F(SettingsFileTest, LoggerRoundTripRestoresFieldsAndMask)
     EXPECT_EQ(reader.SavedMask(), mask);
 }
 
-TEST_F(SettingsFileTest, LastPortValueZeroLeavesPortsBitOut)
+// Ports and their calibration go back whatever their values: a last port of
+// 0 once left all five out.
+TEST_F(SettingsFileTest, AZeroLastPortStillRestoresThePorts)
 {
     Kelo_protocol writer(nullptr);
     writer.SetDeviceType(3);
@@ -136,8 +158,9 @@ TEST_F(SettingsFileTest, LastPortValueZeroLeavesPortsBitOut)
     const LoggerInfo& in = reader.LoggerSettings();
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(in.ports[i], 10 + i);
-    EXPECT_EQ(in.valid & 0x20, 0u);
-    EXPECT_EQ(in.valid & 0x2000000, 0u);
+    EXPECT_EQ(in.ports[4], 0);
+    EXPECT_EQ(in.valid & 0x20, 0x20u);
+    EXPECT_EQ(in.valid & 0x2000000, 0x2000000u);
     EXPECT_EQ(in.valid & 0x1, 0u);  // empty name counts as not found
     EXPECT_EQ(in.valid & 0x2, 0x2u);
 }
@@ -282,30 +305,123 @@ TEST_F(SettingsFileTest, ValueScannersFollowTheFormat)
     EXPECT_FALSE(Kelo_protocol::GetNumberValue("units=\"1\"", "lang", &n));
 }
 
-TEST_F(SettingsFileTest, KeyInsideAnotherValueIsTakenFromThere)
+// Keys match whole at a line's start: a logger named "Birch" keeps its radio
+// channel, names holding "sn", "wake" or "data" keep those settings.
+TEST_F(SettingsFileTest, KeysAreMatchedAtTheLineStartOnly)
 {
-    WriteText(std::string(kHeader) + "type=\"Qx7b\"\r\nname=\"Bsnow\"\r\nsn=\"S-77\"\r\n");
-    Kelo_protocol kp(nullptr);
-    kp.SetDeviceType(2);
-    ASSERT_EQ(kp.ReadInfoFile(path_.c_str()), 1);
-    EXPECT_STREQ(kp.LoggerSettings().name, "Bsnow");
-    // "sn" is first found inside the name: what follows the name's closing
-    // quote is a line break, so no serial number is read.
-    EXPECT_STREQ(kp.LoggerSettings().sn, "");
-    EXPECT_EQ(kp.LoggerSettings().valid & 0x2, 0u);
+    const struct {
+        int type;
+        const char* model;
+        const char* name;
+    } rows[] = {
+        {3, "Qx70", "Birch"}, {3, "Qx70", "sn1"}, {3, "Qx70", "wake"}, {2, "Qx7b", "sn"},
+        {4, "HubTerminal", "data"}, {4, "HubTerminal", "rsch"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Kelo_protocol writer(nullptr);
+        writer.SetDeviceType(static_cast<int8_t>(row.type));
+        FillQx70(&writer.LoggerSettings());
+        std::strcpy(writer.LoggerSettings().modelName, row.model);
+        std::strcpy(writer.LoggerSettings().name, row.name);
+        writer.LoggerSettings().rch = 3;
+        ASSERT_EQ(writer.WriteInfoFile(path_.c_str()), 1);
+
+        Kelo_protocol reader(nullptr);
+        reader.SetDeviceType(static_cast<int8_t>(row.type));
+        ASSERT_EQ(reader.ReadInfoFile(path_.c_str()), 1);
+        const LoggerInfo& in = reader.LoggerSettings();
+        EXPECT_STREQ(in.name, row.name);
+        EXPECT_STREQ(in.sn, "QX70-00042");
+        if (row.type != 4) {
+            EXPECT_EQ(in.wake, 900u);
+            EXPECT_EQ(in.padc, 60);
+        } else {
+            EXPECT_EQ(in.data, 77);
+        }
+        if (row.type != 2) {
+            EXPECT_EQ(in.rch, 3);
+            EXPECT_EQ(in.rsch, -4);
+        }
+        EXPECT_EQ(SettingsArchiveSn(), "QX70-00042");
+    }
 }
 
-TEST_F(SettingsFileTest, DamagedValueStopsAtTheLineBreak)
+// A file that lacks a line of its type, or holds one damaged (closing quote
+// lost, a number that is none), is refused: nothing is taken from it, the
+// keys are named and the file stays.
+TEST_F(SettingsFileTest, AFileLackingKeysOfItsTypeIsRefusedWithTheirNames)
 {
-    // The closing quote of config was lost: the value must not take the next
-    // line along into a "set -config" command.
-    WriteText(std::string(kHeader) + "type=\"R7F\"\r\nconfig=\"AVG=8\r\nadccal=\"512 498\"\r\n");
+    const std::string r7f = std::string(kHeader) + "type=\"R7F\"\r\n";
+    const std::string jv = std::string(kHeader) + "type=\"JV\"\r\nsn=\"JV-1\"\r\ncontr=\"5\"\r\n";
+    const struct {
+        int type;
+        std::string text;
+        const char* missing;
+    } rows[] = {
+        {12, r7f + "config=\"AVG=8\r\nadccal=\"512 498\"\r\n", "config"},
+        {12, r7f + "adccal=\"512 498\"\r\nconfig=\"AVG=8\"\r\n", nullptr},
+        {12, r7f + "xadccal=\"1\"\r\nconfig=\"AVG=8\"\r\n", "adccal"},
+        {7, jv + "units=\"1", "units, adc"},
+        {7, jv + "units=\"1x\"\r\nadc=\"A\"\r\n", "units"},
+        {9, std::string(kHeader) + "type=\"WN\"\r\nsn=\"W\"\r\n", "contr, fvals, units"},
+        {4, std::string(kHeader) + "type=\"HubTerminal\"\r\nname=\"H\"\r\nsn=\"S\"\r\nrch=\"1\"\r\nrsch=\"2\"\r\n",
+         "data"},
+        {2, std::string(kHeader) + "type=\"Qx7b\"\r\nname=\"Bsnow\"\r\nsn=\"S-77\"\r\n",
+         "wake, padc, Port number=\"1\" value, Port number=\"2\" value, Port number=\"3\" value, "
+         "Port number=\"4\" value, Port number=\"5\" value"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        WriteText(row.text);
+        Kelo_protocol kp(nullptr);
+        kp.SetDeviceType(static_cast<int8_t>(row.type));
+        if (!row.missing) {
+            EXPECT_EQ(kp.ReadInfoFile(path_.c_str()), 1);
+            EXPECT_STREQ(kp.MissingKeys(), "");
+            continue;
+        }
+        EXPECT_EQ(kp.ReadInfoFile(path_.c_str()), -104);
+        EXPECT_STREQ(kp.MissingKeys(), row.missing);
+        EXPECT_EQ(kp.InstrumentSettings().valid, 0u);
+        EXPECT_EQ(kp.LoggerSettings().valid, 0u);
+        EXPECT_EQ(FileText(), row.text);
+    }
+}
+
+// The settings file reaches its name whole or not at all: a write that
+// fails (here at the file size limit, as on a full disk) keeps the earlier
+// file as it was, and no temporary file is left either way.
+TEST_F(SettingsFileTest, AFailedWriteKeepsTheEarlierFileAndLeavesNoTemporaryFile)
+{
     Kelo_protocol kp(nullptr);
     kp.SetDeviceType(12);
-    ASSERT_EQ(kp.ReadInfoFile(path_.c_str()), 1);
-    EXPECT_STREQ(kp.InstrumentSettings().config, "AVG=8");
-    EXPECT_STREQ(kp.InstrumentSettings().adccal, "512 498");
-
+    std::strcpy(kp.InstrumentSettings().config, "CFG");
+    std::strcpy(kp.InstrumentSettings().adccal, "1 2");
+    ASSERT_EQ(kp.WriteInfoFile(path_.c_str()), 1);
+    const std::string earlier = FileText();
+    EXPECT_EQ(TemporaryFiles(), 0);
+#ifndef _WIN32
+    std::strcpy(kp.InstrumentSettings().adccal, "3 4");
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 40;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int32_t result = kp.WriteInfoFile(path_.c_str());
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(result, -EFBIG);
+    EXPECT_STREQ(kp.FileError(), "the file is larger than this system lets the program write");
+    EXPECT_EQ(FileText(), earlier);
+    EXPECT_EQ(TemporaryFiles(), 0);
+#endif
+}
+TEST_F(SettingsFileTest, DamagedValueStopsAtTheLineBreak)
+{
+    // The closing quote was lost: the value must not take the next line
+    // along into a "set -config" command.
     char v[32];
     EXPECT_TRUE(Kelo_protocol::GetTextValue("config=\"A\nB\"", "config", v, sizeof(v)));
     EXPECT_STREQ(v, "A");

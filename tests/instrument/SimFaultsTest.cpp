@@ -77,13 +77,15 @@ TEST_F(SimFaultsTest, UnreadableSettingAndUnconfirmedWrites)
     EXPECT_EQ(kp_.InstrumentSettings().valid, 0xA2u);
     // What was read is still in the record: write it back from there.
     kp_.SetSettingsHeld(true);
-    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), "WN-NEW"), 1);
-    EXPECT_TRUE(kp_.NewSerialNumberWritten());
+    // Writes answered without "OK" are not a restore, even where the
+    // instrument happened to store the value: none of them went back.
+    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), "WN-NEW"), -35);
+    EXPECT_FALSE(kp_.NewSerialNumberWritten());
+    EXPECT_EQ(kp_.NotRestoredMask(), 0xA2u);
+    EXPECT_STREQ(kp_.NotRestoredNames(), "sn, fvals, units");
     EXPECT_FALSE(log_.Has("SetInstInfo set device serial number"));
-    // The unconfirmed write was carried out all the same.
-    kp_.InstrumentSettings().sn[0] = '\0';
-    EXPECT_EQ(kp_.GetInstInfo(0x2), 1);
-    EXPECT_STREQ(kp_.InstrumentSettings().sn, "WN-NEW");
+    EXPECT_FALSE(log_.Has("QPRestoreInfo successfully restored device setting"));
+    EXPECT_TRUE(log_.Has("QPRestoreInfo: these settings did not go back: sn, fvals, units"));
     kp_.QPDisconnect();
 }
 
@@ -113,5 +115,7 @@ TEST_F(SimFaultsTest, PrivilegedWritesNeedTheLogin)
     uint32_t length = sizeof(answer), elapsed = 0;
     EXPECT_GT(kp_.Protocol().DeviceCommand("logout\r", '>', 1000, answer, &length, &elapsed), 0);
     EXPECT_EQ(kp_.SetInstInfo(0xC00), -35);
+    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), -35);
+    EXPECT_STREQ(kp_.NotRestoredNames(), "adccal, config");
     kp_.QPDisconnect();
 }
