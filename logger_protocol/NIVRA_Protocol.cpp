@@ -17,6 +17,10 @@ constexpr int32_t kMaxRetries = 12;
 constexpr uint32_t kQuietMs = 150;
 // How long after its window a late answer may still be running on.
 constexpr uint32_t kLateDrainExtraMs = 3000;
+// An answer under way that has not gone on for this long has stalled.
+constexpr uint32_t kStalledMs = 500;
+// A silent try longer ago than this owes no answer any more.
+constexpr uint32_t kOwedAnswerMs = 10000;
 
 // The base takes the receive buffer at construction, before our members exist.
 char* NewReceiveBuffer()
@@ -161,8 +165,10 @@ void NIVRA_Protocol::DropLateAnswer()
         if (KSWait(kQuietMs, '\0') < 0)
             break;
         const uint32_t heard = static_cast<uint32_t>(strnlen(receive_, kReceiveSize));
-        if (heard && std::memchr(receive_, lateTerminator_, heard))
+        if (heard && std::memchr(receive_, lateTerminator_, heard)) {
             ended = true;
+            silentPending_ = false;  // the silent try's answer came: nothing is owed
+        }
         dropped += heard;
         const int32_t past = static_cast<int32_t>(TickMs() - lateWindowEnd_);
         if (heard == 0 && (ended || past >= 0))
@@ -195,8 +201,6 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
     uint32_t silent = 0;
     uint32_t bytesRead = 0;
     int32_t result = 1;
-    bool silentBefore = false;  // an earlier try of this command heard nothing
-    uint32_t previousSend = 0;
 
     while (tries < retryCount_) {
         ++tries;
@@ -231,8 +235,8 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
         }
         if (bytesRead == 0) {
             ++silent;
-            silentBefore = true;
-            previousSend = sent;
+            silentPending_ = true;
+            lastSilentSend_ = sent;
             // The answer may still come: the next try or command waits it out.
             ExpectLateAnswer(timeoutMs, terminator);
             PauseMs(50);
@@ -258,7 +262,8 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
             LogLine(30, "DeviceCommand: the answer to \"%.*s\" did not end within %u ms (%u bytes)",
                     static_cast<int>(std::strcspn(command, "\r")), command,
                     static_cast<unsigned>(timeoutMs), static_cast<unsigned>(bytesRead));
-            ExpectLateAnswer(timeoutMs, terminator);
+            // Its rest follows at once unless the line stalled: a short window.
+            ExpectLateAnswer(timeoutMs < kStalledMs ? timeoutMs : kStalledMs, terminator);
             result = kUnfinishedAnswer;
             break;
         }
@@ -267,10 +272,15 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
             result = -34;
             continue;
         }
-        if (silentBefore) {
-            // This may be the late answer of the try before, with its own
-            // answer still to come: wait that out before the next command.
-            ExpectLateAnswer(ElapsedMs(previousSend, sent), terminator);
+        if (silentPending_) {
+            // A try before this one (of this command or the one before) heard
+            // nothing, and no late answer came for it: this may be that answer,
+            // with this try's own answer as far behind it as this try was sent
+            // after that one. Wait that out before the next command.
+            silentPending_ = false;
+            const uint32_t gap = ElapsedMs(lastSilentSend_, sent);
+            if (gap < kOwedAnswerMs)
+                ExpectLateAnswer(gap + kQuietMs, terminator);
         }
         result = 1;
         break;

@@ -127,6 +127,8 @@ private:
     bool lateDue_ = false;
     uint32_t lateWindowEnd_ = 0;
     char lateTerminator_ = '>';
+    bool silentPending_ = false;  // a silent try whose answer may still come
+    uint32_t lastSilentSend_ = 0;
     ProtocolConfig config_;
     LoggerInfo info_;
     ConnectParams connection_;
