@@ -127,14 +127,7 @@ TEST_F(SimFaultsTest, LateAndGarbledAnswersAreNeverSaved)
     EXPECT_STREQ(kp_.InstrumentSettings().adccal, kAdccal);
     EXPECT_STREQ(kp_.InstrumentSettings().config, "CH1=ON CH2=OFF AVG=8");
     kp_.QPDisconnect();
-    // Later than the time-outs: whatever is read is the instrument's own.
-    kp_.ClearSettings();
     std::remove(file_.c_str());
-    if (Connect({"--type", "R7F", "--fault", "slow=1500"}, 3) == 1 && kp_.QPSaveInfo(file_.c_str()) == 1) {
-        EXPECT_STREQ(kp_.InstrumentSettings().adccal, kAdccal);
-        EXPECT_STREQ(kp_.InstrumentSettings().config, "CH1=ON CH2=OFF AVG=8");
-    }
-    kp_.QPDisconnect();
     // A flipped bit in the framing of every answer: unreadable, nothing saved.
     for (const char* where : {"before", "after", "prompt"}) {
         SCOPED_TRACE(where);
