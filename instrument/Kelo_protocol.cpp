@@ -2,6 +2,7 @@
 #include "Kelo_protocol.h"
 
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -205,20 +206,31 @@ int32_t Kelo_protocol::QPCheckBattery(int32_t* percent)
 {
     if (!percent)
         return -10;
+    *percent = -1;
     uint32_t elapsed = 0;
     int32_t r = Exchange("get -batt\r", 1000, kShortAnswer, &elapsed);
     if (r <= 0) {
-        *percent = -1;
-        return r;
+        LogLine(KeloLog::kErrors, "QPCheckBattery could not read the battery level (error %d)", r);
+        return kBatteryUnknown;
     }
-    int value = 0;
-    if (std::sscanf(answer_, "%d", &value) == 1) {
-        *percent = value;
-        LogLine(KeloLog::kSummary, "QPCheckBattery: %d%% battery (%d ms)", value, static_cast<int>(elapsed));
-        return 1;
+    // A level the update cannot trust is no level: the update must not go on
+    // on a battery that may die during the erase.
+    const char* value = nullptr;
+    std::size_t length = 0;
+    int32_t level = -1;
+    if (ValueOfAnswer(protocol_->LastAnswer(), &value, &length) && length > 0) {
+        auto [end, error] = std::from_chars(value, value + length, level);
+        if (error != std::errc() || end != value + length)
+            level = -1;
     }
-    LogLine(KeloLog::kErrors, "QPCheckBattery failed to parse battery power (%d ms)", static_cast<int>(elapsed));
-    return -30;
+    if (level < 0 || level > 100) {
+        LogLine(KeloLog::kErrors, "QPCheckBattery: the battery level \"%.*s\" is not a percentage (%d ms)",
+                value ? static_cast<int>(length) : 0, value ? value : "", static_cast<int>(elapsed));
+        return kBatteryUnknown;
+    }
+    *percent = level;
+    LogLine(KeloLog::kSummary, "QPCheckBattery: %d%% battery (%d ms)", level, static_cast<int>(elapsed));
+    return 1;
 }
 
 int32_t Kelo_protocol::QPEraseData()

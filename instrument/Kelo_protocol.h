@@ -36,7 +36,9 @@ public:
     int32_t QPDisconnect();
     // 1 good firmware, -1 corrupt, -30 unrecognised answer, or the exchange's code.
     int32_t QPCheckFirmware(bool postInit);
-    // 1 with the charge in percent; -1 in percent when the exchange failed.
+    // 1 with the charge in percent (0 to 100); kBatteryUnknown (percent -1)
+    // when no answer came, or the answer is no whole number from 0 to 100.
+    static constexpr int32_t kBatteryUnknown = -38;
     int32_t QPCheckBattery(int32_t* percent);
     int32_t QPEraseData();
     // 1 (or the logger clock's result) when the clock was set; -13 when the
@@ -65,6 +67,14 @@ public:
     // 1 when a replacement serial number may be sent; -10 empty; -11 it holds
     // a control character.
     static int32_t CheckNewSerialNumber(const char* sn);
+    // Whether value (length bytes, not terminated) is one an instrument keeps
+    // for the setting of bit: printable, no prompt, within the field, and of
+    // the setting's form (a whole number; four numbers for fvals, uvals and
+    // adccal; hexadecimal groups for adc; NAME=VALUE words for config).
+    static bool CheckInstValue(uint32_t bit, const char* value, std::size_t length);
+    // The value of a "get" answer framed CR [LF] value CR [LF] prompt; false
+    // for other framing. The bare prompt gives an empty value.
+    static bool ValueOfAnswer(const char* answer, const char** value, std::size_t* length);
     // Settings mask that a save collects for a type; 0 for types without settings.
     static uint32_t SaveMaskOfType(int type);
     // Settings of the last QPRestoreInfo that did not go back (not written,

@@ -2,6 +2,7 @@
 // after it: loggers through the logger protocol's bulk operation, instruments
 // through their interpreter's get and set commands.
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -10,8 +11,18 @@
 
 namespace {
 
+// What a setting's value looks like on the instruments that keep it.
+enum class ValueKind {
+    Text,       // printable characters (the serial number)
+    Integer,    // one whole number
+    Numbers4,   // four numbers, blank-separated ("512 498 1.0032 -0.0041")
+    HexGroups,  // hexadecimal digits in groups joined by '-' ("A3F0-1207")
+    Pairs,      // blank-separated NAME=VALUE words ("CH1=ON CH2=OFF AVG=8")
+};
+
 struct InstSetting {
     uint32_t bit;
+    ValueKind kind;
     const char* getCommand;
     uint32_t getTimeoutMs;
     uint32_t answerSize;    // the value's own room; see kLineBreakRoom
@@ -22,34 +33,34 @@ struct InstSetting {
 
 // clang-format off
 const InstSetting kSettings[] = {
-    {inst_mask::kSn, "get -sn\r", 2500, 32,
+    {inst_mask::kSn, ValueKind::Text, "get -sn\r", 2500, 32,
      "GetInstInfo found device serial number \"%s\" (%d ms)",
      "set -sn %s\r", "SetInstInfo set device serial number to \"%s\" (%d ms)"},
-    {inst_mask::kLang, "get -lang\r", 1000, 32,
+    {inst_mask::kLang, ValueKind::Integer, "get -lang\r", 1000, 32,
      "GetInstInfo found device language \"%d\" (%d ms)",
      "set -lang %d\r", "SetInstInfo set device language to \"%d\" (%d ms)"},
-    {inst_mask::kContr, "get -contr\r", 1000, 32,
+    {inst_mask::kContr, ValueKind::Integer, "get -contr\r", 1000, 32,
      "GetInstInfo found contrast setting \"%d\" (%d ms)",
      "set -contr %d\r", "SetInstInfo set device contrast to \"%d\" (%d ms)"},
-    {inst_mask::kFvals, "get -fvals\r", 1000, 64,
+    {inst_mask::kFvals, ValueKind::Numbers4, "get -fvals\r", 1000, 64,
      "GetInstInfo found fvals \"%s\" (%d ms)",
      "set -fvals %s\r", "SetInstInfo set fvals to \"%s\" (%d ms)"},
-    {inst_mask::kUvals, "get -uvals\r", 1000, 64,
+    {inst_mask::kUvals, ValueKind::Numbers4, "get -uvals\r", 1000, 64,
      nullptr,
      "set -uvals %s\r", "SetInstInfo set uvals to \"%s\" (%d ms)"},
-    {inst_mask::kUnits, "get -units\r", 1000, 32,
+    {inst_mask::kUnits, ValueKind::Integer, "get -units\r", 1000, 32,
      "GetInstInfo found units setting \"%d\" (%d ms)",
      "set -units %d\r", "SetInstInfo set device units to \"%d\" (%d ms)"},
-    {inst_mask::kAdc, "get -adc\r", 1000, 17,
+    {inst_mask::kAdc, ValueKind::HexGroups, "get -adc\r", 1000, 17,
      "GetInstInfo found adc \"%s\" (%d ms)",
      "set -adc %s\r", "SetInstInfo set adc to \"%s\" (%d ms)"},
-    {inst_mask::kInterval, "get -int\r", 1000, 32,
+    {inst_mask::kInterval, ValueKind::Integer, "get -int\r", 1000, 32,
      "GetInstInfo found interval setting \"%d\" (%d ms)",
      nullptr, nullptr},
-    {inst_mask::kAdcCal, "get -adccal\r", 1000, 64,
+    {inst_mask::kAdcCal, ValueKind::Numbers4, "get -adccal\r", 1000, 64,
      "GetInstInfo found adccal \"%s\" (%d ms)",
      "set -adccal %s\r", "SetInstInfo set adccal to \"%s\" (%d ms)"},
-    {inst_mask::kConfig, "get -config\r", 1000, 32,
+    {inst_mask::kConfig, ValueKind::Pairs, "get -config\r", 1000, 32,
      "GetInstInfo found config \"%s\" (%d ms)",
      "set -config %s\r", "SetInstInfo set config to \"%s\" (%d ms)"},
 };
@@ -64,6 +75,72 @@ const uint32_t kSetOrder[] = {0x2, 0x8, 0x10, 0x20, 0x800, 0x40, 0x80, 0x100, 0x
 // field length is not cut short.
 constexpr uint32_t kLineBreakRoom = 2;
 constexpr uint32_t kWriteAnswerSize = 32;
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool IsHexDigit(char c)
+{
+    return IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// One number, parsed whole: [first, last) holds nothing else.
+bool IsNumber(const char* first, const char* last, bool whole)
+{
+    if (first == last)
+        return false;
+    if (*first == '+')
+        ++first;  // from_chars takes no plus sign
+    if (whole) {
+        int32_t number = 0;
+        auto [end, error] = std::from_chars(first, last, number);
+        return error == std::errc() && end == last;
+    }
+    double number = 0;
+    auto [end, error] = std::from_chars(first, last, number, std::chars_format::fixed);
+    return error == std::errc() && end == last;
+}
+
+// The blank-separated words of a value, each judged alone; false for an
+// empty word (leading, trailing or doubled blanks) or a wrong count.
+template <typename Judge>
+bool EachWord(const char* value, std::size_t length, int count, Judge judge)
+{
+    const char* end = value + length;
+    int words = 0;
+    for (const char* p = value;;) {
+        const char* blank = static_cast<const char*>(std::memchr(p, ' ', static_cast<std::size_t>(end - p)));
+        const char* wordEnd = blank ? blank : end;
+        if (wordEnd == p || !judge(p, wordEnd))
+            return false;
+        ++words;
+        if (!blank)
+            break;
+        p = blank + 1;
+    }
+    return count == 0 || words == count;
+}
+
+// An answer for the log: control characters as \xHH, at most about 60 characters.
+const char* Printable(const char* text)
+{
+    static thread_local char out[96];
+    std::size_t n = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p && n + 5 < sizeof out; ++p) {
+        if (*p == '\r') {
+            out[n++] = '\\';
+            out[n++] = 'r';
+        } else if (*p < 0x20 || *p > 0x7E) {
+            n += static_cast<std::size_t>(std::snprintf(out + n, sizeof out - n, "\\x%02X", *p));
+        } else {
+            out[n++] = static_cast<char>(*p);
+        }
+    }
+    out[n] = '\0';
+    return out;
+}
 
 const InstSetting* SettingOf(uint32_t bit)
 {
@@ -172,7 +249,80 @@ int32_t Kelo_protocol::CheckNewSerialNumber(const char* sn)
     return 1;
 }
 
-// Reads one instrument setting into the record; 1, -30, -36 or the exchange's code.
+// The value of an answer framed as the interpreter frames it: a line break
+// (CR, or CR LF), the value, a line break, the prompt. False for any other
+// framing: a flipped bit in a line break or the prompt must not make a value
+// out of what is left. A bare prompt ("\r\r>", "\r\n>") gives an empty value.
+bool Kelo_protocol::ValueOfAnswer(const char* answer, const char** value, std::size_t* length)
+{
+    const char* p = answer;
+    if (!p || *p != '\r')
+        return false;
+    ++p;
+    if (*p == '\n')
+        ++p;
+    const char* first = p;
+    while (*p && *p != '\r' && *p != '>')
+        ++p;
+    const char* last = p;
+    if (*p == '\r') {
+        ++p;
+        if (*p == '\n')
+            ++p;
+    } else if (p != first) {
+        return false;  // no line break between the value and the prompt
+    }
+    if (*p != '>')
+        return false;
+    for (++p; *p; ++p)
+        if (*p != ' ' && *p != '\r' && *p != '\n')
+            return false;
+    *value = first;
+    *length = static_cast<std::size_t>(last - first);
+    return true;
+}
+
+bool Kelo_protocol::CheckInstValue(uint32_t bit, const char* value, std::size_t length)
+{
+    const InstSetting* s = SettingOf(bit);
+    InstrumentInfo room;
+    const Field field = FieldOf(room, bit);
+    if (!s || !value || length == 0)
+        return false;
+    if (field.text && length > field.size - 1)
+        return false;  // longer than the instrument keeps: not one of its values
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        if (c < 0x20 || c > 0x7E || c == '>')
+            return false;  // a control character or the prompt is framing, not value
+    }
+    const char* end = value + length;
+    switch (s->kind) {
+    case ValueKind::Text:
+        return value[0] != ' ' && end[-1] != ' ';
+    case ValueKind::Integer:
+        return IsNumber(value, end, true);
+    case ValueKind::Numbers4:
+        return EachWord(value, length, 4,
+                        [](const char* a, const char* b) { return IsNumber(a, b, false); });
+    case ValueKind::HexGroups:
+        for (const char* p = value; p < end; ++p)
+            if (!IsHexDigit(*p) && !(*p == '-' && p != value && p + 1 < end && p[-1] != '-'))
+                return false;
+        return true;
+    case ValueKind::Pairs:
+        return EachWord(value, length, 0, [](const char* a, const char* b) {
+            const char* eq = static_cast<const char*>(std::memchr(a, '=', static_cast<std::size_t>(b - a)));
+            return eq && eq != a && eq + 1 != b;
+        });
+    }
+    return false;
+}
+
+// Reads one instrument setting into the record; 1, -30, -36 or the exchange's
+// code. A value whose answer is framed wrongly or that is not of its kind is
+// asked again, as a refused command is; still wrong after the tries, it is
+// unreadable (-30), and nothing is stored.
 int32_t Kelo_protocol::ReadInstSetting(uint32_t bit)
 {
     const InstSetting* s = SettingOf(bit);
@@ -180,51 +330,53 @@ int32_t Kelo_protocol::ReadInstSetting(uint32_t bit)
     if (!s || (!field.number && !field.text))
         return -13;
     InstrumentInfo& ii = instInfo_;
-    uint32_t elapsed = 0;
-    int32_t r = Exchange(s->getCommand, s->getTimeoutMs, s->answerSize + kLineBreakRoom, &elapsed);
-    const int ms = static_cast<int>(elapsed);
-    if (bit == inst_mask::kSn && r == -31)
-        return -36;
-    if (r <= 0)
-        return r;
+    const uint32_t tries = protocol_->RetryCount() ? protocol_->RetryCount() : 1;
+    int32_t r = -30;
+    for (uint32_t attempt = 0; attempt < tries; ++attempt) {
+        uint32_t elapsed = 0;
+        r = Exchange(s->getCommand, s->getTimeoutMs, s->answerSize + kLineBreakRoom, &elapsed);
+        const int ms = static_cast<int>(elapsed);
+        if (bit == inst_mask::kSn && r == -31)
+            return -36;
+        if (r == NIVRA_Protocol::kUnfinishedAnswer)
+            continue;  // cut short or its prompt garbled: ask again
+        if (r <= 0)
+            return r;
 
-    const char* value = std::strchr(answer_, '\r');
-    if (value) {
-        ++value;
-        if (*value == '\n')
-            ++value;
-    } else {
-        value = answer_;
-    }
+        // The whole answer, not the caller's copy: a copy cut to the field
+        // would hide a value longer than the instrument keeps.
+        const char* value = nullptr;
+        std::size_t length = 0;
+        const bool framed = ValueOfAnswer(protocol_->LastAnswer(), &value, &length);
+        if (framed && length == 0) {
+            // Only the prompt came back: no value (no serial number yet).
+            return bit == inst_mask::kSn ? -36 : -30;
+        }
+        if (!framed || !CheckInstValue(bit, value, length)) {
+            LogLine(KeloLog::kErrors, "GetInstInfo could not read %.*s: unusable answer \"%s\"",
+                    static_cast<int>(std::strcspn(s->getCommand + 5, "\r")), s->getCommand + 5,
+                    Printable(protocol_->LastAnswer()));
+            r = -30;
+            continue;
+        }
 
-    if (field.number) {
-        int number = 0;
-        if (std::sscanf(value, "%d", &number) != 1)
-            return -30;
-        *field.number = number;
+        if (field.number) {
+            int32_t number = 0;
+            std::from_chars(value[0] == '+' ? value + 1 : value, value + length, number);
+            *field.number = number;
+            ii.valid |= bit;
+            if (s->foundLine)
+                LogLine(KeloLog::kSummary, s->foundLine, static_cast<int>(number), ms);
+            return 1;
+        }
+        std::memcpy(field.text, value, length);
+        field.text[length] = '\0';
         ii.valid |= bit;
         if (s->foundLine)
-            LogLine(KeloLog::kSummary, s->foundLine, number, ms);
+            LogLine(KeloLog::kSummary, s->foundLine, field.text, ms);
         return 1;
     }
-
-    std::size_t length = std::strcspn(value, "\r");
-    if (length > field.size - 1)
-        length = field.size - 1;
-    if (length == 0)
-        return bit == inst_mask::kSn ? -36 : -30;
-    std::memcpy(field.text, value, length);
-    field.text[length] = '\0';
-    ii.valid |= bit;
-    if (s->foundLine)
-        LogLine(KeloLog::kSummary, s->foundLine, field.text, ms);
-    if (bit == inst_mask::kSn && field.text[0] == '>') {
-        // Only the prompt came back: the instrument has no serial number.
-        field.text[0] = '\0';
-        ii.valid &= ~bit;
-        return -36;
-    }
-    return 1;
+    return r;
 }
 
 // Writes one instrument setting from the record; 1 when confirmed with "OK",

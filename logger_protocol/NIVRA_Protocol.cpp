@@ -12,6 +12,15 @@ namespace {
 
 constexpr uint32_t kReceiveSize = KeloSerial::kReadBufferSize;  // 2048
 constexpr int32_t kMaxRetries = 12;
+// Quiet time that ends the wait for a late answer: many byte times even at
+// 250 baud, and short enough not to slow an exchange that went wrong.
+constexpr uint32_t kQuietMs = 150;
+// How long after its window a late answer may still be running on.
+constexpr uint32_t kLateDrainExtraMs = 3000;
+// An answer under way that has not gone on for this long has stalled.
+constexpr uint32_t kStalledMs = 500;
+// A silent try longer ago than this owes no answer any more.
+constexpr uint32_t kOwedAnswerMs = 10000;
 
 // The base takes the receive buffer at construction, before our members exist.
 char* NewReceiveBuffer()
@@ -129,6 +138,53 @@ int32_t NIVRA_Protocol::Configure(ProtocolConfig* config, int direction)
     return 1;
 }
 
+// A try that timed out may still be answered. Its answer must not be taken
+// for the answer to what is sent next, so the next try or command first waits
+// it out: until its terminator has come, or the window in which it may still
+// come is over, and then the line has been quiet for a while. Bounded, so
+// that a chattering line cannot hold us.
+void NIVRA_Protocol::ExpectLateAnswer(uint32_t windowMs, char terminator)
+{
+    const uint32_t end = TickMs() + windowMs;
+    if (!lateDue_ || static_cast<int32_t>(end - lateWindowEnd_) > 0)
+        lateWindowEnd_ = end;
+    lateDue_ = true;
+    lateTerminator_ = terminator;
+}
+
+void NIVRA_Protocol::DropLateAnswer()
+{
+    if (!lateDue_)
+        return;
+    lateDue_ = false;
+    const uint32_t start = TickMs();
+    uint32_t dropped = 0;
+    bool ended = false;
+    for (;;) {
+        // '\0' is never awaited: the wait collects for the whole quiet time.
+        if (KSWait(kQuietMs, '\0') < 0)
+            break;
+        const uint32_t heard = static_cast<uint32_t>(strnlen(receive_, kReceiveSize));
+        if (heard && std::memchr(receive_, lateTerminator_, heard)) {
+            ended = true;
+            silentPending_ = false;  // the silent try's answer came: nothing is owed
+        }
+        dropped += heard;
+        const int32_t past = static_cast<int32_t>(TickMs() - lateWindowEnd_);
+        if (heard == 0 && (ended || past >= 0))
+            break;
+        if (past > static_cast<int32_t>(kLateDrainExtraMs)) {
+            LogLine(30, "DeviceCommand: the line did not fall quiet within %u ms",
+                    static_cast<unsigned>(ElapsedMs(start, TickMs())));
+            break;
+        }
+    }
+    KSPurge(1);
+    if (dropped)
+        LogLine(30, "DeviceCommand dropped %u bytes that came after their time-out",
+                static_cast<unsigned>(dropped));
+}
+
 int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint32_t timeoutMs,
                                       char* answer, uint32_t* answerLength, uint32_t* elapsedMs)
 {
@@ -148,10 +204,12 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
 
     while (tries < retryCount_) {
         ++tries;
+        DropLateAnswer();
         KSPurge(1);
         answer_[0] = '\0';
         bytesRead = 0;
 
+        const uint32_t sent = TickMs();
         uint32_t written = 0;
         int r = KSWrite(command, commandLength, &written);
         if (r < 0) {
@@ -177,6 +235,10 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
         }
         if (bytesRead == 0) {
             ++silent;
+            silentPending_ = true;
+            lastSilentSend_ = sent;
+            // The answer may still come: the next try or command waits it out.
+            ExpectLateAnswer(timeoutMs, terminator);
             PauseMs(50);
             result = -22;
             continue;
@@ -191,10 +253,34 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
             result = -32;
             break;
         }
+        // Only an answer that reached its terminator is whole: a part of one
+        // that was cut by the time-out may end anywhere, and its rest would
+        // arrive as the answer to whatever is sent next.
+        // The text stays in LastAnswer() for a caller that knows other
+        // speakers than the interpreter (a loader's one-character answer).
+        if (!std::memchr(answer_, terminator, bytesRead)) {
+            LogLine(30, "DeviceCommand: the answer to \"%.*s\" did not end within %u ms (%u bytes)",
+                    static_cast<int>(std::strcspn(command, "\r")), command,
+                    static_cast<unsigned>(timeoutMs), static_cast<unsigned>(bytesRead));
+            // Its rest follows at once unless the line stalled: a short window.
+            ExpectLateAnswer(timeoutMs < kStalledMs ? timeoutMs : kStalledMs, terminator);
+            result = kUnfinishedAnswer;
+            break;
+        }
         if (std::strstr(answer_, "ERROR") || std::strchr(answer_, '?') ||
             std::strstr(answer_, "Unsupported")) {
             result = -34;
             continue;
+        }
+        if (silentPending_) {
+            // A try before this one (of this command or the one before) heard
+            // nothing, and no late answer came for it: this may be that answer,
+            // with this try's own answer as far behind it as this try was sent
+            // after that one. Wait that out before the next command.
+            silentPending_ = false;
+            const uint32_t gap = ElapsedMs(lastSilentSend_, sent);
+            if (gap < kOwedAnswerMs)
+                ExpectLateAnswer(gap + kQuietMs, terminator);
         }
         result = 1;
         break;

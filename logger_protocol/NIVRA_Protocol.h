@@ -34,7 +34,11 @@ public:
     int32_t Configure(ProtocolConfig* config, int direction);
 
     // One command (carrying its own "\r"), one answer ending on terminator.
-    // Returns the bytes read or a negative code; answer may be null.
+    // Returns the bytes read or a negative code; answer may be null. An answer
+    // counts only when its terminator came: a try that timed out on part of
+    // one ends the exchange with kUnfinishedAnswer (its text in LastAnswer()),
+    // and its late rest is waited out and dropped before the next command.
+    static constexpr int32_t kUnfinishedAnswer = -24;
     int32_t DeviceCommand(const char* command, char terminator, uint32_t timeoutMs, char* answer,
                           uint32_t* answerLength, uint32_t* elapsedMs);
     static int32_t CheckDeviceName(const char* name);
@@ -114,7 +118,17 @@ private:
     int32_t Exchange(const char* command, char* answer, uint32_t size, uint32_t timeoutMs = 1000,
                      char terminator = '>');
 
+    // After a try that timed out: the next try or command first drops what
+    // comes until the terminator or windowMs from now, and the line is quiet.
+    void ExpectLateAnswer(uint32_t windowMs, char terminator);
+    void DropLateAnswer();
+
     int32_t initStatus_ = 1;
+    bool lateDue_ = false;
+    uint32_t lateWindowEnd_ = 0;
+    char lateTerminator_ = '>';
+    bool silentPending_ = false;  // a silent try whose answer may still come
+    uint32_t lastSilentSend_ = 0;
     ProtocolConfig config_;
     LoggerInfo info_;
     ConnectParams connection_;

@@ -162,6 +162,10 @@ int32_t NIVRA_Protocol::VerCommand(int skipShow)
     char answer[32];
     for (uint32_t attempt = 0; attempt < retryCount_ + 3; ++attempt) {
         int32_t r = Exchange("get -ver\r", answer, sizeof answer, 500);
+        if (r == kUnfinishedAnswer) {
+            // No interpreter answer, but perhaps a loader's mark ("+", "$").
+            logger_text::CopyUntil(answer, sizeof answer, LastAnswer(), sizeof answer - 1);
+        }
         if (retryCount_ == 1 && r == -21) {
             result = -21;
             continue;
@@ -176,6 +180,15 @@ int32_t NIVRA_Protocol::VerCommand(int skipShow)
             if (++bare >= 3)
                 break;
             attempt = 0;  // becomes 1 after this attempt
+            continue;
+        }
+        if (r == kUnfinishedAnswer) {
+            // Never a version line: one that did not end may be cut anywhere.
+            if (std::strchr(answer, '+') || std::strchr(answer, '$')) {
+                result = std::strchr(answer, '+') ? -80 : -81;
+                break;
+            }
+            result = r;
             continue;
         }
         if (r <= 0 && r != -34) {

@@ -10,6 +10,8 @@
 
 using logger_text::AfterFirstCr;
 using logger_text::Contains;
+using logger_text::ValueLine;
+using logger_text::WholeNumbers;
 namespace mask = logger_mask;
 namespace feature = logger_feature;
 
@@ -78,8 +80,13 @@ int32_t NIVRA_Protocol::NumberCommand(const NumberSetting& s, int32_t* value, in
     } else {
         result = Exchange(s.getCommand, answer, sizeof answer);
         if (result > 0) {
-            int found = 0;
-            if (std::sscanf(s.afterEcho ? AfterFirstCr(answer) : answer, "%d", &found) == 1) {
+            const char* text = nullptr;
+            std::size_t length = 0;
+            long number = 0;
+            // The whole value line, framed as the interpreter frames it.
+            if (ValueLine(s.afterEcho ? AfterFirstCr(answer) : answer, &text, &length) &&
+                WholeNumbers(text, length, &number, 1)) {
+                const int found = static_cast<int>(number);
                 *value = found;
                 LogLine(30, "%s found %s%d%s (%d ms)", s.name, s.foundText, found, s.unit, ELAPSED);
                 result = 1;
@@ -119,7 +126,12 @@ int32_t NIVRA_Protocol::NameCommand(char* name, int direction)
             return -36;  // bare prompt: the logger has no name yet
         if (result > 0) {
             char found[kLoggerNameSize] = {};
-            if (std::sscanf(AfterFirstCr(answer), "%8s", found) == 1) {
+            const char* text = nullptr;
+            std::size_t length = 0;
+            // One word of at most 8 characters: more is no name this logger keeps.
+            if (ValueLine(AfterFirstCr(answer), &text, &length) && length > 0 &&
+                length < kLoggerNameSize && !std::memchr(text, ' ', length)) {
+                std::memcpy(found, text, length);
                 std::memcpy(name, found, sizeof found);
                 LogLine(30, "NameCommand found device named \"%s\" (%d ms)", name, ELAPSED);
                 result = 1;
@@ -157,10 +169,13 @@ int32_t NIVRA_Protocol::SNCommand(char* sn, int direction)
         result = Exchange("get -sn\r", answer, sizeof answer);
         if (result > 0) {
             char found[kLoggerSnSize];
-            if (logger_text::CopyUntil(found, sizeof found, AfterFirstCr(answer), kLoggerSnSize - 1,
-                                       '\r') == 0) {
+            const char* text = nullptr;
+            std::size_t length = 0;
+            if (!ValueLine(AfterFirstCr(answer), &text, &length) || length == 0 ||
+                length > kLoggerSnSize - 1) {
                 result = -30;
             } else {
+                logger_text::CopyUntil(found, sizeof found, text, length);
                 std::memcpy(sn, found, sizeof found);
                 LogLine(30, "SNCommand found device serial number \"%s\" (%d ms)", sn, ELAPSED);
                 result = 1;
@@ -238,6 +253,12 @@ int32_t NIVRA_Protocol::PortsCommand(uint8_t* ports, int direction)
             int found = std::sscanf(answer, "%d %d %d %d %d", &v[0], &v[1], &v[2], &v[3], &v[4]);
             if (found < 0)
                 found = 0;
+            const char* text = nullptr;
+            std::size_t length = 0;
+            long whole[kLoggerPortCount] = {};
+            if (found == kLoggerPortCount &&
+                !(ValueLine(answer, &text, &length) && WholeNumbers(text, length, whole, kLoggerPortCount)))
+                found = 0;  // more than five, or garbled: none of them is believed
             if (found < kLoggerPortCount) {
                 LogLine(30, "PortsCommand only found %d of %d ports (%d ms)", found, kLoggerPortCount,
                         ELAPSED);
@@ -288,6 +309,11 @@ int32_t NIVRA_Protocol::ADCcalCommand(uint8_t* slope, uint8_t* offset, int direc
                                     &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10]);
             if (found < 0)
                 found = 0;
+            const char* text = nullptr;
+            std::size_t length = 0;
+            long whole[11] = {};
+            if (found == 11 && !(ValueLine(answer, &text, &length) && WholeNumbers(text, length, whole, 11)))
+                found = 0;  // more than eleven, or garbled: none of them is believed
             if (found < 11) {
                 LogLine(30, "ADCcalCommand only found %d of %d cal factors (%d ms)", found, 11, ELAPSED);
                 result = -30;
@@ -358,8 +384,11 @@ int32_t NIVRA_Protocol::TraitCommand(int32_t* traits, int direction)
         char answer[kShortAnswer];
         result = Exchange("get -trait\r", answer, sizeof answer);
         if (result > 0) {
-            int v = 0;
-            if (std::sscanf(answer, "%d", &v) == 1) {
+            const char* text = nullptr;
+            std::size_t length = 0;
+            long number = 0;
+            if (ValueLine(answer, &text, &length) && WholeNumbers(text, length, &number, 1)) {
+                const int v = static_cast<int>(number);
                 *traits = (255 - v) | 0x4000;
                 LogLine(30, "TraitCommand: found %d (%d ms)", *traits, ELAPSED);
                 result = 1;

@@ -96,12 +96,12 @@ uint32_t SimLine::ByteTimeUs() const
     return paceBaud_ ? 10u * 1000000u / paceBaud_ : 0;
 }
 
-void SimLine::Send(const std::string& bytes)
+void SimLine::Send(const std::string& bytes, uint32_t delayMs)
 {
     if (bytes.empty())
         return;
     if (outgoing_.empty())
-        nextOutUs_ = NowUs();
+        nextOutUs_ = NowUs() + static_cast<uint64_t>(delayMs) * 1000u;
     outgoing_.insert(outgoing_.end(), bytes.begin(), bytes.end());
 }
 
@@ -137,7 +137,7 @@ std::string SimLine::Poll(uint32_t waitMs)
 
     // Output: everything due by now leaves in one write.
     std::string out;
-    while (!outgoing_.empty() && (byteUs == 0 || nextOutUs_ <= now)) {
+    while (!outgoing_.empty() && nextOutUs_ <= now) {
         out += outgoing_.front();
         outgoing_.pop_front();
         nextOutUs_ += byteUs;
@@ -160,8 +160,14 @@ std::string SimLine::Poll(uint32_t waitMs)
 
     // Never sleep past the next paced byte.
     uint32_t wait = waitMs;
-    if (!outgoing_.empty() || !incoming_.empty())
+    if (!incoming_.empty())
         wait = 1;
+    if (!outgoing_.empty()) {
+        // Held back (a delayed answer): sleep until it is due, not in 1 ms steps.
+        const uint64_t later = NowUs();
+        const uint64_t dueMs = nextOutUs_ > later ? (nextOutUs_ - later) / 1000u : 0;
+        wait = dueMs < 1 ? 1 : dueMs < wait ? static_cast<uint32_t>(dueMs) : wait;
+    }
     pollfd pfd{master_, POLLIN, 0};
     if (::poll(&pfd, 1, static_cast<int>(wait)) > 0 && (pfd.revents & POLLIN)) {
         char buffer[4096];

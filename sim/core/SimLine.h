@@ -19,7 +19,9 @@ public:
     const std::string& SlavePath() const { return slavePath_; }
 
     // Queues bytes for the host; they leave paced (or at once without pacing).
-    void Send(const std::string& bytes);
+    // delayMs holds them back that long when nothing is queued before them
+    // (a device slow to answer); behind queued bytes they simply follow.
+    void Send(const std::string& bytes, uint32_t delayMs = 0);
     // Drops whatever has not left yet (a device that loses power mid-answer).
     void DropPending() { outgoing_.clear(); }
     bool Sending() const { return !outgoing_.empty(); }

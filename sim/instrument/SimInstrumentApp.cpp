@@ -31,6 +31,22 @@ bool IsNumber(const std::string& text)
     return end && *end == '\0';
 }
 
+// The value a faulty information flash keeps instead of the one written: its
+// last digit changed (or its last character, when it has no digit), so that
+// it still looks like a value of its kind.
+std::string Garbled(std::string value)
+{
+    for (std::size_t i = value.size(); i-- > 0;) {
+        if (value[i] >= '0' && value[i] <= '9') {
+            value[i] = value[i] == '9' ? '0' : static_cast<char>(value[i] + 1);
+            return value;
+        }
+    }
+    if (!value.empty())
+        value.back() = value.back() == 'A' ? 'B' : 'A';
+    return value;
+}
+
 }  // namespace
 
 SimInstrumentApp::SimInstrumentApp(SimDeviceControl& device, const SimInstrumentModel& model)
@@ -68,9 +84,15 @@ bool SimInstrumentApp::Keeps(const std::string& key) const
     return false;
 }
 
+void SimInstrumentApp::Send(const std::string& bytes)
+{
+    const long slow = device_.Options().FaultNumber("slow", 0);
+    device_.Line().Send(bytes, slow > 0 ? static_cast<uint32_t>(slow) : 0);
+}
+
 void SimInstrumentApp::Answer(const std::string& text)
 {
-    device_.Line().Send("\r" + text + "\r>");
+    Send("\r" + text + "\r>");
 }
 
 void SimInstrumentApp::Confirm()
@@ -78,9 +100,45 @@ void SimInstrumentApp::Confirm()
     // The fault answers a write with a bare line end and prompt: neither a
     // refusal nor the confirmation.
     if (device_.Options().HasFault("no-ok"))
-        device_.Line().Send("\r>");
+        Send("\r>");
     else
         Answer("OK");
+}
+
+// Whether a fault given as KEY or KEY:WHERE names key (any of its repeats).
+bool SimInstrumentApp::FaultNames(const char* fault, const std::string& key) const
+{
+    auto range = device_.Options().faults.equal_range(fault);
+    for (auto it = range.first; it != range.second; ++it)
+        if (it->second.substr(0, it->second.find(':')) == key)
+            return true;
+    return false;
+}
+
+// frame-flip=KEY[:WHERE] flips bit 3 of one framing byte of the answer to
+// "get -KEY": WHERE is "before" (the CR before the value), "after" (the CR
+// after it, the default) or "prompt". A CR becomes 0x05, the prompt '6'.
+// frame-flip-once does so only for the first such answer.
+void SimInstrumentApp::AnswerGet(const std::string& key, const std::string& value)
+{
+    std::string answer = "\r" + value + "\r>";
+    const SimOptions& options = device_.Options();
+    for (const char* fault : {"frame-flip", "frame-flip-once"}) {
+        auto range = options.faults.equal_range(fault);
+        for (auto it = range.first; it != range.second; ++it) {
+            const std::string& spec = it->second;
+            const std::size_t colon = spec.find(':');
+            if (spec.substr(0, colon) != key)
+                continue;
+            if (std::strcmp(fault, "frame-flip-once") == 0 && flipped_[key]++ > 0)
+                continue;
+            const std::string where = colon == std::string::npos ? "after" : spec.substr(colon + 1);
+            const std::size_t at = where == "before" ? 0 : where == "prompt" ? answer.size() - 1
+                                                                            : answer.size() - 2;
+            answer[at] = static_cast<char>(answer[at] ^ 0x08);
+        }
+    }
+    Send(answer);
 }
 
 void SimInstrumentApp::OnBytes(const char* data, std::size_t size)
@@ -197,7 +255,7 @@ void SimInstrumentApp::Get(const std::string& key)
     auto& settings = device_.Settings();
     auto it = settings.find(key);
     // A blank information flash holds nothing: only the prompt comes back.
-    Answer(it == settings.end() ? "" : it->second);
+    AnswerGet(key, it == settings.end() ? "" : it->second);
 }
 
 void SimInstrumentApp::Set(const std::string& key, const std::string& value)
@@ -223,7 +281,11 @@ void SimInstrumentApp::Set(const std::string& key, const std::string& value)
         Answer("ERROR");
         return;
     }
-    device_.Settings()[key] = value;
+    if (FaultNames("set-fail", key)) {
+        Send("\r>");  // neither refused nor confirmed, and nothing stored
+        return;
+    }
+    device_.Settings()[key] = FaultNames("set-garble", key) ? Garbled(value) : value;
     device_.SettingsChanged();
     Confirm();
 }

@@ -28,6 +28,11 @@ private:
     // Returns false when the firmware handed the line to the bootloader.
     bool Execute(const std::string& command);
     void Answer(const std::string& text);
+    // Every answer leaves through here: the slow fault delays it.
+    void Send(const std::string& bytes);
+    // The answer to "get -KEY", with a framing fault applied when one is set.
+    void AnswerGet(const std::string& key, const std::string& value);
+    bool FaultNames(const char* fault, const std::string& key) const;
     void Confirm();  // a write command's answer
     void Get(const std::string& key);
     void Set(const std::string& key, const std::string& value);
@@ -38,4 +43,5 @@ private:
     std::string line_;
     bool loggedIn_ = false;
     long clockSeconds_ = 0;
+    std::map<std::string, int> flipped_;  // frame-flip-once: keys already garbled
 };

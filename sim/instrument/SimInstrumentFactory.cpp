@@ -15,6 +15,12 @@
 //                       update that did not restore the settings
 //   version-line=TEXT   "get -ver" answers TEXT instead of the firmware's line
 //   battery-text=TEXT   "get -batt" answers TEXT instead of the charge
+//   slow=MS             every answer starts MS ms late
+//   set-fail=KEY        "set -KEY" is answered without OK and stores nothing
+//   set-garble=KEY      "set -KEY" is answered OK but stores a changed value
+//   frame-flip=KEY[:WHERE], frame-flip-once=KEY[:WHERE]
+//                       one bit flipped in the framing of the answers to "get -KEY"
+//                       (WHERE: before, after, prompt); once: the first answer only
 //
 // A new instrument (first start of the simulator, no --state file yet, not
 // started in its bootloader) holds factory settings; a restart after a

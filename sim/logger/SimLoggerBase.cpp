@@ -44,14 +44,25 @@ void SimLoggerBase::Line(const std::string& line)
     ++commands_;
     if (silentAfter_ >= 0 && commands_ > silentAfter_)
         return;
-    std::string refused = device_.Options().FaultValue("refuse");
+    const SimOptions& options = device_.Options();
+    const long slow = options.FaultNumber("slow", 0);
+    const uint32_t delayMs = slow > 0 ? static_cast<uint32_t>(slow) : 0;
+    std::string refused = options.FaultValue("refuse");
     if (!refused.empty() && line.rfind(refused, 0) == 0) {
-        device_.Line().Send("\rERROR\r>");
+        device_.Line().Send("\rERROR\r>", delayMs);
         return;
+    }
+    // set-fail=KEY: "set -KEY ..." is answered with the bare prompt and not carried out.
+    auto failing = options.faults.equal_range("set-fail");
+    for (auto it = failing.first; it != failing.second; ++it) {
+        if (line.rfind("set -" + it->second + " ", 0) == 0) {
+            device_.Line().Send("\r>", delayMs);
+            return;
+        }
     }
     std::string answer = Handle(line);
     if (!left_ && !answer.empty())
-        device_.Line().Send(answer);
+        device_.Line().Send(answer, delayMs);
 }
 
 std::string SimLoggerBase::Setting(const std::string& key, const std::string& fallback) const

@@ -380,6 +380,10 @@ TEST_F(FaultMatrix, InterpreterFaults)
         {"QX70", {"silent-after=6"}},
         {"QX7B", {"refuse=get -w"}},
         {"KS", {"refuse=set -rch"}},
+        {"R7F", {"slow=300"}, 0},             // late, within the time-outs: read as they are
+        {"R7F", {"slow=1500"}},               // later than the time-outs: stops before the erase
+        {"MERV", {"frame-flip=sn:after"}},    // a garbled framing is never a value
+        {"TELSO", {"frame-flip-once=fvals"}, 0},  // asked again, read right
     });
 }
 

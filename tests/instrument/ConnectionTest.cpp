@@ -132,6 +132,8 @@ TEST(QPChecks, BatteryFirmwareErase)
     kp.Protocol().SetRetryCount(1);
     peer.Expect("get -batt\r").Reply("\r87\r>");
     peer.Expect("get -batt\r").Reply("\rlow\r>");
+    peer.Expect("get -batt\r").Reply("\r-1\r>");
+    peer.Expect("get -batt\r").Reply("\r101\r>");
     peer.Expect("post -init\r").Reply("\rCode Good!\r>");
     peer.Expect("post\r").Reply("\rCode Corrupt!\r>");
     peer.Expect("post\r").Reply("\rhmm\r>");
@@ -143,7 +145,11 @@ TEST(QPChecks, BatteryFirmwareErase)
     EXPECT_EQ(kp.QPCheckBattery(&percent), 1);
     EXPECT_EQ(percent, 87);
     EXPECT_TRUE(log.Has("QPCheckBattery: 87% battery ("));
-    EXPECT_EQ(kp.QPCheckBattery(&percent), -30);
+    // A level that cannot be read or is no percentage stops the update.
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(kp.QPCheckBattery(&percent), Kelo_protocol::kBatteryUnknown);
+        EXPECT_EQ(percent, -1);
+    }
     EXPECT_EQ(kp.QPCheckBattery(nullptr), -10);
 
     EXPECT_EQ(kp.QPCheckFirmware(true), 1);

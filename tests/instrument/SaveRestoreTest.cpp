@@ -59,7 +59,7 @@ TEST_F(SaveRestoreTest, HydrovaSeries3ReadsConfigThenAdccal)
 {
     kp_.SetDeviceType(12);
     peer_.Expect("get -config\r").Reply("\rCH1=ON\r>");
-    peer_.Expect("get -adccal\r").Reply("\r512 498\r>");
+    peer_.Expect("get -adccal\r").Reply("\r512 498 1.0032 -0.0041\r>");
     peer_.Start();
     EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
     EXPECT_EQ(peer_.Finish(), "");
@@ -70,20 +70,89 @@ TEST_F(SaveRestoreTest, HydrovaSeries3ReadsConfigThenAdccal)
     reader.SetDeviceType(12);
     ASSERT_EQ(reader.ReadInfoFile(file_.c_str()), 1);
     EXPECT_STREQ(reader.InstrumentSettings().config, "CH1=ON");
-    EXPECT_STREQ(reader.InstrumentSettings().adccal, "512 498");
+    EXPECT_STREQ(reader.InstrumentSettings().adccal, "512 498 1.0032 -0.0041");
 }
 
 TEST_F(SaveRestoreTest, FullLengthValuesAreReadWhole)
 {
     kp_.SetDeviceType(6);
-    const std::string fvals(63, 'f');
+    const std::string fvals = "0.12500000000000 1.5000000000000 2.7500000000000 4.000000000000";
+    ASSERT_EQ(fvals.size(), 63u);
     peer_.Expect("get -fvals\r").Reply("\r\n" + fvals + "\r\n>");
-    peer_.Expect("get -uvals\r").Reply("\r" + fvals + "XYZ\r>");  // longer than the field
+    peer_.Expect("get -uvals\r").Reply("\r" + fvals + "\r>");
     peer_.Start();
     EXPECT_EQ(kp_.GetInstInfo(0x60), 1);
     EXPECT_EQ(peer_.Finish(), "");
     EXPECT_EQ(std::string(kp_.InstrumentSettings().fvals), fvals);
     EXPECT_EQ(std::string(kp_.InstrumentSettings().uvals), fvals);
+}
+
+// A value is believed only when its answer is framed as the interpreter frames
+// it (a flipped bit in a line break or the prompt leaves a control character
+// or the prompt in what looks like the value) and it has the form its setting
+// keeps. Otherwise the setting is unreadable and the save fails before the erase.
+TEST_F(SaveRestoreTest, AnUnusableValueFailsTheSave)
+{
+    struct Row {
+        int type;
+        const char* firstReply;   // sn (types 11, 7) or config (type 12)
+        const char* secondReply;  // adccal (11, 12) or contr (7)
+    };
+    const std::string longAdccal =
+        "\r512 498 1.0032 -0.00410000000000000000000000000000000000000000001\r>";
+    const Row rows[] = {
+        {11, "\rMV-7\x05>", "\r512 498 1.0032 -0.0041\r>"},      // the CR after the value flipped
+        {11, "\x05MV-7\r>", "\r512 498 1.0032 -0.0041\r>"},      // the CR before it: not "no sn"
+        {11, "\rMV\x01-7\r>", "\r512 498 1.0032 -0.0041\r>"},   // a control character
+        {11, "\rMV-7\r>", "\r512 498 1.0032\r>"},                // three fields of four
+        {11, "\rMV-7\r>", "\r512 498 1.0032 -0.0041 9\r>"},      // five
+        {11, "\rMV-7\r>", "\r512 498 1.O032 -0.0041\r>"},        // a number that does not parse
+        {11, "\rMV-7\r>", longAdccal.c_str()},                   // longer than kept
+        {12, "\rCH1=ON CH2=OFF AVG\r>", "\r512 498 1.0032 -0.0041\r>"},  // config cut short
+        {12, "\rOK\r>", "\r512 498 1.0032 -0.0041\r>"},          // another command's answer
+        {7, "\rJV-1\r>", "\r4O\r>"},                             // contrast not a number
+        {7, "\rJV-1\r>", "\r40>"},                                // a prompt for the line break
+    };
+    for (const Row& row : rows) {
+        if (row.type == 12) {
+            peer_.Expect("get -config\r").Reply(row.firstReply);
+            peer_.Expect("get -adccal\r").Reply(row.secondReply);
+        } else if (row.type == 11) {
+            peer_.Expect("get -sn\r").Reply(row.firstReply);
+            peer_.Expect("get -adccal\r").Reply(row.secondReply);
+        } else {
+            peer_.Expect("get -sn\r").Reply(row.firstReply);
+            peer_.Expect("get -contr\r").Reply(row.secondReply);
+            peer_.Expect("get -units\r").Reply("\r3\r>");
+            peer_.Expect("get -adc\r").Reply("\rA3F0-1207\r>");
+        }
+    }
+    peer_.Start();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.firstReply) + " / " + row.secondReply);
+        kp_.ClearSettings();
+        kp_.SetDeviceType(static_cast<int8_t>(row.type));
+        EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), -35);
+        EXPECT_FALSE(FileExists());
+    }
+    EXPECT_EQ(peer_.Finish(), "");
+    EXPECT_TRUE(log_.Has("GetInstInfo could not read sn: unusable answer \"\\rMV-7\\x05>\""));
+}
+
+// The try is repeated as a refused one is: a garbled first answer costs a try.
+TEST_F(SaveRestoreTest, AGarbledAnswerIsAskedAgain)
+{
+    kp_.Protocol().SetRetryCount(3);
+    kp_.SetDeviceType(11);
+    peer_.Expect("get -sn\r").Reply("\rMV-7\r>");
+    // The prompt flipped (no terminator), then the CR after the value.
+    peer_.Expect("get -adccal\r").Reply("\r512 498 1.0032 -0.0041\r6");
+    peer_.Expect("get -adccal\r").Reply("\r512 498 1.0032 -0.0041\x05>");
+    peer_.Expect("get -adccal\r").Reply("\r512 498 1.0032 -0.0041\r>");
+    peer_.Start();
+    EXPECT_EQ(kp_.GetInstInfo(0x402), 1);
+    EXPECT_EQ(peer_.Finish(), "");
+    EXPECT_STREQ(kp_.InstrumentSettings().adccal, "512 498 1.0032 -0.0041");
 }
 
 TEST_F(SaveRestoreTest, HydrovaLiteWritesInOrder)
@@ -162,12 +231,12 @@ TEST_F(SaveRestoreTest, RestoreAfterSaveUsesMemory)
 {
     kp_.SetDeviceType(11);
     peer_.Expect("get -sn\r").Reply("\rMV-7\r>");
-    peer_.Expect("get -adccal\r").Reply("\r1 2 3\r>");
+    peer_.Expect("get -adccal\r").Reply("\r1 2 3 4\r>");
     peer_.Expect("set -sn ABCDEFGHIJKLMNO\r").Reply("\rOK\r>");
-    peer_.Expect("set -adccal 1 2 3\r").Reply("\rOK\r>");
+    peer_.Expect("set -adccal 1 2 3 4\r").Reply("\rOK\r>");
     // The read-back: the new serial number is what must come back.
     peer_.Expect("get -sn\r").Reply("\rABCDEFGHIJKLMNO\r>");
-    peer_.Expect("get -adccal\r").Reply("\r1 2 3\r>");
+    peer_.Expect("get -adccal\r").Reply("\r1 2 3 4\r>");
     peer_.Start();
     ASSERT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
     std::remove(file_.c_str());  // a read of the file would now fail

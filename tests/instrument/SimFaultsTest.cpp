@@ -21,7 +21,7 @@ protected:
     void TearDown() override { std::remove(file_.c_str()); }
 
     // Starts kelosim and connects; the result of QPConnect.
-    int32_t Connect(const std::vector<std::string>& args)
+    int32_t Connect(const std::vector<std::string>& args, int32_t retries = 1)
     {
         std::string error;
         sim_.Stop();
@@ -29,7 +29,7 @@ protected:
             ADD_FAILURE() << error;
             return -999;
         }
-        return kp_.QPConnect(sim_.Path().c_str(), 2, 1, &id_);
+        return kp_.QPConnect(sim_.Path().c_str(), 2, retries, &id_);
     }
 
     TempLog log_{"simfaults", 30};
@@ -117,5 +117,48 @@ TEST_F(SimFaultsTest, PrivilegedWritesNeedTheLogin)
     EXPECT_EQ(kp_.SetInstInfo(0xC00), -35);
     EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), -35);
     EXPECT_STREQ(kp_.NotRestoredNames(), "adccal, config");
+    kp_.QPDisconnect();
+}
+
+// Answers that come late, cut short or garbled are never taken for values:
+// the save gets the instrument's own values or fails before anything is erased.
+TEST_F(SimFaultsTest, LateAndGarbledAnswersAreNeverSaved)
+{
+    const char* const kAdccal = "512 498 1.0032 -0.0041";
+    // Late, but within every time-out: read as they are.
+    ASSERT_EQ(Connect({"--type", "R7F", "--fault", "slow=300"}, 3), 1);
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
+    EXPECT_STREQ(kp_.InstrumentSettings().adccal, kAdccal);
+    EXPECT_STREQ(kp_.InstrumentSettings().config, "CH1=ON CH2=OFF AVG=8");
+    kp_.QPDisconnect();
+    std::remove(file_.c_str());
+    // A flipped bit in the framing of every answer: unreadable, nothing saved.
+    for (const char* where : {"before", "after", "prompt"}) {
+        SCOPED_TRACE(where);
+        kp_.ClearSettings();
+        ASSERT_EQ(Connect({"--type", "MERV", "--fault", std::string("frame-flip=adccal:") + where}, 3), 1);
+        EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), -35);
+        EXPECT_FALSE(std::ifstream(file_).good());
+        kp_.QPDisconnect();
+    }
+    // Only in the first answer: the next try reads it.
+    kp_.ClearSettings();
+    ASSERT_EQ(Connect({"--type", "MERV", "--fault", "frame-flip-once=adccal:after"}, 3), 1);
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), 1);
+    EXPECT_STREQ(kp_.InstrumentSettings().adccal, kAdccal);
+    kp_.QPDisconnect();
+}
+
+TEST_F(SimFaultsTest, WritesThatFailOrStoreSomethingElse)
+{
+    ASSERT_EQ(Connect({"--type", "JV", "--fault", "set-fail=contr", "--fault", "set-garble=units"}), 1);
+    InstrumentInfo& ii = kp_.InstrumentSettings();
+    ii.contr = 12;
+    ii.units = 3;
+    kp_.SetInstInfo(0x90);
+    ii.contr = ii.units = -1;
+    ASSERT_EQ(kp_.GetInstInfo(0x90), 1);
+    EXPECT_EQ(ii.contr, 47);  // nothing stored: still the factory value
+    EXPECT_EQ(ii.units, 4);   // stored with its last digit changed
     kp_.QPDisconnect();
 }

@@ -52,7 +52,7 @@ TEST_F(CommandExchange, SilenceOnEveryTryIsMinus21AnswerOnLaterTryWins)
 {
     {
         PtyPeer peer;
-        peer.Silence(900);
+        peer.Silence(2500);  // each silent try is followed by a wait for its late answer
         Open(peer);
         auto t0 = std::chrono::steady_clock::now();
         EXPECT_EQ(Command("get -w\r", 200), -21);
@@ -69,6 +69,24 @@ TEST_F(CommandExchange, SilenceOnEveryTryIsMinus21AnswerOnLaterTryWins)
     EXPECT_EQ(peer.Finish(), "");
     PauseMs(300);
     EXPECT_EQ(peer.Received(), "get -w\rget -w\r");  // the answer ended the loop
+}
+
+// An answer whose terminator comes after the time-out is no answer, and its
+// late rest must not be taken for the answer to the next command.
+TEST_F(CommandExchange, AnswerCutByTheTimeOutIsDroppedWithItsLateRest)
+{
+    PtyPeer peer;
+    peer.Expect("get -config\r").Reply("\rCH1=ON CH2").Silence(450).Reply("=OFF AVG=8\r>");
+    peer.Expect("get -sn\r").Reply("\rKS1\r>");
+    Open(peer);
+    proto_->SetRetryCount(1);
+    EXPECT_EQ(Command("get -config\r", 300), NIVRA_Protocol::kUnfinishedAnswer);
+    EXPECT_STREQ(answer_, "");
+    EXPECT_STREQ(proto_->LastAnswer(), "\rCH1=ON CH2");
+    EXPECT_EQ(Command("get -sn\r", 300), 6);
+    EXPECT_STREQ(answer_, "\rKS1\r>");
+    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_TRUE(Logged("DeviceCommand dropped 12 bytes that came after their time-out"));
 }
 
 TEST_F(CommandExchange, SilenceAfterUnusableAnswerIsMinus22)

@@ -37,6 +37,34 @@ TEST_F(Settings, PortsAreClampedAndNeedAllFive)
     EXPECT_EQ(peer.Finish(), "");
 }
 
+// A flipped bit in an answer's framing leaves a control character or the
+// prompt where the value is; a value with more fields than the setting has is
+// not one of its values either. None of them is believed.
+TEST_F(Settings, GarbledOrOverlongValuesAreUnreadable)
+{
+    PtyPeer peer;
+    peer.Expect("get -ver\r").Reply("QX70 1.15\r\n>");
+    peer.Expect("get -sn\r").Reply("\rSN12345\x05>");
+    peer.Expect("get -i\r").Reply("\x05LOGA\r>");
+    peer.Expect("get -w\r").Reply("\r60>");
+    peer.Expect("get -w\r").Reply("\r60 s\r>");
+    peer.Expect("get -ports\r").Reply("\r1 2 3 4 5 6\r>");
+    ASSERT_EQ(Connect(peer, SerialParams(peer)), 1);
+    char sn[kLoggerSnSize] = "kept";
+    char name[kLoggerNameSize] = "kept";
+    uint32_t wake = 7;
+    uint8_t ports[5] = {};
+    EXPECT_EQ(proto_->SNCommand(sn, 0), -30);
+    EXPECT_EQ(proto_->NameCommand(name, 0), -30);
+    EXPECT_EQ(proto_->WakeCommand(&wake, 0), -30);
+    EXPECT_EQ(proto_->WakeCommand(&wake, 0), -30);
+    EXPECT_EQ(proto_->PortsCommand(ports, 0), -30);
+    EXPECT_STREQ(sn, "kept");
+    EXPECT_STREQ(name, "kept");
+    EXPECT_EQ(wake, 7u);
+    EXPECT_EQ(peer.Finish(), "");
+}
+
 TEST_F(Settings, AdcCalSendsPairsAndCheckValue)
 {
     PtyPeer peer;
