@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #endif
 
+#include "SerialBackend.h"
+
 namespace {
 
 constexpr std::size_t kMaxLength = 64;
@@ -17,15 +19,11 @@ bool StartsWith(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// The name a port is opened by: a bare POSIX name lives in /dev.
+// The path a port is opened by, by the serial port's own rule: "ttyS0" and
+// "/dev/ttyS0", "COM10" and "\\.\COM10" are one device.
 std::string FullPath(const std::string& port)
 {
-#if defined(_WIN32)
-    // "\\.\COM10" and "COM10" open the same device.
-    return StartsWith(port, "\\\\.\\") ? port.substr(4) : port;
-#else
-    return port.find('/') == std::string::npos ? "/dev/" + port : port;
-#endif
+    return serial_backend::DevicePath(port.c_str());
 }
 
 }  // namespace

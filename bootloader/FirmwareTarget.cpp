@@ -1,6 +1,8 @@
 #include "FirmwareTarget.h"
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstring>
 
 namespace {
@@ -14,9 +16,41 @@ bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-int Digit(char c)
+// Above this a major is not a version the devices report (their own reading
+// stops there too).
+constexpr int kMaxMajor = 9999;
+
+// The version is read from the whole file name, not from the name cut for
+// display: "R7F-13-52" is 13.52, and a minor of one digit is tenths ("R7F-3-5"
+// is 3.50, as a device's "3.5" reads). A major that is not all digits, or a
+// minor of more than two digits, gives no version at all rather than a wrong one.
+void ReadVersion(const char* base, FirmwareTarget* target)
 {
-    return c >= '0' && c <= '9' ? c - '0' : 0;
+    const char* end = std::strrchr(base, '.');
+    if (!end)
+        end = base + std::strlen(base);
+    const char* first = std::find(base, end, '-');
+    if (first == end)
+        return;
+    const char* second = std::find(first + 1, end, '-');
+    if (second == end)
+        return;
+    int major = 0;
+    const auto [majorEnd, majorError] = std::from_chars(first + 1, second, major);
+    if (majorError != std::errc() || majorEnd != second || first + 1 == second || major > kMaxMajor)
+        return;
+    const char* minorEnd = second + 1;
+    while (minorEnd < end && IsDigit(*minorEnd))
+        ++minorEnd;
+    const std::ptrdiff_t digits = minorEnd - (second + 1);
+    if (digits < 1 || digits > 2)
+        return;
+    int minor = 0;
+    std::from_chars(second + 1, minorEnd, minor);
+    if (digits == 1)
+        minor *= 10;
+    target->version = 100 * major + minor;
+    target->versionKnown = true;
 }
 
 }  // namespace
@@ -54,15 +88,9 @@ FirmwareTarget FirmwareTarget::FromPath(const char* path)
     if (first) {
         *first = ' ';
         char* second = std::strchr(first + 1, '-');
-        if (second) {
+        if (second)
             *second = '.';
-            // first precedes second, so the digit before it is inside the name.
-            int major = Digit(second[-1]);
-            int minor = Digit(second[1]);
-            int patch = second[1] ? Digit(second[2]) : 0;
-            target.version = 100 * major + 10 * minor + patch;
-            target.versionKnown = IsDigit(second[-1]) && IsDigit(second[1]);
-        }
     }
+    ReadVersion(base, &target);
     return target;
 }

@@ -10,8 +10,9 @@ struct FirmwareTarget {
     char name[kNameSize] = {};
     int8_t type = 0;
     int version = 0;
-    // The name gives a version: a second "-" with digits on both sides
-    // ("R7F-3-52"). "R7F-3.52" gives none and reads as version 0.
+    // The name gives a version: a second "-" between a whole major and a
+    // minor of one or two digits ("R7F-13-52" is 1352). "R7F-3.52" gives
+    // none and reads as version 0, which no caller may compare with a device's.
     bool versionKnown = false;
 
     // The name is taken after the last folder separator ("\" or "/").

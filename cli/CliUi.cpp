@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "CauseWords.h"
+#include "TerminalLine.h"
 #include "Timing.h"
 #include "UpdateOutcome.h"
 
@@ -35,12 +36,14 @@ BOOL WINAPI OnConsoleControl(DWORD event)
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         return FALSE;  // closing the console or logging off: let Windows end us
     gInterrupts.fetch_add(1);
+    WakeTerminalReader();
     return TRUE;
 }
 #else
 void OnInterrupt(int)
 {
     gInterrupts.fetch_add(1);
+    WakeTerminalReader();  // a question waiting on another thread ends too
 }
 #endif
 
@@ -75,6 +78,7 @@ CliUi::CliUi(AppState& state, Options options)
 
 void CliUi::InstallInterruptHandler()
 {
+    PrepareTerminalWake();
 #if defined(_WIN32)
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 #else
@@ -231,11 +235,18 @@ bool CliUi::AskOkCancel(const std::string& question, const std::string& title)
     bool answer = options_.assumeYes;
     const char* how = options_.assumeYes ? "--yes" : "default";
     if (!options_.assumeYes && !options_.json && ::isatty(STDIN_FILENO)) {
+        const unsigned wakes = TerminalWakes();
         EndProgressLine();
         std::cout << "\n== " << title << " ==\n" << text << "\n\nOK or Cancel? [o/C] " << std::flush;
         std::string line;
-        if (std::getline(std::cin, line))
+        const TerminalLine got = ReadTerminalLine(&line, wakes);
+        if (got == TerminalLine::Typed)
             answer = !line.empty() && (line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y');
+        if (got == TerminalLine::Interrupted) {
+            // Ctrl+C is this question's Cancel, not a press that warns and goes on.
+            interruptsSeen_ = gInterrupts.load();
+            std::cout << "\nCtrl+C: answered Cancel.\n" << std::flush;
+        }
         how = "terminal";
     } else if (!options_.json) {
         EndProgressLine();

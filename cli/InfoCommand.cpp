@@ -37,7 +37,8 @@ Verdict Judge(const DeviceIdentity& id, bool inLoader, int battery, int8_t targe
         return {false, "no: this updater cannot replace firmware " + VersionText(id.versionNumber)};
     if (battery >= 0 && battery < 10)
         return {false, "no: the battery is at " + std::to_string(battery) + "%; the update needs at least 10%"};
-    if (id.versionNumber > targetVersion)
+    // 0: the file's name gives no version, so nothing is known to be older.
+    if (targetVersion != 0 && id.versionNumber > targetVersion)
         return {true, "yes, after the question \"Newer Firmware\": the device runs " +
                           VersionText(id.versionNumber) + ", " + image + " is older"};
     return {true, "yes, to " + image};

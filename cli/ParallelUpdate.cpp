@@ -69,7 +69,8 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
         AdoptLoadedFirmware(state);
     }
     AimAtPort(state, args);
-    outcome.newVersion = VersionText(state.targetVersion);
+    // A file named without a version loads no "0.00".
+    outcome.newVersion = state.bootloader->ImageVersionKnown() ? VersionText(state.targetVersion) : "unknown";
 
     // Waits on this thread run this port's pump only.
     SetEventPump([&ui](uint32_t maxWaitMs) {

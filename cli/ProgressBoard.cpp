@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "TerminalLine.h"
+
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -98,7 +100,7 @@ void ProgressBoard::SetStep(int row, const std::string& step)
     r.step = step;
     dirty_ = true;
     if (mode_ == Mode::Plain)
-        std::cout << r.port << ": " << step << '\n' << std::flush;
+        OutLocked(r.port + ": " + step + '\n');
 }
 
 void ProgressBoard::SetPercent(int row, int percent)
@@ -126,22 +128,26 @@ void ProgressBoard::SetDone(int row, const std::string& words)
     r.step = words;
     dirty_ = true;
     if (mode_ == Mode::Plain)
-        std::cout << r.port << ": " << words << '\n' << std::flush;
+        OutLocked(r.port + ": " + words + '\n');
 }
 
 void ProgressBoard::Print(const std::string& text)
 {
     std::lock_guard lock(mutex_);
+    if (asking_) {
+        held_ += text;
+        return;
+    }
     EraseLocked();
     std::cout << text << std::flush;
-    if (mode_ == Mode::Terminal && !stopping_ && !asking_)
+    if (mode_ == Mode::Terminal && !stopping_)
         DrawLocked();
 }
 
 void ProgressBoard::Emit(const std::string& jsonLine)
 {
     std::lock_guard lock(mutex_);
-    std::cout << jsonLine << '\n' << std::flush;
+    OutLocked(jsonLine + '\n');
 }
 
 void ProgressBoard::WarnOnce(const std::string& text)
@@ -158,19 +164,25 @@ void ProgressBoard::WarnOnce(const std::string& text)
 bool ProgressBoard::Ask(const std::string& question, std::string* answer)
 {
     std::lock_guard turn(questionMutex_);
+    const unsigned wakes = TerminalWakes();
     {
         std::lock_guard lock(mutex_);
         asking_ = true;
         EraseLocked();
         std::cout << question << std::flush;
     }
-    // Only this thread reads the terminal now; the others go on updating.
-    const bool got = static_cast<bool>(std::getline(std::cin, *answer));
+    // Only this thread reads the terminal now; the others go on updating,
+    // and a Ctrl+C that reaches any thread ends the wait.
+    const TerminalLine got = ReadTerminalLine(answer, wakes);
     std::lock_guard lock(mutex_);
     asking_ = false;
+    if (got == TerminalLine::Interrupted)
+        std::cout << "\nCtrl+C: answered Cancel.\n";
+    std::cout << held_ << std::flush;
+    held_.clear();
     if (mode_ == Mode::Terminal && !stopping_)
         DrawLocked();
-    return got;
+    return got == TerminalLine::Typed;
 }
 
 void ProgressBoard::Stop()
@@ -214,6 +226,14 @@ void ProgressBoard::DrawLocked()
     std::cout << out << std::flush;
     drawnLines_ = static_cast<int>(rows_.size());
     dirty_ = false;
+}
+
+void ProgressBoard::OutLocked(const std::string& text)
+{
+    if (asking_)
+        held_ += text;
+    else
+        std::cout << text << std::flush;
 }
 
 void ProgressBoard::EraseLocked()

@@ -41,9 +41,10 @@ public:
     // The warning of the first Ctrl+C, once for the whole run.
     void WarnOnce(const std::string& text);
 
-    // One question on the terminal at a time; the lines are not redrawn
-    // while it waits for its answer. Returns the line typed, or false at the
-    // end of input.
+    // One question on the terminal at a time; while it waits for its answer
+    // the lines are not redrawn and what the other ports print is held, then
+    // printed after the answer. Returns the line typed; false at the end of
+    // input or when Ctrl+C ended the wait.
     bool Ask(const std::string& question, std::string* answer);
 
     // Draws the lines a last time and stops redrawing.
@@ -66,6 +67,8 @@ private:
     void RedrawLoop();
     void DrawLocked();
     void EraseLocked();
+    // Prints text now, or holds it while a question waits.
+    void OutLocked(const std::string& text);
     std::string LineOf(const Row& row, std::size_t width) const;
 
     const Mode mode_;
@@ -76,6 +79,7 @@ private:
     bool dirty_ = false;
     bool stopping_ = false;
     bool asking_ = false;
+    std::string held_;  // printed while a question waited
     bool warned_ = false;
     int drawnLines_ = 0;
     std::thread redraw_;

@@ -51,10 +51,9 @@ namespace serial_backend {
 const Handle kNullHandle = 0;
 const Handle kInvalidHandle = -1;
 
-void DevicePath(const char* name, char* out, std::size_t size)
+std::string DevicePath(const char* name)
 {
-    if (size)
-        std::snprintf(out, size, "%s", name ? name : "");
+    return name ? name : "";
 }
 
 int Open(const char*, Handle* handle)

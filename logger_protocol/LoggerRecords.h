@@ -6,8 +6,10 @@
 
 #include <cstdint>
 
-// Room for any port name the serial port accepts (64 characters) and a NUL.
-constexpr int kLoggerPortNameSize = 68;
+#include "SerialBackend.h"
+
+// Room for any port name the serial port accepts (any path) and a NUL.
+constexpr int kLoggerPortNameSize = static_cast<int>(serial_backend::kPortNameSize);
 constexpr int kLoggerNameSize = 9;        // 8 characters and NUL
 constexpr int kLoggerSnSize = 16;         // 15 characters and NUL
 constexpr int kLoggerVersionSize = 24;    // at most 20 characters are used

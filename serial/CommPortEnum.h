@@ -3,14 +3,17 @@
 
 #include <cstddef>
 
+#include "SerialBackend.h"
+
 class KeloSerial;
 
 // Port names hold any name KeloSerial accepts (Linux names such as ttyUSB10
-// or /dev/serial/by-id/... do not fit Windows' six characters), and the
-// display text holds the name, a blank and a description of up to 40.
+// or /dev/serial/by-id/... do not fit Windows' six characters, and by-id
+// names run past 100), and the display text holds the name, a blank and a
+// description of up to 40.
 struct CommPortEntry {
-    char portName[68];
-    char displayText[112];
+    char portName[serial_backend::kPortNameSize];
+    char displayText[serial_backend::kPortNameSize + 48];
 };
 
 // Fills up to *count entries (in: capacity, out: entries filled). With

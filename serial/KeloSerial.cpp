@@ -57,16 +57,10 @@ int KeloSerial::KSOpen(const char* portName, uint32_t baud)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 
-    std::size_t n = portName ? std::strlen(portName) : 0;
-    if (n > kMaxPortName)
-        n = kMaxPortName;
-    if (n)
-        std::memcpy(portName_, portName, n);
-    portName_[n] = '\0';
-
-    int error = sb::Open(portName_, &handle_);
+    portName_.assign(portName ? portName : "");
+    int error = sb::Open(portName_.c_str(), &handle_);
     if (error) {
-        KS_LOG(1, portName_, "KSOpen failed to open comm port (error %d)", error);
+        KS_LOG(1, PortName(), "KSOpen failed to open comm port (error %d)", error);
         return -error;
     }
 
@@ -76,16 +70,16 @@ int KeloSerial::KSOpen(const char* portName, uint32_t baud)
     if (error) {
         switch (failed) {
         case sb::ConfigStep::Queues:
-            KS_LOG(40, portName_, "KSOpen failed to set buffer size on comm port (error %d)", error);
+            KS_LOG(40, PortName(), "KSOpen failed to set buffer size on comm port (error %d)", error);
             break;
         case sb::ConfigStep::GetState:
-            KS_LOG(1, portName_, "KSOpen failed to retreive DCB on comm port (error %d)", error);
+            KS_LOG(1, PortName(), "KSOpen failed to retreive DCB on comm port (error %d)", error);
             return FailedConfiguration(error);
         case sb::ConfigStep::ApplyState:
-            KS_LOG(1, portName_, "KSOpen failed to apply DCB on comm port (error %d)", error);
+            KS_LOG(1, PortName(), "KSOpen failed to apply DCB on comm port (error %d)", error);
             return FailedConfiguration(error);
         case sb::ConfigStep::Timeouts:
-            KS_LOG(1, portName_, "KSOpen failed to set timeouts on comm port (error %d)", error);
+            KS_LOG(1, PortName(), "KSOpen failed to set timeouts on comm port (error %d)", error);
             return FailedConfiguration(error);
         case sb::ConfigStep::None:
             return FailedConfiguration(error);
@@ -101,7 +95,7 @@ int KeloSerial::KSOpen(const char* portName, uint32_t baud)
     std::memset(readBuffer_, 0, kReadBufferSize);
     replyReady_ = false;
 
-    KS_LOG(30, portName_, "KSOpen successfully opened and configured comm port at %d baud",
+    KS_LOG(30, PortName(), "KSOpen successfully opened and configured comm port at %d baud",
            static_cast<int>(baud_));
     return 1;
 }
@@ -127,16 +121,16 @@ int KeloSerial::KSClose()
         ownsBuffer_ = false;
     }
     if (error) {
-        KS_LOG(1, portName_, "KSClose failed to close comm port (error %d)", error);
+        KS_LOG(1, PortName(), "KSClose failed to close comm port (error %d)", error);
         return -error;
     }
-    KS_LOG(30, portName_, "KSClose closed comm port");
+    KS_LOG(30, PortName(), "KSClose closed comm port");
     return 1;
 }
 
 int KeloSerial::FailedIo(const char* what, int error)
 {
-    KS_LOG(1, portName_, "%s failed (error %d)", what, error);
+    KS_LOG(1, PortName(), "%s failed (error %d)", what, error);
     return error == sb::kErrorInvalidHandle ? -21 : -error;
 }
 
@@ -152,7 +146,7 @@ int KeloSerial::KSWrite(const void* bytes, uint32_t count, uint32_t* written)
         return FailedIo("KSWrite WriteFile", error);
     if (written)
         *written = static_cast<uint32_t>(done);
-    KS_LOG(40, portName_, "KSWrite wrote %d bytes", static_cast<int>(done));
+    KS_LOG(40, PortName(), "KSWrite wrote %d bytes", static_cast<int>(done));
     return static_cast<int>(done);
 }
 
@@ -175,7 +169,7 @@ int KeloSerial::KSRead(void* destination, uint32_t capacity, uint32_t* delivered
         std::memcpy(dest, readBuffer_, n);
         out = n;
         readBuffer_[0] = '\0';
-        KS_LOG(40, portName_, "KSRead read %d bytes from gReadBuffer", static_cast<int>(n));
+        KS_LOG(40, PortName(), "KSRead read %d bytes from gReadBuffer", static_cast<int>(n));
     }
     if (delivered)
         *delivered = out;
@@ -196,7 +190,7 @@ int KeloSerial::KSRead(void* destination, uint32_t capacity, uint32_t* delivered
     out += static_cast<uint32_t>(got);
     if (delivered)
         *delivered = out;
-    KS_LOG(40, portName_, "KSRead read %d btyes", static_cast<int>(out));
+    KS_LOG(40, PortName(), "KSRead read %d btyes", static_cast<int>(out));
     return static_cast<int>(out);
 }
 
@@ -262,11 +256,11 @@ int KeloSerial::KSWait(uint32_t timeoutMs, char awaited)
         }
         if (std::strchr(readBuffer_, awaited) && awaited != '\0') {
             replyReady_ = true;
-            KS_LOG(40, portName_, "KSWait found '%c' in %d ms", awaited, elapsed);
+            KS_LOG(40, PortName(), "KSWait found '%c' in %d ms", awaited, elapsed);
             return static_cast<signed char>(awaited);
         }
         if (elapsed > static_cast<int64_t>(timeoutMs)) {
-            KS_LOG(40, portName_, "KSWait read %d bytes, but never found '%c' in %d ms",
+            KS_LOG(40, PortName(), "KSWait read %d bytes, but never found '%c' in %d ms",
                    static_cast<int>(position), awaited, elapsed);
             return 0;
         }
@@ -289,11 +283,11 @@ int KeloSerial::KSHostBaud(uint32_t baud)
 {
     if (baud == baud_)
         return 0;
-    if (portName_[0] == '\0')
+    if (portName_.empty())
         return -6;
     int error = sb::SetBaud(handle_, baud);
     if (error) {
-        KS_LOG(1, portName_, "KSHostBaud failed to apply new baud rate \"%d\" (error %d)",
+        KS_LOG(1, PortName(), "KSHostBaud failed to apply new baud rate \"%d\" (error %d)",
                static_cast<int>(baud), error);
         return -error;
     }

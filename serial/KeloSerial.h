@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "SerialBackend.h"
 
@@ -13,7 +14,6 @@ class KeloLog;
 class KeloSerial {
 public:
     static constexpr std::size_t kReadBufferSize = 2048;
-    static constexpr std::size_t kMaxPortName = 64;
 
     // readBuffer, when given, must hold kReadBufferSize bytes and outlive the
     // port; otherwise every open allocates one and every close frees it.
@@ -32,7 +32,7 @@ public:
 
     bool IsOpen() const;
     uint32_t Baud() const { return baud_; }
-    const char* PortName() const { return portName_; }
+    const char* PortName() const { return portName_.c_str(); }
     KeloLog* Log() const { return log_; }
 
 protected:
@@ -48,7 +48,7 @@ private:
     KeloLog* log_;
     serial_backend::Handle handle_;
     uint32_t baud_ = 0;
-    char portName_[kMaxPortName + 4] = {};
+    std::string portName_;  // any length; set once per open
     char* readBuffer_;
     bool replyReady_ = false;
     bool ownsBuffer_ = false;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace serial_backend {
 
@@ -23,9 +24,15 @@ constexpr int kErrorNoPermission = 13;
 // Which configuration step failed, so the caller can log the right line.
 enum class ConfigStep { None, Queues, GetState, ApplyState, Timeouts };
 
-// The system path of a port name: COM3 -> \\.\COM3 on Windows; ttyUSB0 ->
+// Records that keep a port name keep this much (the NUL included): the
+// longest path Linux opens, so any by-id name fits and no name is ever cut.
+constexpr std::size_t kPortNameSize = 4096;
+
+// The system path of a port name: COM3 -> \\.\COM3 on Windows, where a name
+// already in the device namespace (\\.\COM10) is used as given; ttyUSB0 ->
 // /dev/ttyUSB0 on POSIX, where a name starting with '/' is used as given.
-void DevicePath(const char* name, char* out, std::size_t size);
+// Any length: made once per open, never on the line's hot path.
+std::string DevicePath(const char* name);
 
 // Opens the device exclusively. On failure *handle is kInvalidHandle.
 int Open(const char* name, Handle* handle);

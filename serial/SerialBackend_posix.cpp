@@ -29,6 +29,7 @@ int FromErrno(int e)
     case ENOENT:
     case ENODEV:
     case ENXIO:
+    case ENAMETOOLONG:  // longer than any path: there is no such port
         return kErrorNoSuchPort;
     case EBUSY:
     case EWOULDBLOCK:
@@ -72,20 +73,16 @@ int64_t NowMs()
 
 }  // namespace
 
-void DevicePath(const char* name, char* out, std::size_t size)
+std::string DevicePath(const char* name)
 {
-    if (name[0] == '/')
-        std::snprintf(out, size, "%s", name);
-    else
-        std::snprintf(out, size, "/dev/%s", name);
+    return name[0] == '/' ? std::string(name) : "/dev/" + std::string(name);
 }
 
 int Open(const char* name, Handle* handle)
 {
     *handle = kInvalidHandle;
-    char path[96];
-    DevicePath(name, path, sizeof path);
-    int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const std::string path = DevicePath(name);
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return FromErrno(errno);
     // The advisory lock tells other well-behaved programs (and our own port

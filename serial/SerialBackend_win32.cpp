@@ -50,17 +50,19 @@ bool ReadState(HANDLE handle, DCB* dcb)
 
 }  // namespace
 
-void DevicePath(const char* name, char* out, std::size_t size)
+std::string DevicePath(const char* name)
 {
-    // \\.\COM3: the device namespace, which also reaches COM10 and above.
-    std::snprintf(out, size, "\\\\.\\%s", name);
+    // \\.\COM3: the device namespace, which also reaches COM10 and above. A
+    // name typed with its prefix (\\.\COM10, \\?\...) is one already.
+    if (name[0] == '\\' && name[1] == '\\')
+        return name;
+    return std::string("\\\\.\\") + name;
 }
 
 int Open(const char* name, Handle* handle)
 {
-    char path[96];
-    DevicePath(name, path, sizeof path);
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::string path = DevicePath(name);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     *handle = reinterpret_cast<Handle>(h);
     if (h == INVALID_HANDLE_VALUE)
         return LastError();

@@ -21,8 +21,9 @@ int main(int argc, char** argv)
         window.show();
         return QApplication::exec();
     } catch (const std::exception& e) {
-        // Shown, then the program ends quietly, as the Windows build does.
+        // Shown, then the program ends; a script that started it learns
+        // from the exit status that it did not end normally.
         QMessageBox::critical(nullptr, "KeloBSL", QString::fromLocal8Bit(e.what()));
-        return 0;
+        return 1;
     }
 }

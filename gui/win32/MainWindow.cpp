@@ -62,6 +62,18 @@ int TextWidth(HDC dc, HFONT font, const std::string& text)
     return size.cx;
 }
 
+// While an update runs, Windows asks before it shuts down or logs off and
+// shows why: ending the program mid-write leaves an instrument without
+// firmware, or without the settings that only this program still holds.
+void BlockShutdown(HWND window, bool block)
+{
+    if (block)
+        ShutdownBlockReasonCreate(window, L"A firmware update is running: shutting down now could leave the "
+                                          L"instrument unusable or without its settings. Wait until it has finished.");
+    else
+        ShutdownBlockReasonDestroy(window);
+}
+
 }  // namespace
 
 void MainWindow::OwnedFont::Reset(HFONT font)
@@ -214,6 +226,10 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return FALSE;
     case WM_CLOSE:
         Quit();
+        return TRUE;
+    case WM_QUERYENDSESSION:
+        // FALSE holds the shutdown or log-off at the reason given above.
+        SetWindowLongPtrW(window_, DWLP_MSGRESULT, busy_ || model_.Updating() ? FALSE : TRUE);
         return TRUE;
     case WM_SETCURSOR:
         if (busy_) {
@@ -620,6 +636,7 @@ void MainWindow::SetConnectText(const std::string& text)
 void MainWindow::SetBusy(bool busy)
 {
     busy_ = busy;
+    BlockShutdown(window_, busy);
     POINT cursor{};
     GetCursorPos(&cursor);
     // Takes effect now when the pointer is over the window; WM_SETCURSOR keeps it.

@@ -36,8 +36,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
             return 1;
         return window.Run();
     } catch (const std::exception& e) {
-        // Shown, then the program ends quietly.
+        // Shown, then the program ends with a status that says it failed.
         MessageBoxW(nullptr, Widen(e.what()).c_str(), L"KeloBSL", MB_OK | MB_ICONERROR);
-        return 0;
+        return 1;
     }
 }

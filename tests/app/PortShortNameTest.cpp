@@ -35,9 +35,11 @@ TEST(PortShortName, SamePortUnderTwoNames)
 #if defined(_WIN32)
     EXPECT_TRUE(SamePort("COM3", "com3"));
     EXPECT_TRUE(SamePort("\\\\.\\COM10", "COM10"));
+    EXPECT_TRUE(SamePort("\\\\.\\COM10", "\\\\.\\com10"));
     EXPECT_FALSE(SamePort("COM1", "COM10"));
 #else
     EXPECT_TRUE(SamePort("ttyS0", "/dev/ttyS0"));
+    EXPECT_TRUE(SamePort("pts/0", "/dev/pts/0"));  // the name the port opens by
     EXPECT_TRUE(SamePort("/dev/null", "/dev/../dev/null"));  // one file, two paths
     EXPECT_FALSE(SamePort("/dev/pts/1", "/dev/pts/10"));
     EXPECT_FALSE(SamePort("/dev/no-such-port-a", "/dev/no-such-port-b"));

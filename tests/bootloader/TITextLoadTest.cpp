@@ -167,12 +167,29 @@ TEST(FirmwareTargetTest, FileNameRules)
 
     t = FirmwareTarget::FromPath("ABCDEFGHIJKLMNOPQRSTUVWXYZ-1-23456789.txt");
     EXPECT_STREQ(t.name, "ABCDEFGHIJKLMNOPQRSTUVWXYZ 1.234");  // 32 characters at most
-    EXPECT_EQ(t.version, 123);
+    EXPECT_FALSE(t.versionKnown);  // the version comes from the whole name, and 23456789 is no minor
 
     t = FirmwareTarget::FromPath("TELSO-1-18");
     EXPECT_STREQ(t.name, "TELSO 1.18");
     EXPECT_EQ(t.type, 6);
     EXPECT_EQ(t.version, 118);
+
+    // The version's fields are read whole; what does not read as one gives no version, never a wrong one.
+    const struct {
+        const char* path;
+        int version;  // -1: unknown
+    } versions[] = {
+        {"R7F-13-52.txt", 1352}, {"R7F-3-52.txt", 352}, {"R7F-3-5.txt", 350}, {"R7F-3-05.txt", 305},
+        {"/fw/R7F-10-00.txt", 1000}, {"R7F-3-52-test.txt", 352}, {"R7F-3.52.txt", -1},
+        {"R7F-x3-52.txt", -1}, {"R7F--52.txt", -1}, {"R7F-3-.txt", -1}, {"R7F-3-520.txt", -1},
+        {"R7F-+3-52.txt", -1}, {"R7F-99999-52.txt", -1}, {"R7F-3-x52.txt", -1},
+    };
+    for (const auto& v : versions) {
+        SCOPED_TRACE(v.path);
+        t = FirmwareTarget::FromPath(v.path);
+        EXPECT_EQ(t.versionKnown, v.version >= 0);
+        EXPECT_EQ(t.version, v.version >= 0 ? v.version : 0);
+    }
 }
 
 }  // namespace

@@ -118,3 +118,20 @@ TEST_F(CliInput, FileNamesWithoutTypeAreRefusedAndWithoutVersionAreSaidSo)
     CliRun update = RunCli({"update", "--port", "/dev/ttyKELO-missing", "--firmware", unversioned, "--data-dir", dir_});
     EXPECT_TRUE(Contains(update.out, "to R7F 3.52 (version unknown")) << update.out;
 }
+
+// /dev/serial/by-id/ names, which the README recommends, run past 100
+// characters: every layer that keeps the port's name keeps all of it.
+TEST_F(CliInput, PortNamesOfAnyLengthWork)
+{
+    const std::string folder = dir_ + "/serial/by-id/" + std::string(60, 'x');
+    std::filesystem::create_directories(folder);
+    const std::string link = folder + "/usb-Tessaly_Devices_USB_Serial_Converter_" + std::string(30, '7') + "-if00-port0";
+    ASSERT_GT(link.size(), 150u);
+    StartSim({"--type", "R7F", "--version", "3.51", "--link", link});
+    CliRun info = RunCli({"info", "--port", link});
+    EXPECT_EQ(info.exitCode, 0) << info.out;
+    EXPECT_TRUE(Contains(info.out, "Firmware:         R7F 3.51")) << info.out;
+    CliRun update = RunCli({"update", "--port", link, "--data-dir", dir_, "--demo-image"});
+    EXPECT_EQ(update.exitCode, 0) << update.out;
+    EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
+}

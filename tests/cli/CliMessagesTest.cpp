@@ -113,11 +113,15 @@ TEST_F(CliMessages, PermissionDeniedNamesTheGroupToJoin)
 TEST_F(CliMessages, InfoLooksWithoutChanging)
 {
     std::string firmware = MakeFirmware("JV-1-05.txt", "JV", "1.05");
+    // 13.52 is newer than 3.60; a name without a version is older than nothing.
+    std::string thirteen = MakeFirmware("R7F-13-52.txt", "R7F", "13.52");
+    std::string unversioned = MakeFirmware("R7F-3.52.txt", "R7F", "3.52");
     const struct {
         std::vector<std::string> sim;
         std::vector<std::string> extra;
         int exitCode;
         std::vector<std::string> present;
+        std::vector<std::string> absent = {};
     } cases[] = {
         {{"--type", "R7F", "--version", "3.51"}, {}, 0,
          {"Device type:      12 (Hydrova Series 3)", "Firmware:         R7F 3.51", "Firmware loader:  no",
@@ -128,6 +132,8 @@ TEST_F(CliMessages, InfoLooksWithoutChanging)
         {{"--type", "JV", "--version", "1.00", "--battery", "9"}, {"--firmware", firmware}, 4,
          {"Serial number:    KS000123", "Battery:          9%", "no: the battery is at 9%"}},
         {{"--type", "JV", "--version", "1.00"}, {}, 4, {"no: R7F 3.52 (built-in image) is for a Hydrova Series 3"}},
+        {{"--type", "R7F", "--version", "3.60"}, {"--firmware", thirteen}, 0, {"yes, to R7F 13.52"}, {"Newer Firmware"}},
+        {{"--type", "R7F", "--version", "3.60"}, {"--firmware", unversioned}, 0, {"yes, to R7F 3.52"}, {"Newer Firmware"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sim[1] + " " + c.sim[3]);
@@ -137,7 +143,7 @@ TEST_F(CliMessages, InfoLooksWithoutChanging)
         std::vector<std::string> args = {"info", "--port", sim_.Path()};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         CliRun run = RunCli(args);
-        ExpectWords(run, c.exitCode, c.present);
+        ExpectWords(run, c.exitCode, c.present, c.absent);
         if (!before.empty()) {
             EXPECT_EQ(Ask("get -config"), before) << "info changes nothing";
         }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -279,12 +280,44 @@ TEST_F(SerialTest, AnAnswerTricklingInDoesNotDelayThePump)
     EXPECT_EQ(peer.Finish(), "");
 }
 
-TEST_F(SerialTest, LongPortNameIsCutTo64Characters)
+// /dev/serial/by-id/ names run past 100 characters; a name is never cut,
+// which could open another port, and one longer than any path is no port.
+TEST_F(SerialTest, PortNamesOfAnyLengthOpen)
 {
+#if defined(_WIN32)
+    GTEST_SKIP() << "links to a pseudo-terminal are a POSIX matter";
+#else
+    PtyPeer peer;
+    const std::string top = std::string(::testing::TempDir()) + "by-id-" + std::to_string(::getpid());
+    const std::string dir = top + "/" + std::string(70, 'd') + "/";
+    const std::string link = dir + "usb-Tessaly_Devices_USB_Serial_Converter_" + std::string(40, '7') + "-if00-port0";
+    ASSERT_GT(link.size(), 150u);
+    std::filesystem::create_directories(dir);
+    ASSERT_EQ(::symlink(peer.SlavePath(), link.c_str()), 0);
     KeloSerial port(log_.get());
-    std::string name = "/dev/" + std::string(80, 'z');
-    port.KSOpen(name.c_str(), 9600);
-    EXPECT_EQ(std::string(port.PortName()), name.substr(0, 64));
+    EXPECT_EQ(port.KSOpen(link.c_str(), 9600), 1);
+    EXPECT_EQ(std::string(port.PortName()), link);
+    EXPECT_TRUE(Logged(link + ": KSOpen successfully opened"));
+    port.KSClose();
+    std::filesystem::remove_all(top);
+
+    KeloSerial tooLong(log_.get());
+    EXPECT_EQ(tooLong.KSOpen(("/dev/" + std::string(5000, 'z')).c_str(), 9600), -2);
+#endif
+}
+
+// A bare name is prefixed once; a name the person typed with its prefix is
+// used as given.
+TEST(SerialBackendTest, DevicePathPrefixesOnlyBareNames)
+{
+#if defined(_WIN32)
+    EXPECT_EQ(serial_backend::DevicePath("COM3"), "\\\\.\\COM3");
+    EXPECT_EQ(serial_backend::DevicePath("\\\\.\\COM10"), "\\\\.\\COM10");
+#else
+    EXPECT_EQ(serial_backend::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(serial_backend::DevicePath("pts/3"), "/dev/pts/3");
+    EXPECT_EQ(serial_backend::DevicePath("/dev/serial/by-id/usb-X-if00"), "/dev/serial/by-id/usb-X-if00");
+#endif
 }
 
 TEST_F(SerialTest, ClosedLineAfterOpenReportsReadFailure)

@@ -252,6 +252,12 @@ bool UiDriver::WaitForSuccess()
         if (!uploadSeen && text == kUploadingText) {
             uploadSeen = true;
             Say("uploading");
+            // Windows asks before a log-off: mid-update the answer is no.
+            DWORD_PTR allowed = 1;
+            if (SendMessageTimeoutW(main_, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                                    kAnswerTimeoutMs, &allowed) &&
+                allowed != FALSE)
+                Fail("the window lets Windows log off during the update");
         }
         if (IsSuccessText(text)) {
             bool ok = true;
@@ -261,6 +267,11 @@ bool UiDriver::WaitForSuccess()
                 ok = !Fail("Start stays disabled after the update");
             if (!uploadSeen)
                 ok = !Fail("the status never showed \"%s\"", kUploadingText);
+            DWORD_PTR allowed = 1;
+            if (SendMessageTimeoutW(main_, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                                    kAnswerTimeoutMs, &allowed) &&
+                allowed == FALSE)
+                ok = !Fail("the window still holds off a log-off after the update");
             Say("success text %.1f s after Start", (GetTickCount() - started) / 1000.0);
             return ok;
         }
