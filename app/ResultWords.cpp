@@ -19,6 +19,7 @@ std::string LineCause(int code)
     case -20: return WithCode("no answer from the device", code);
     case -21: return WithCode("the line went silent", code);
     case -22: return WithCode("no usable answer from the device after all tries", code);
+    case -24: return WithCode("the device's answer came too slowly or was cut short", code);
     case -25: return WithCode("the device refused the service login", code);
     case -30: return WithCode("the device's answer could not be understood", code);
     case -35: return WithCode("not every setting could be read or written", code);
@@ -29,6 +30,7 @@ std::string LineCause(int code)
     case -100: return WithCode("not a valid firmware file", code);
     case -102: return WithCode("no settings file", code);
     case -103: return WithCode("a settings file of an unfinished update must be settled first", code);
+    case -104: return WithCode("the settings file is incomplete for its device type", code);
     case -105:
     case -106: return WithCode("the settings file could not be read", code);
     case -110: return WithCode("the firmware loader did not answer", code);

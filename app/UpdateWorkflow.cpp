@@ -173,7 +173,8 @@ int UpdateWorkflow::RunUpdate()
                         "Wrong Device");
         if (!identity.supported)
             return Fail(UpdateStep::DeviceCheck, -120, texts::FirmwareTooOld(device), "Firmware Too Old");
-        if (identity.versionNumber > state_.targetVersion &&
+        // A file named without a version is newer or older than nothing: no question.
+        if (loader.ImageVersionKnown() && identity.versionNumber > state_.targetVersion &&
             !ui_.AskOkCancel(texts::NewerFirmware(device), "Newer Firmware")) {
             failedStep_ = UpdateStep::Question;
             return -40;
@@ -252,11 +253,21 @@ int UpdateWorkflow::RunUpdate()
 
     // The device must now run the image just written, not its old firmware
     // or one of another type.
+    // A file named without a version can only be checked for its type, and
+    // the person is told so rather than left to think the version was checked.
     const uint32_t targetVersion = state_.targetVersion;
-    if (identity.type != loader.TargetType() || (targetVersion != 0 && identity.versionNumber != targetVersion))
+    const bool versionKnown = loader.ImageVersionKnown();
+    const std::string reported = identity.versionText[0] ? identity.versionText : "nothing";
+    if (!versionKnown)
+        Show("The firmware file's name gives no version: checking only that the " + device + " now runs " +
+             DeviceTypeModelWord(loader.TargetType()) + " firmware (it reports " + reported + ").");
+    if (identity.type != loader.TargetType() || (versionKnown && identity.versionNumber != targetVersion))
         return Fail(UpdateStep::FirmwareCheck, kNotTheNewFirmware,
-                    texts::NewFirmwareNotRunning(device, VersionLine(loader.TargetType(), targetVersion),
-                                                 identity.versionText[0] ? identity.versionText : "nothing"),
+                    texts::NewFirmwareNotRunning(device,
+                                                 versionKnown ? VersionLine(loader.TargetType(), targetVersion)
+                                                              : std::string(DeviceTypeModelWord(loader.TargetType())) +
+                                                                    " firmware",
+                                                 reported),
                     "Firmware Error");
 
     StepBar();

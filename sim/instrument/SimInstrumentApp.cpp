@@ -248,7 +248,8 @@ void SimInstrumentApp::Get(const std::string& key)
             return;
         }
     }
-    if (key == "sn" && options.HasFault("bare-sn")) {
+    // Uninitialised until a serial number is written, as a factory-new unit.
+    if (key == "sn" && options.HasFault("bare-sn") && !snWritten_) {
         Answer("");
         return;
     }
@@ -287,5 +288,7 @@ void SimInstrumentApp::Set(const std::string& key, const std::string& value)
     }
     device_.Settings()[key] = FaultNames("set-garble", key) ? Garbled(value) : value;
     device_.SettingsChanged();
+    if (key == "sn")
+        snWritten_ = true;
     Confirm();
 }

@@ -42,6 +42,7 @@ private:
     const SimInstrumentModel& model_;
     std::string line_;
     bool loggedIn_ = false;
+    bool snWritten_ = false;  // bare-sn: a serial number was written since the start
     long clockSeconds_ = 0;
     std::map<std::string, int> flipped_;  // frame-flip-once: keys already garbled
 };

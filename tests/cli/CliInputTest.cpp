@@ -117,6 +117,16 @@ TEST_F(CliInput, FileNamesWithoutTypeAreRefusedAndWithoutVersionAreSaidSo)
     EXPECT_TRUE(Contains(inspect.out, "Version:      unknown")) << inspect.out;
     CliRun update = RunCli({"update", "--port", "/dev/ttyKELO-missing", "--firmware", unversioned, "--data-dir", dir_});
     EXPECT_TRUE(Contains(update.out, "to R7F 3.52 (version unknown")) << update.out;
+
+    // Updating with it: no "Newer Firmware ... loads version 0.00", and the
+    // check after the restart says that only the type could be checked.
+    NewDevice();
+    StartSim({"--type", "R7F", "--version", "3.60", "--restart-ms", "300"});
+    CliRun unversionedRun = Update({"--firmware", unversioned});
+    EXPECT_EQ(unversionedRun.exitCode, 0) << unversionedRun.out;
+    EXPECT_FALSE(Contains(unversionedRun.out, "Newer Firmware")) << unversionedRun.out;
+    EXPECT_TRUE(Contains(unversionedRun.out, "gives no version: checking only that the")) << unversionedRun.out;
+    EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
 }
 
 // /dev/serial/by-id/ names, which the README recommends, run past 100

@@ -263,14 +263,14 @@ TEST_F(SaveRestoreTest, RestoreIsCompleteOnlyWhenEverySettingReadsBackEqual)
         uint32_t notRestored;
         const char* names;
     } rows[] = {
-        {"set answered without OK", "\r>", nullptr, "\r512 498\r>", -35, 0x800, "config"},
-        {"another value stored", "\rOK\r>", "\rCH1=OFF\r>", "\r512 498\r>", -35, 0x800, "config"},
+        {"set answered without OK", "\r>", nullptr, "\r512 498 1.0032 -0.0041\r>", -35, 0x800, "config"},
+        {"another value stored", "\rOK\r>", "\rCH1=OFF\r>", "\r512 498 1.0032 -0.0041\r>", -35, 0x800, "config"},
         {"read-back fails", "\rOK\r>", "\rCH1=ON\r>", "\rERROR\r>", -35, 0x400, "adccal"},
-        {"all equal", "\rOK\r>", "\rCH1=ON\r>", "\r512 498\r>", 1, 0, ""},
+        {"all equal", "\rOK\r>", "\rCH1=ON\r>", "\r512 498 1.0032 -0.0041\r>", 1, 0, ""},
     };
     for (const auto& row : rows) {
         peer_.Expect("set -config CH1=ON\r").Reply(row.configSetAnswer);
-        peer_.Expect("set -adccal 512 498\r").Reply("\rOK\r>");
+        peer_.Expect("set -adccal 512 498 1.0032 -0.0041\r").Reply("\rOK\r>");
         if (row.configReadBack)
             peer_.Expect("get -config\r").Reply(row.configReadBack);
         peer_.Expect("get -adccal\r").Reply(row.adccalReadBack);
@@ -282,7 +282,7 @@ TEST_F(SaveRestoreTest, RestoreIsCompleteOnlyWhenEverySettingReadsBackEqual)
         kp_.SetDeviceType(12);
         InstrumentInfo& ii = kp_.InstrumentSettings();
         std::strcpy(ii.config, "CH1=ON");
-        std::strcpy(ii.adccal, "512 498");
+        std::strcpy(ii.adccal, "512 498 1.0032 -0.0041");
         ii.valid = 0xC00;
         kp_.SetSettingsHeld(true);
         EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), row.result);
