@@ -23,6 +23,7 @@ std::string LineCause(int code)
     case -25: return WithCode("the device refused the service login", code);
     case -30: return WithCode("the device's answer could not be understood", code);
     case -35: return WithCode("not every setting could be read or written", code);
+    case -37: return WithCode("the device's name could not be checked before its data erase", code);
     case -40: return WithCode("stopped by Ctrl+C or a Cancel answer", code);
     case -65: return WithCode("the device's data memory reports errors", code);
     case -80:
