@@ -55,6 +55,7 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
     }
     PortUi ui(state, board, row, PortUi::Options{args.yes, args.settingsFrom});
     UpdateWorkflow workflow(state, ui);
+    workflow.AnswerWhichInstrument(args.settingsFile, args.noSettings);
     if (args.json)
         ui.SetStartEvent([&] { return StartEvent(state, workflow, args, true).dump(); });
     if (!args.firmware.empty()) {
@@ -81,10 +82,12 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
 
     outcome.seconds = SecondsSince(start);
     outcome.exitCode = ExitCodeFor(result, workflow, state.keepGoing, ui.ConflictUnanswered());
-    if (result < 0)
+    if (outcome.exitCode == exit_code::kUsage && workflow.FailedStep() == UpdateStep::Question)
+        outcome.message = SettingsRetrieveUnanswered(state);
+    else if (result < 0)
         outcome.message = FailureCause(workflow, result, state, args);
     else if (outcome.exitCode == exit_code::kSettingsNotRestored)
-        outcome.message = "settings not (fully) restored: " + LineCause(workflow.RestoreResult()) + ".";
+        outcome.message = "settings not (fully) restored: " + workflow.SettingsNote() + ".";
     if (state.deviceIdentity.type)
         outcome.device = state.deviceIdentity.displayName;
     if (!ui.OldVersion().empty())
@@ -122,6 +125,10 @@ int RunParallelUpdate(const UpdateArgs& args)
 {
     if (std::string why = UpdateChecksProblem(args); !why.empty()) {
         std::cerr << "kelobsl-cli: " << why << ".\n";
+        return exit_code::kUsage;
+    }
+    if (!args.settingsFile.empty()) {
+        std::cerr << "kelobsl-cli: --settings-file answers for one device: update its port alone with it.\n";
         return exit_code::kUsage;
     }
     if (!args.firmware.empty()) {

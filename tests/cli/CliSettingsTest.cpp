@@ -82,18 +82,24 @@ TEST_F(CliSettings, ARetryAfterAnEraseNeverOverwritesTheSavedSettings)
     EXPECT_EQ(Archived("JT5-A-.*"), 1) << "the archive keeps the first save";
 }
 
-TEST_F(CliSettings, AnotherInstrumentsFileGoesToTheArchive)
+// Another instrument's unfinished update keeps its file: this one's settings
+// take a free name for the update and go when they are back.
+TEST_F(CliSettings, AnotherInstrumentsUnfinishedUpdateKeepsItsFile)
 {
     LeaveSettingsFile("JT5-A");
+    const std::string saved = ReadFile(settings_);
     NewDevice();
     StartSim({"--type", "JV", "--version", "1.00", "--sn", "JT5-B"});
-    CliRun run = Update({"--firmware", firmware_});
+    CliRun run = Update({"--firmware", firmware_, "--verbose"});
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_FALSE(Contains(run.out, "Settings Conflict")) << run.out;
     EXPECT_EQ(Ask("get -sn"), "JT5-B");
-    EXPECT_EQ(Archived("JT5-A-.*"), 2) << "the first save and the file moved in";
+    EXPECT_EQ(Archived("JT5-A-.*"), 1) << "the first save only";
     EXPECT_EQ(Archived("JT5-B-.*"), 1);
-    EXPECT_FALSE(fs::exists(settings_));
+    EXPECT_EQ(ReadFile(settings_), saved);
+    EXPECT_FALSE(fs::exists(dir_ + "/JT5 Pro (2).settings.txt"));
+    EXPECT_TRUE(Contains(ReadFile(dir_ + "/Hydrova Series 3 Firmware Updater.errors.txt"),
+                         "this JT5 Pro's settings are saved as " + dir_ + "/JT5 Pro (2).settings.txt"));
 
     // The history tells the two instruments apart, each with its own archived settings.
     const std::vector<nlohmann::json> history = History();
@@ -154,6 +160,47 @@ TEST_F(CliSettings, AFileLeftByAnEarlierRunIsNamedWhenTheLoaderGetsIt)
     std::string log = ReadFile(dir_ + "/Hydrova Series 3 Firmware Updater.errors.txt");
     EXPECT_TRUE(Contains(log, "serial number JT5-A)")) << log;
     EXPECT_EQ(DeviceSettings(), original_);
+}
+
+// A device in its loader cannot say who it is. Instrument B, updated in
+// between, leaves A's unfinished update alone; A back on another port is
+// asked about, --yes does not answer, and --settings-file restores it.
+TEST_F(CliSettings, ALoaderDeviceOnAnotherPortIsAskedWhichInstrumentItIs)
+{
+    StartSim({"--type", "JV", "--version", "1.00", "--sn", "JVA-001", "--fault", "unplug=124"});
+    original_ = DeviceSettings();
+    CliRun first = Update({"--firmware", firmware_});
+    ASSERT_EQ(first.exitCode, 5) << first.out;
+    const std::string saved = ReadFile(settings_);
+    StopSim();
+    const std::string stateA = dir_ + "/a.state";
+    fs::copy_file(state_, stateA);
+
+    NewDevice();
+    StartSim({"--type", "JV", "--version", "1.00", "--sn", "JVB-002"});
+    CliRun other = Update({"--firmware", firmware_});
+    EXPECT_EQ(other.exitCode, 0) << other.out;
+    EXPECT_EQ(Ask("get -sn"), "JVB-002");
+    EXPECT_EQ(ReadFile(settings_), saved) << "A's unfinished update keeps its file";
+    EXPECT_EQ(Archived("JVA-001-.*"), 1) << "and it is not moved into the archive";
+    StopSim();
+
+    fs::copy_file(stateA, state_, fs::copy_options::overwrite_existing);
+    MovePort();
+    StartSim({"--type", "JV", "--version", "1.00"});
+    CliRun asked = Update({"--firmware", firmware_, "--yes"});
+    EXPECT_EQ(asked.exitCode, 2) << asked.out;
+    for (const std::string& says :
+         {std::string("== Which Instrument? =="), "  1. " + settings_, std::string("serial number JVA-001, saved "),
+          std::string("Not answered (--yes does not answer this): stopped before anything was written."),
+          std::string("Run again with --settings-file FILE"), std::string("--no-settings")})
+        EXPECT_TRUE(Contains(asked.out, says)) << says << "\n" << asked.out;
+    EXPECT_FALSE(Contains(asked.out, "Erasing firmware memory")) << asked.out;
+
+    CliRun restored = Update({"--firmware", firmware_, "--settings-file", settings_});
+    EXPECT_EQ(restored.exitCode, 0) << restored.out;
+    EXPECT_EQ(DeviceSettings(), original_);
+    EXPECT_FALSE(fs::exists(settings_)) << "the unfinished update is finished";
 }
 
 TEST_F(CliSettings, RestoreSettingsWritesAFileBackWithTheUpdatesChecks)

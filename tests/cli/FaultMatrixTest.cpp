@@ -123,6 +123,11 @@ public:
     {
         fs::create_directories(dir_);
         state_ = dir_ + "/device.state";
+        // A fixed name for the port, as a by-id name is: the device restarts
+        // between the runs on a pseudo-terminal of another number. Short, as
+        // earlier builds refused port names of 64 characters and more.
+        static std::atomic<int> cells{0};
+        link_ = std::string(::testing::TempDir()) + "km" + std::to_string(::getpid()) + "-" + std::to_string(++cells);
     }
 
     Outcome Run()
@@ -179,7 +184,8 @@ private:
 
     bool Start(const std::vector<std::string>& faults)
     {
-        std::vector<std::string> args = {"--type", type_.word, "--version", type_.oldVersion, "--state", state_};
+        std::vector<std::string> args = {"--type", type_.word, "--version", type_.oldVersion, "--state", state_,
+                                         "--link", link_};
         for (const std::string& f : faults)
             args.insert(args.end(), {"--fault", f});
         return sim_.Start(args, &error_);
@@ -188,7 +194,7 @@ private:
 
     CliRun Update(std::vector<std::string> args)
     {
-        args.insert(args.begin(), {"update", "--port", sim_.Path()});
+        args.insert(args.begin(), {"update", "--port", link_});
         return RunCli(args);
     }
 
@@ -206,6 +212,7 @@ private:
     const DeviceType& type_;
     std::string dir_;
     std::string state_;
+    std::string link_;
     SimProcess sim_;
     std::string error_;
 };
