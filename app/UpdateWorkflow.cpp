@@ -575,8 +575,7 @@ int UpdateWorkflow::SettleLoaderSettings()
         if (update.file != state_.settingsFilePath) {
             FileLock probe;
             if (probe.TryLock(unfinished::LockPath(update.file)) == 0) {
-                LogLine(10, update.file + " belongs to an update running now: " +
-                                FileLock::ReadHolder(unfinished::LockPath(update.file)));
+                LogLine(10, update.file + " is left out: an update running now holds it");
                 continue;
             }
         }
