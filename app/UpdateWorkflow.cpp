@@ -621,14 +621,13 @@ int UpdateWorkflow::TakeCandidate(const UnfinishedUpdate& update, const std::str
             return locked;
     }
     state_.settingsFilePath = update.file;
-    unfinished_ = update;
-    ownsUnfinished_ = true;
     record_.serialNumber = update.serialNumber;
     record_.settingsArchive = update.archive;
     LogLine(1, "This " + state_.deviceName + " in its firmware loader gets the settings of " +
                    texts::SettingsFileNote(update.file, SettingsArchive::LocalDate(update.saved), update.serialNumber) +
                    " by " + how);
-    return 1;
+    // Its instrument is on this port now: a rerun after a failure here needs no second answer.
+    return OpenUnfinished(update.file, update.serialNumber, update.saved, update.archive);
 }
 
 int UpdateWorkflow::UseAnsweredFile(const std::vector<UnfinishedUpdate>& candidates)

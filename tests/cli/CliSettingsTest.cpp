@@ -45,6 +45,17 @@ protected:
         return count;
     }
 
+    // Settings files and records of unfinished updates in the data folder.
+    int Pending() const
+    {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            const std::string name = entry.path().filename().string();
+            count += name.find(".settings.txt") != std::string::npos && entry.path().extension() != ".lock";
+        }
+        return count;
+    }
+
     std::string firmware_;
     std::string settings_;
     std::string archive_;
@@ -253,12 +264,41 @@ TEST_F(CliSettings, TheNewFirmwareMustReportTheImagesTypeAndVersion)
     }
 }
 
+// A save that fails, or cannot be kept safe, stops before the erase. With a
+// firmware file the person may go on ("Settings Retrieve Error"), but --yes
+// answers that only for a device that named no settings: this one named its
+// serial number.
 TEST_F(CliSettings, AnUnreadableSettingStopsTheUpdateBeforeTheErase)
 {
-    StartSim({"--type", "R7F", "--version", "3.51", "--fault", "unreadable=adccal"});
-    CliRun run = Update();
-    EXPECT_EQ(run.exitCode, 5) << run.out;
-    EXPECT_TRUE(Contains(run.out, "== Settings Error ==")) << run.out;
-    EXPECT_FALSE(Contains(run.out, "Erasing firmware memory")) << run.out;
-    EXPECT_EQ(Ask("get -ver"), "R7F 3.51");
+    const struct {
+        std::vector<std::string> sim;
+        std::vector<std::string> extra;
+        bool archiveBlocked;  // a file where the archive folder goes
+        int exit;
+        const char* says;
+        const char* version;
+    } rows[] = {
+        {{"--type", "R7F", "--version", "3.51", "--fault", "unreadable=adccal"}, {}, false, 5, "== Settings Error ==",
+         "R7F 3.51"},
+        {{"--type", "JV", "--version", "1.00", "--sn", "JT5-A", "--fault", "unreadable=contr"},
+         {"--firmware", firmware_, "--yes"}, false, 2,
+         "No terminal to ask, and --yes does not answer this: stopped before anything was erased.", "JV 1.00"},
+        {{"--type", "R7F", "--version", "3.51"}, {}, true, 5,
+         "could not be saved safely: its copy in the archive could not be written: cannot create ", "R7F 3.51"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.sim[1]);
+        NewDevice();
+        fs::remove_all(dir_ + "/archive");
+        if (row.archiveBlocked)
+            std::ofstream(dir_ + "/archive") << "not a folder";
+        StartSim(row.sim);
+        CliRun run = Update(row.extra);
+        EXPECT_EQ(run.exitCode, row.exit) << run.out;
+        EXPECT_TRUE(Contains(run.out, row.says)) << run.out;
+        EXPECT_FALSE(Contains(run.out, "Erasing firmware memory")) << run.out;
+        EXPECT_EQ(Ask("get -ver"), row.version);
+        EXPECT_EQ(Pending(), 0) << "no unfinished update was opened";
+    }
+    fs::remove(dir_ + "/archive");
 }
