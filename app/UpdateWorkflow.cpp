@@ -657,7 +657,12 @@ int UpdateWorkflow::UseAnsweredFile(const std::vector<UnfinishedUpdate>& candida
             return 1;
         }
     }
-    // A file of the archive or from elsewhere: restored, and kept where it is.
+    // A file of the archive or from elsewhere: restored, and kept where it
+    // is. One that another update holds right now is its instrument's.
+    if (fs::exists(unfinished::LockPath(file), ec)) {
+        if (int locked = LockSettingsFile(fileLock_, file); locked < 0)
+            return locked;
+    }
     state_.settingsFilePath = file;
     record_.serialNumber = facts.serialNumber;
     LogLine(1, "This " + device + " in its firmware loader gets the settings of " +

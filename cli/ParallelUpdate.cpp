@@ -188,10 +188,15 @@ int RunParallelUpdate(const UpdateArgs& args)
         if (!n.log.empty())
             std::cout << results[i].port << ": log: " << n.log << "\n";
     }
+    // A rerun with several ports asks which instrument a device in its
+    // loader is; on its own, with its file named, the port needs no question.
     for (std::size_t i = 0; i < results.size(); ++i)
         if (notes[i].leftInLoader)
             std::cout << results[i].port << ": the " << notes[i].device << " is left in its firmware loader. "
-                      << "Run the same command again: it finishes the update and restores the saved settings.\n";
+                      << "Finish it on its own: the same command with only --port " << results[i].port
+                      << (notes[i].settingsKept.empty() ? std::string()
+                                                        : " and --settings-file \"" + notes[i].settingsKept + "\"")
+                      << ".\n";
     std::cout << (exitCode == 0 ? "All " + std::to_string(results.size()) + " devices updated."
                                 : "Exit code " + std::to_string(exitCode) + ": the highest of the ports' codes.")
               << "\n" << std::flush;
