@@ -448,7 +448,8 @@ int UpdateWorkflow::LockSettingsFile(FileLock& lock, const std::string& file)
         if (taken == 1)
             break;
         if (taken < 0)
-            return NotSafe("its lock file " + lockPath + " could not be opened: " + LineCause(taken));
+            return NotSafe("its lock file " + lockPath + " could not be opened: " +
+                           std::system_category().message(-taken) + " (" + std::to_string(taken) + ")");
         const std::string holder = FileLock::ReadHolder(lockPath);
         if (!said) {
             Show(texts::WaitingForOtherUpdate(file));
