@@ -300,6 +300,13 @@ int UpdateWorkflow::SaveSettings()
 
     Show("Saving settings for this " + device + "...");
     int result = instrument.QPSaveInfo(fresh.c_str());
+    if (result < 0 && instrument.SettingsHeld()) {
+        // Read in full, but the file did not take them: a full or failing
+        // disk. No question may lead past this to the erase.
+        std::remove(fresh.c_str());
+        return NotSafe("the settings file " + fresh + " could not be written: " +
+                       std::system_category().message(-result) + " (" + std::to_string(result) + ")");
+    }
     SettingsFileFacts reading;
     std::string archived;
     const std::time_t savedAt = std::time(nullptr);

@@ -270,35 +270,45 @@ TEST_F(CliSettings, TheNewFirmwareMustReportTheImagesTypeAndVersion)
 // serial number.
 TEST_F(CliSettings, AnUnreadableSettingStopsTheUpdateBeforeTheErase)
 {
+    MakeFirmware("R7F-3-52.txt", "R7F", "3.52");  // rep mode: "Settings Retrieve Error" may be asked
     const struct {
         std::vector<std::string> sim;
         std::vector<std::string> extra;
-        bool archiveBlocked;  // a file where the archive folder goes
+        const char* blocked;  // a file (or, ending in "/", a folder) where the updater writes
         int exit;
-        const char* says;
+        std::string says;
         const char* version;
     } rows[] = {
-        {{"--type", "R7F", "--version", "3.51", "--fault", "unreadable=adccal"}, {}, false, 5, "== Settings Error ==",
+        {{"--type", "R7F", "--version", "3.51", "--fault", "unreadable=adccal"}, {}, "", 5, "== Settings Error ==",
          "R7F 3.51"},
         {{"--type", "JV", "--version", "1.00", "--sn", "JT5-A", "--fault", "unreadable=contr"},
-         {"--firmware", firmware_, "--yes"}, false, 2,
+         {"--firmware", firmware_, "--yes"}, "", 2,
          "No terminal to ask, and --yes does not answer this: stopped before anything was erased.", "JV 1.00"},
-        {{"--type", "R7F", "--version", "3.51"}, {}, true, 5,
+        {{"--type", "R7F", "--version", "3.51"}, {}, "archive", 5,
          "could not be saved safely: its copy in the archive could not be written: cannot create ", "R7F 3.51"},
+        {{"--type", "R7F", "--version", "3.51"}, {"--firmware", dir_ + "/R7F-3-52.txt", "--yes"},
+         "Hydrova Series 3.settings.txt.new/", 5,
+         "could not be saved safely: the settings file " + dir_ + "/Hydrova Series 3.settings.txt.new could not be "
+         "written: Is a directory (-21)", "R7F 3.51"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.sim[1]);
         NewDevice();
         fs::remove_all(dir_ + "/archive");
-        if (row.archiveBlocked)
-            std::ofstream(dir_ + "/archive") << "not a folder";
+        fs::remove_all(dir_ + "/Hydrova Series 3.settings.txt.new");
+        const std::string blocked = dir_ + "/" + row.blocked;
+        if (*row.blocked && blocked.back() == '/')
+            fs::create_directories(blocked);
+        else if (*row.blocked)
+            std::ofstream(blocked) << "not a folder";
         StartSim(row.sim);
         CliRun run = Update(row.extra);
         EXPECT_EQ(run.exitCode, row.exit) << run.out;
         EXPECT_TRUE(Contains(run.out, row.says)) << run.out;
         EXPECT_FALSE(Contains(run.out, "Erasing firmware memory")) << run.out;
         EXPECT_EQ(Ask("get -ver"), row.version);
+        if (*row.blocked)
+            fs::remove_all(blocked);
         EXPECT_EQ(Pending(), 0) << "no unfinished update was opened";
     }
-    fs::remove(dir_ + "/archive");
 }
