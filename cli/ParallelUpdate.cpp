@@ -97,7 +97,8 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
 
     notes->device = state.deviceName;
     notes->leftInLoader = result < 0 && LeftInLoader(workflow);
-    if (outcome.exitCode != exit_code::kSuccess && std::filesystem::exists(state.settingsFilePath))
+    if (outcome.exitCode != exit_code::kSuccess && workflow.FailedStep() != UpdateStep::WhichInstrument &&
+        std::filesystem::exists(state.settingsFilePath))
         notes->settingsKept = state.settingsFilePath;
     const std::string logPath = state.logFilePath;
     const UpdateStep step = workflow.FailedStep();

@@ -435,7 +435,9 @@ int RunUpdateCommand(const UpdateArgs& args)
                               : result < 0 ? FailureCause(workflow, result, state, args)
                                            : "";
     const bool inLoader = result < 0 && LeftInLoader(workflow);
-    const bool settingsKept = exitCode != exit_code::kSuccess && std::filesystem::exists(state.settingsFilePath);
+    // A device that cannot say which instrument it is owns no file yet: the question listed them.
+    const bool settingsKept = exitCode != exit_code::kSuccess && step != UpdateStep::WhichInstrument &&
+                              std::filesystem::exists(state.settingsFilePath);
     const std::string logPath = state.logFilePath;
     CloseAppState(state);  // drops an empty log
     const bool logWritten = std::filesystem::exists(logPath);
