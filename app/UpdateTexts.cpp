@@ -313,18 +313,18 @@ std::string WhichInstrumentQuestion(const std::string& device, const std::string
 
 std::string NoSettingsForLoaderDevice(const std::string& device, const std::string& archiveFolder)
 {
-    return "This " + device + " was found in its firmware loader, and no unfinished update of a " + device +
-           " holds its settings: its firmware is updated, its settings are not restored. They may still be in " +
-           archiveFolder + " (restore one with restore-settings).";
+    return "no unfinished update of a " + device + " holds the settings of this " + device +
+           " found in its firmware loader: its firmware is updated, its settings are not restored; they may still "
+           "be in " + archiveFolder + " (restore one with restore-settings)";
 }
 
 std::string UpdatedWithoutSettings(const std::string& device, const std::string& archiveFolder,
                                    std::size_t candidates)
 {
-    return "This " + device + " was updated without settings, as answered" +
-           (candidates ? std::string(": the unfinished updates offered are kept") : std::string()) +
-           "; its settings are not restored. They may still be in " + archiveFolder +
-           " (restore one with restore-settings).";
+    return "this " + device + " was updated without settings, as answered" +
+           (candidates ? std::string(" (the unfinished updates offered are kept)") : std::string()) +
+           "; its settings are not restored and may still be in " + archiveFolder +
+           " (restore one with restore-settings)";
 }
 
 std::string AnsweredFileUnusable(const std::string& device, const std::string& problem)

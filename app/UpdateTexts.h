@@ -81,9 +81,11 @@ std::string SettingsFileInUse(const std::string& device, const std::string& file
 // "Which Instrument?": a device in its loader may be any of the listed
 // unfinished updates (the front end lists them).
 std::string WhichInstrumentQuestion(const std::string& device, const std::string& port);
-// A device in its loader for which no unfinished update of its type waits.
+// Why the settings were not restored, as a clause (the front end makes a
+// sentence of it): a device in its loader for which no unfinished update of
+// its type waits, or one updated without settings by the person's answer.
 std::string NoSettingsForLoaderDevice(const std::string& device, const std::string& archiveFolder);
-// Updated without settings by the person's answer; candidates is how many were offered.
+// candidates: how many were offered.
 std::string UpdatedWithoutSettings(const std::string& device, const std::string& archiveFolder,
                                    std::size_t candidates);
 // The settings file given beforehand cannot be used (title "Settings Error").

@@ -1,5 +1,6 @@
 #include "UpdateWorkflow.h"
 
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -748,8 +749,11 @@ int UpdateWorkflow::RestoreSettings()
     }
     if (!identity.saveSettings || state_.settingsMissing) {
         settingsRestored_ = true;  // nothing to restore, nothing to keep
-        if (!settingsNote_.empty())
-            ui_.ShowMessage(settingsNote_, "Settings Not Restored", MessageKind::Warning);
+        if (!settingsNote_.empty()) {
+            std::string text = settingsNote_ + ".";
+            text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+            ui_.ShowMessage(text, "Settings Not Restored", MessageKind::Warning);
+        }
         return 1;
     }
     int result = instrument.QPRestoreInfo(state_.settingsFilePath.c_str(),

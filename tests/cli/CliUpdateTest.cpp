@@ -114,11 +114,12 @@ TEST_F(CliUpdate, DeviceInItsBootloaderWithoutSettingsFileIsUpdatedAndEndsSeven)
     StartSim({"--type", "R7F", "--version", "3.51", "--bootloader"});
     CliRun run = Update();
     EXPECT_EQ(run.exitCode, 7) << run.out;
-    const std::string says = "no unfinished update of a Hydrova Series 3 holds its settings: its firmware is updated, "
-                             "its settings are not restored. They may still be in " + dir_ + "/archive/Hydrova Series 3";
-    std::size_t first = run.out.find(says);
-    ASSERT_NE(first, std::string::npos) << run.out;
-    EXPECT_TRUE(Contains(run.out, "Firmware updated, but the settings were not (fully) restored: ")) << run.out;
+    const std::string says = "Firmware updated, but the settings were not (fully) restored: no unfinished update of a "
+                             "Hydrova Series 3 holds the settings of this Hydrova Series 3 found in its firmware loader: "
+                             "its firmware is updated, its settings are not restored; they may still be in " + dir_ +
+                             "/archive/Hydrova Series 3 (restore one with restore-settings). Check them on the device.";
+    EXPECT_TRUE(Contains(run.out, says)) << run.out;
+    EXPECT_TRUE(Contains(run.out, "== Settings Not Restored ==\nNo unfinished update of a Hydrova Series 3")) << run.out;
     EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
 }
 
