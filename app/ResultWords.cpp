@@ -32,8 +32,10 @@ std::string LineCause(int code)
     case -102: return WithCode("no settings file", code);
     case -103: return WithCode("a settings file of an unfinished update must be settled first", code);
     case -104: return WithCode("the settings file is incomplete for its device type", code);
+    case -108: return WithCode("another update running now holds the settings file", code);
     case -105:
     case -106: return WithCode("the settings file could not be read", code);
+    case -107: return WithCode("the settings could not be saved safely", code);
     case -110: return WithCode("the firmware loader did not answer", code);
     case -112: return WithCode("the device has no working firmware loader", code);
     case -120: return WithCode("this build cannot update the device's firmware", code);

@@ -284,6 +284,72 @@ std::string SerialNumberNotWritten(const std::string& serialNumber)
     return "The serial number " + serialNumber + " was not written: the device refused it.";
 }
 
+std::string SettingsWouldBeLost(const std::string& device, const std::string& serialNumber)
+{
+    return "This " + device + " is not new: it reported " +
+           (serialNumber.empty() ? std::string("some of its settings") : "the serial number " + serialNumber) +
+           " before the save failed. Going on erases its settings, and they are not restored.";
+}
+
+std::string SettingsNotSaved(const std::string& device, const std::string& serialNumber,
+                             const std::string& archiveFolder)
+{
+    return "the settings of this " + device +
+           (serialNumber.empty() ? std::string() : " (serial number " + serialNumber + ")") +
+           " could not be read before the update, so they were not restored; an earlier save of them may be in " +
+           archiveFolder;
+}
+
+std::string SettingsNotSafe(const std::string& device, const std::string& why)
+{
+    return "The settings of your " + device + " could not be saved safely: " + why +
+           ".\n\nNothing has been erased. Make room in the data folder (or choose another one) and try again.";
+}
+
+std::string WaitingForOtherUpdate(const std::string& file)
+{
+    return "Waiting for another update that uses " + file + "...";
+}
+
+std::string SettingsFileInUse(const std::string& device, const std::string& file, const std::string& holder)
+{
+    return "Another update running now uses the settings file " + file + ":\n" +
+           (holder.empty() ? std::string("(it does not say which)") : holder) +
+           ".\n\nNothing has been changed on this " + device +
+           ". Let the other update finish, then start this one again.";
+}
+
+std::string WhichInstrumentQuestion(const std::string& device, const std::string& port)
+{
+    return "The " + device + " on " + port +
+           " waits in its firmware loader, where it cannot say which instrument it is.\n" +
+           "These unfinished updates of a " + device + " hold settings that have not gone back yet.\n\n" +
+           "Which instrument is this? Its settings are restored after the new firmware. " +
+           "With none of these, it is updated without settings.";
+}
+
+std::string NoSettingsForLoaderDevice(const std::string& device, const std::string& archiveFolder)
+{
+    return "no unfinished update of a " + device + " holds the settings of this " + device +
+           " found in its firmware loader: its firmware is updated, its settings are not restored; they may still "
+           "be in " + archiveFolder + " (restore one with restore-settings)";
+}
+
+std::string UpdatedWithoutSettings(const std::string& device, const std::string& archiveFolder,
+                                   std::size_t candidates)
+{
+    return "this " + device + " was updated without settings, as answered" +
+           (candidates ? std::string(" (the unfinished updates offered are kept)") : std::string()) +
+           "; its settings are not restored and may still be in " + archiveFolder +
+           " (restore one with restore-settings)";
+}
+
+std::string AnsweredFileUnusable(const std::string& device, const std::string& problem)
+{
+    return "The settings file given for this " + device + " cannot be used: " + problem +
+           ".\n\nNothing has been written to it.";
+}
+
 std::string DemoImageNote()
 {
     return "demonstration image, not a real firmware: build with "

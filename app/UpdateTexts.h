@@ -2,6 +2,7 @@
 // caption is "<device> Firmware Updater"; port is the chosen port's display text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -69,6 +70,31 @@ std::string NewFirmwareNotRunning(const std::string& device, const std::string& 
 // Status line when the settings come from a file left by an earlier run.
 std::string RestoringFromFile(const std::string& file, const std::string& date, const std::string& serialNumber);
 std::string SerialNumberNotWritten(const std::string& serialNumber);
+
+// Added to "Settings Retrieve Error" when the device named a serial number
+// or any setting before its save failed.
+std::string SettingsWouldBeLost(const std::string& device, const std::string& serialNumber);
+// Why an update that went on after that ends without its settings.
+std::string SettingsNotSaved(const std::string& device, const std::string& serialNumber,
+                             const std::string& archiveFolder);
+// The pending file, its archive copy or its record could not be written so
+// that it lasts (title "Settings Error"): nothing is erased.
+std::string SettingsNotSafe(const std::string& device, const std::string& why);
+// Another update running now holds the settings file this one needs.
+std::string WaitingForOtherUpdate(const std::string& file);
+std::string SettingsFileInUse(const std::string& device, const std::string& file, const std::string& holder);
+// "Which Instrument?": a device in its loader may be any of the listed
+// unfinished updates (the front end lists them).
+std::string WhichInstrumentQuestion(const std::string& device, const std::string& port);
+// Why the settings were not restored, as a clause (the front end makes a
+// sentence of it): a device in its loader for which no unfinished update of
+// its type waits, or one updated without settings by the person's answer.
+std::string NoSettingsForLoaderDevice(const std::string& device, const std::string& archiveFolder);
+// candidates: how many were offered.
+std::string UpdatedWithoutSettings(const std::string& device, const std::string& archiveFolder,
+                                   std::size_t candidates);
+// The settings file given beforehand cannot be used (title "Settings Error").
+std::string AnsweredFileUnusable(const std::string& device, const std::string& problem);
 // Said wherever the built-in image is shown while it is the demonstration one.
 std::string DemoImageNote();
 

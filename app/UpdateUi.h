@@ -53,6 +53,13 @@ public:
     {
         return AskOkCancel(text, title) ? SettingsChoice::Saved : SettingsChoice::Stop;
     }
+    // A question that no default answer (the command line's --yes) may
+    // answer OK: going on loses an instrument's settings. A window asks it
+    // as AskOkCancel does.
+    virtual bool AskLosingSettings(const std::string& text, const std::string& title)
+    {
+        return AskOkCancel(text, title);
+    }
     // "Which Instrument?": a device in its loader may be any of candidates.
     // Returns the index of the one picked, kNoneOfThese or kStopUpdate. A
     // front end that cannot ask stops.

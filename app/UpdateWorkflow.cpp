@@ -1,7 +1,10 @@
 #include "UpdateWorkflow.h"
 
+#include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "AppSetup.h"
 #include "ResultWords.h"
@@ -20,6 +23,9 @@ constexpr uint32_t kLastAddress = 0xF9FF;  // the bootloader keeps 0xFA00 and up
 constexpr int kNotTheNewFirmware = -122;   // the device does not report the image just written
 constexpr int kOnePortFileWaits = -103;    // see SettleOnePortFile
 constexpr int kBatteryUnreadable = -131;   // the battery level could not be read, or is not a level
+constexpr int kSettingsFileInUse = -108;   // another update holds the settings file
+constexpr int kSettingsNotSafe = -107;     // the settings could not be written so that they last
+constexpr uint32_t kLockWaitMs = 5000;     // how long an update waits for another one's settings file
 
 // "R7F 3.52": how a device reports a type and version on its version line.
 std::string VersionLine(int type, uint32_t version)
@@ -116,6 +122,7 @@ int UpdateWorkflow::TimerStartTimer()
     state_.settingsFilePath = SettingsFilePath(state_);
     state_.instrument->ClearSettings();
     state_.settingsMissing = false;
+    ResetSettingsState();
 
     int result = RunUpdate();
 
@@ -126,13 +133,13 @@ int UpdateWorkflow::TimerStartTimer()
         state_.bootloader->BSLDisconnect();
         ui_.SetConnectText(texts::ConnectDevice(state_.deviceName));
     } else {
-        // A file whose settings did not all go back stays for the next try.
-        if (settingsRestored_)
-            std::remove(state_.settingsFilePath.c_str());
-        ui_.SetConnectText(settingsRestored_ ? texts::MayDisconnect(state_.deviceName)
-                                             : texts::SettingsNotRestoredConnect(state_.deviceName));
+        EndUnfinishedUpdate();
+        ui_.SetConnectText(settingsOutcome_ != SettingsOutcome::NotRestored
+                               ? texts::MayDisconnect(state_.deviceName)
+                               : texts::SettingsNotRestoredConnect(state_.deviceName));
     }
     WriteHistory(result, startTick);
+    ReleaseSettingsFiles();
     state_.replaceSerialNumber = false;
     state_.newSerialNumber.clear();
     ui_.SetBusy(false);
@@ -150,6 +157,8 @@ int UpdateWorkflow::RunUpdate()
 
     const uint32_t startTime = TickMs();
     identity = DeviceIdentity{};
+    if (int claimed = ClaimSettingsFile(); claimed < 0)
+        return claimed;
     Show(texts::ConnectingStatus(device));
 
     int result = instrument.QPConnect(state_.commPortName.c_str(), kBaudIndex, kSerialRetries, &identity);
@@ -164,10 +173,13 @@ int UpdateWorkflow::RunUpdate()
     StepBar();
 
     if (inBootloader) {
-        result = SettleOnePortFile(true, nullptr);
+        result = SettleLoaderSettings();
         if (result < 0)
             return result;
     } else {
+        if (!answeredFile_.empty() || answeredNone_)
+            LogLine(1, "The answer given beforehand to \"Which Instrument?\" is not needed: this " + device +
+                           " runs its firmware and says who it is");
         if (identity.type != loader.TargetType())
             return Fail(UpdateStep::DeviceCheck, -121, texts::WrongDevice(caption, device, identity.displayName),
                         "Wrong Device");
@@ -296,7 +308,7 @@ int UpdateWorkflow::RunUpdate()
     SetBar(100);
     failedStep_ = UpdateStep::Done;
     // "Successfully updated" only when every setting is back as well.
-    if (!settingsRestored_) {
+    if (settingsOutcome_ == SettingsOutcome::NotRestored) {
         Show(texts::SettingsNotRestoredStatus(elapsedSeconds_));
         ui_.Beep(MessageKind::Warning);
         LogLine(1, "Finished updating the firmware in " + std::to_string(elapsedSeconds_) +
@@ -325,41 +337,55 @@ bool UpdateWorkflow::StopRequested(const char* before)
 int UpdateWorkflow::SaveSettings()
 {
     const std::string& device = state_.deviceName;
-    const std::string& path = state_.settingsFilePath;
     Kelo_protocol& instrument = *state_.instrument;
     const SettingsArchive archive(state_.dataFolder, device);
-    const SettingsFileFacts earlier = SettingsArchive::ReadFacts(path);
-    // A file left by an unfinished update is never overwritten by a fresh
-    // reading: the device may have been erased since.
-    const std::string fresh = earlier.exists ? path + ".new" : path;
+    // A fresh reading never overwrites a file left by an unfinished update:
+    // the device may have been erased since. This run's name is locked, so
+    // the temporary name beside it is this run's alone.
+    const std::string fresh = state_.settingsFilePath + ".new";
 
     Show("Saving settings for this " + device + "...");
     int result = instrument.QPSaveInfo(fresh.c_str());
+    if (result < 0 && instrument.SettingsHeld()) {
+        // Read in full, but the file did not take them: a full or failing
+        // disk. No question may lead past this to the erase.
+        std::remove(fresh.c_str());
+        return NotSafe("the settings file " + fresh + " could not be written: " +
+                       std::system_category().message(-result) + " (" + std::to_string(result) + ")");
+    }
     SettingsFileFacts reading;
+    std::string archived;
+    const std::time_t savedAt = std::time(nullptr);
     if (result >= 0) {
         reading = SettingsArchive::ReadFacts(fresh);
         record_.serialNumber = reading.serialNumber;
         std::string error;
-        std::string archived = archive.Add(fresh, reading.serialNumber, std::time(nullptr), &error);
+        archived = archive.Add(fresh, reading.serialNumber, savedAt, &error);
         record_.settingsArchive = archived;
-        LogLine(archived.empty() ? 1 : 10, archived.empty() ? "Could not archive the settings: " + error
-                                                            : "Settings archived as " + archived);
+        if (archived.empty()) {
+            std::remove(fresh.c_str());
+            return NotSafe("its copy in the archive could not be written: " + error);
+        }
+        LogLine(10, "Settings archived as " + archived);
     }
 
     const SettingsFileFacts* freshFacts = result >= 0 ? &reading : nullptr;
-    const int settled = SettleOnePortFile(false, freshFacts);
+    int settled = SettleOnePortFile(false, freshFacts);
+    if (settled >= 0)
+        settled = ChooseOwnFile(freshFacts);
     if (settled < 0) {
         std::remove(fresh.c_str());  // the reading is in the archive
         return settled;
     }
+    const std::string& path = state_.settingsFilePath;
+    const SettingsFileFacts earlier = SettingsArchive::ReadFacts(path);
 
     if (earlier.exists) {
+        // ChooseOwnFile left no other instrument's file here: it is this
+        // device's, or it cannot be told and the person decides.
         const EarlierFileOwner owner = OwnerOfEarlierFile(earlier, freshFacts);
-        // Another instrument's file is archived; the update goes on with this one's.
-        SettingsChoice choice = SettingsChoice::Device;
-        if (owner == EarlierFileOwner::ThisDevice)
-            choice = SettingsChoice::Saved;
-        else if (owner == EarlierFileOwner::Unknown)
+        SettingsChoice choice = SettingsChoice::Saved;
+        if (owner != EarlierFileOwner::ThisDevice)
             choice = ui_.AskSettingsConflict(
                 texts::SettingsConflictQuestion(device, path, SettingsArchive::LocalDate(earlier.saved), result >= 0),
                 "Settings Conflict");
@@ -369,27 +395,26 @@ int UpdateWorkflow::SaveSettings()
                 failedStep_ = UpdateStep::SettingsConflict;
                 return -40;
             }
-            if (owner == EarlierFileOwner::ThisDevice)
-                return 1;
-            // The restore reads the saved file, not what was just read.
-            instrument.ClearSettings();
-            LogLine(1, "Settings Conflict: the settings of " + path + " will be restored");
-            return 1;
+            if (owner != EarlierFileOwner::ThisDevice) {
+                // The restore reads the saved file, not what was just read.
+                instrument.ClearSettings();
+                LogLine(1, "Settings Conflict: the settings of " + path + " will be restored");
+            }
+            // This device has proved the file its own: its record now names this port.
+            const UnfinishedUpdate before = unfinished::Read(path, device);
+            return OpenUnfinished(path, before.serialNumber, before.saved, before.archive);
         }
+        // The person's answer: the earlier file goes to the archive and this reading takes its place.
         std::string error;
-        std::string archived = archive.MoveIn(path, earlier.serialNumber, earlier.saved, &error);
-        if (archived.empty()) {
+        std::string moved = archive.MoveIn(path, earlier.serialNumber, earlier.saved, &error);
+        if (moved.empty()) {
             std::remove(fresh.c_str());
             LogLine(1, "Could not move the earlier settings file into the archive: " + error);
             return Fail(UpdateStep::SaveSettings, -105, texts::SettingsError(state_.caption, device),
                         "Settings Error");
         }
-        LogLine(1, "The earlier settings file " + path + " was moved to " + archived);
-        if (result >= 0 && std::rename(fresh.c_str(), path.c_str()) != 0) {
-            LogLine(1, "Could not rename " + fresh + " to " + path);
-            return Fail(UpdateStep::SaveSettings, -105, texts::SettingsError(state_.caption, device),
-                        "Settings Error");
-        }
+        std::remove(unfinished::RecordPath(path).c_str());
+        LogLine(1, "The earlier settings file " + path + " was moved to " + moved);
     }
 
     if (result < 0) {
@@ -397,13 +422,316 @@ int UpdateWorkflow::SaveSettings()
         if (!state_.repMode)
             return Fail(UpdateStep::SaveSettings, result, texts::SettingsError(state_.caption, device),
                         "Settings Error");
-        if (!ui_.AskOkCancel(texts::SettingsRetrieveQuestion(state_.caption, device), "Settings Retrieve Error")) {
+        // The question is for an instrument that has no settings yet; one
+        // that named any must not lose them to a default answer.
+        std::string reportedSn;
+        const bool hadSettings = DeviceReportedSettings(&reportedSn);
+        std::string question = texts::SettingsRetrieveQuestion(state_.caption, device);
+        if (hadSettings)
+            question += "\n\n" + texts::SettingsWouldBeLost(device, reportedSn);
+        const bool goOn = hadSettings ? ui_.AskLosingSettings(question, "Settings Retrieve Error")
+                                      : ui_.AskOkCancel(question, "Settings Retrieve Error");
+        if (!goOn) {
             failedStep_ = UpdateStep::Question;
             return -40;
         }
         state_.settingsMissing = true;
+        if (hadSettings)
+            GoOnWithoutSettings(texts::SettingsNotSaved(device, reportedSn, archive.Folder()));
+        return 1;
     }
+    std::error_code ec;
+    std::filesystem::rename(fresh, path, ec);
+    if (ec) {
+        std::remove(fresh.c_str());
+        return NotSafe("it could not be renamed from " + fresh + " to " + path + ": " + ec.message());
+    }
+    return OpenUnfinished(path, reading.serialNumber, savedAt, archived);
+}
+
+bool UpdateWorkflow::DeviceReportedSettings(std::string* serialNumber) const
+{
+    Kelo_protocol& instrument = *state_.instrument;
+    if (IsLoggerType(state_.deviceIdentity.type)) {
+        const LoggerInfo& info = instrument.LoggerSettings();
+        *serialNumber = info.sn;
+        return info.sn[0] != '\0' || (info.valid & ~logger_mask::kVer) != 0;
+    }
+    const InstrumentInfo& info = instrument.InstrumentSettings();
+    *serialNumber = info.sn;
+    return info.sn[0] != '\0' || info.valid != 0;
+}
+
+int UpdateWorkflow::NotSafe(const std::string& why)
+{
+    LogLine(1, "The settings could not be saved safely: " + why);
+    return Fail(UpdateStep::SaveSettings, kSettingsNotSafe, texts::SettingsNotSafe(state_.deviceName, why),
+                "Settings Error");
+}
+
+void UpdateWorkflow::ResetSettingsState()
+{
+    ReleaseSettingsFiles();
+    unfinished_ = UnfinishedUpdate{};
+    ownsUnfinished_ = false;
+    settingsOutcome_ = SettingsOutcome::NoneNeeded;
+    settingsNote_.clear();
+    candidates_.clear();
+}
+
+void UpdateWorkflow::AnswerWhichInstrument(const std::string& settingsFile, bool noSettings)
+{
+    answeredFile_ = settingsFile;
+    answeredNone_ = noSettings;
+}
+
+void UpdateWorkflow::ReleaseSettingsFiles()
+{
+    fileLock_.Unlock();
+    nameLock_.Unlock();
+}
+
+int UpdateWorkflow::LockSettingsFile(FileLock& lock, const std::string& file)
+{
+    const std::string lockPath = unfinished::LockPath(file);
+    const uint32_t start = TickMs();
+    bool said = false;
+    for (;;) {
+        const int taken = lock.TryLock(lockPath);
+        if (taken == 1)
+            break;
+        if (taken < 0)
+            return NotSafe("its lock file " + lockPath + " could not be opened: " +
+                           std::system_category().message(-taken) + " (" + std::to_string(taken) + ")");
+        const std::string holder = FileLock::ReadHolder(lockPath);
+        if (!said) {
+            Show(texts::WaitingForOtherUpdate(file));
+            LogLine(1, "Waiting for the update that holds " + file + ": " + holder);
+            said = true;
+        }
+        if (!state_.keepGoing || ElapsedMs(start, TickMs()) >= kLockWaitMs) {
+            LogLine(1, "Stopped before any change: " + file + " belongs to another update running now: " + holder);
+            return Fail(UpdateStep::SettingsInUse, kSettingsFileInUse,
+                        texts::SettingsFileInUse(state_.deviceName, file, holder), "Settings File In Use");
+        }
+        PauseMs(200);
+    }
+    char holder[64];
+    std::snprintf(holder, sizeof holder, "process %ld, since ", FileLock::ProcessId());
+    lock.WriteHolder("the update of the " + state_.deviceName + " on " + state_.commPortName + " (" + holder +
+                     SettingsArchive::LocalDate(std::time(nullptr)) + ")");
     return 1;
+}
+
+int UpdateWorkflow::ClaimSettingsFile()
+{
+    const int type = state_.bootloader->TargetType();
+    if (type != 0 && !DeviceTypeInfo(type).saveSettings)
+        return 1;  // no settings file: nothing to share
+    return LockSettingsFile(nameLock_, state_.settingsFilePath);
+}
+
+int UpdateWorkflow::ChooseOwnFile(const SettingsFileFacts* reading)
+{
+    namespace fs = std::filesystem;
+    const std::string base = state_.settingsFilePath;
+    const std::string& device = state_.deviceName;
+    const SettingsFileFacts atBase = SettingsArchive::ReadFacts(base);
+    const bool baseTaken =
+        atBase.exists && OwnerOfEarlierFile(atBase, reading) == EarlierFileOwner::AnotherInstrument;
+    if (atBase.exists && !baseTaken)
+        return 1;
+    // Its own unfinished update may wait under another name: found by its
+    // serial number. A one-port run's file in a run with several ports is
+    // SettleOnePortFile's.
+    const std::string onePort = OnePortSettingsFilePath(state_);
+    if (reading && !reading->serialNumber.empty()) {
+        for (const UnfinishedUpdate& update : unfinished::OfDevice(state_.dataFolder, device)) {
+            if (update.file == base || update.file == onePort || update.serialNumber != reading->serialNumber)
+                continue;
+            if (fileLock_.TryLock(unfinished::LockPath(update.file)) != 1)
+                continue;  // an update running now owns it
+            state_.settingsFilePath = update.file;
+            LogLine(1, update.file + " holds the unfinished update of this " + device + " (serial number " +
+                           update.serialNumber + ")");
+            return 1;
+        }
+    }
+    if (!baseTaken)
+        return 1;
+    // Another instrument's settings wait in the name: they stay, and this
+    // one's take a free name.
+    std::error_code ec;
+    for (int n = 2; n < 100; ++n) {
+        const std::string name = unfinished::NumberedName(base, n);
+        if (fs::exists(name, ec) || fs::exists(unfinished::RecordPath(name), ec))
+            continue;
+        if (fileLock_.TryLock(unfinished::LockPath(name)) != 1)
+            continue;
+        if (fs::exists(name, ec)) {  // taken while the lock was being taken
+            fileLock_.Unlock();
+            continue;
+        }
+        state_.settingsFilePath = name;
+        LogLine(1, base + " holds the settings of the instrument " + atBase.serialNumber +
+                       ", whose update is unfinished; it stays there, and this " + device + "'s settings are saved as " +
+                       name);
+        return 1;
+    }
+    return NotSafe("every name for it beside " + base + " is taken");
+}
+
+int UpdateWorkflow::OpenUnfinished(const std::string& file, const std::string& serialNumber, std::time_t saved,
+                                   const std::string& archiveCopy)
+{
+    const PortName port = NameOfPort(state_.commPortName);
+    UnfinishedUpdate update;
+    update.file = file;
+    update.device = state_.deviceName;
+    update.serialNumber = serialNumber;
+    update.port = port.given;
+    update.resolvedPort = port.resolved;
+    update.portIsLink = port.link;
+    update.severalPorts = !state_.fileTag.empty();
+    update.saved = saved;
+    update.archive = archiveCopy;
+    update.recorded = true;
+    const std::string error = unfinished::Open(update);
+    if (!error.empty())
+        return NotSafe("the record of the unfinished update could not be written: " + error);
+    unfinished_ = update;
+    ownsUnfinished_ = true;
+    FileLock& lock = fileLock_.Held() ? fileLock_ : nameLock_;
+    lock.WriteHolder("the update of the " + state_.deviceName + " on " + state_.commPortName +
+                     (serialNumber.empty() ? "" : ", serial number " + serialNumber) + ", saved " +
+                     SettingsArchive::LocalDate(saved));
+    return 1;
+}
+
+void UpdateWorkflow::GoOnWithoutSettings(const std::string& note)
+{
+    state_.settingsMissing = true;
+    settingsOutcome_ = SettingsOutcome::NotRestored;
+    settingsNote_ = note;
+    LogLine(1, note);
+}
+
+int UpdateWorkflow::SettleLoaderSettings()
+{
+    const int type = state_.bootloader->TargetType();
+    if (type == 0 || !DeviceTypeInfo(type).saveSettings)
+        return 1;
+    const std::string& device = state_.deviceName;
+    const SettingsArchive archive(state_.dataFolder, device);
+    // An update running now owns its file: its instrument is on another port.
+    std::vector<UnfinishedUpdate> candidates;
+    for (const UnfinishedUpdate& update : unfinished::OfDevice(state_.dataFolder, device)) {
+        if (update.file != state_.settingsFilePath) {
+            FileLock probe;
+            if (probe.TryLock(unfinished::LockPath(update.file)) == 0) {
+                LogLine(10, update.file + " is left out: an update running now holds it");
+                continue;
+            }
+        }
+        candidates.push_back(update);
+        candidates_.push_back(SettingsCandidate{update.serialNumber, update.saved, update.file, update.port});
+    }
+
+    if (answeredNone_) {
+        GoOnWithoutSettings(texts::UpdatedWithoutSettings(device, archive.Folder(), candidates_.size()));
+        return 1;
+    }
+    if (!answeredFile_.empty())
+        return UseAnsweredFile(candidates);
+
+    std::size_t which = 0;
+    switch (MatchInLoader(candidates, NameOfPort(state_.commPortName), &which)) {
+    case LoaderMatch::NothingToRestore:
+        GoOnWithoutSettings(texts::NoSettingsForLoaderDevice(device, archive.Folder()));
+        return 1;
+    case LoaderMatch::Restore:
+        return TakeCandidate(candidates[which], "the one unfinished update left on this port");
+    case LoaderMatch::Ask:
+        break;
+    }
+    const int picked =
+        ui_.AskWhichInstrument(texts::WhichInstrumentQuestion(device, PortDisplay()), candidates_, "Which Instrument?");
+    if (picked == kNoneOfThese) {
+        GoOnWithoutSettings(texts::UpdatedWithoutSettings(device, archive.Folder(), candidates_.size()));
+        return 1;
+    }
+    if (picked < 0 || static_cast<std::size_t>(picked) >= candidates.size()) {
+        failedStep_ = UpdateStep::WhichInstrument;
+        LogLine(1, "Stopped before any change: which instrument this " + device + " in its loader is was not answered");
+        return -40;
+    }
+    return TakeCandidate(candidates[static_cast<std::size_t>(picked)], "the person's answer");
+}
+
+int UpdateWorkflow::TakeCandidate(const UnfinishedUpdate& update, const std::string& how)
+{
+    if (update.file != state_.settingsFilePath) {
+        if (int locked = LockSettingsFile(fileLock_, update.file); locked < 0)
+            return locked;
+    }
+    state_.settingsFilePath = update.file;
+    record_.serialNumber = update.serialNumber;
+    record_.settingsArchive = update.archive;
+    LogLine(1, "This " + state_.deviceName + " in its firmware loader gets the settings of " +
+                   texts::SettingsFileNote(update.file, SettingsArchive::LocalDate(update.saved), update.serialNumber) +
+                   " by " + how);
+    // Its instrument is on this port now: a rerun after a failure here needs no second answer.
+    return OpenUnfinished(update.file, update.serialNumber, update.saved, update.archive);
+}
+
+int UpdateWorkflow::UseAnsweredFile(const std::vector<UnfinishedUpdate>& candidates)
+{
+    namespace fs = std::filesystem;
+    const std::string& device = state_.deviceName;
+    const std::string& file = answeredFile_;
+    const SettingsFileFacts facts = SettingsArchive::ReadFacts(file);
+    const int type = state_.bootloader->TargetType();
+    std::string problem;
+    if (!facts.exists)
+        problem = "there is no file " + file;
+    else if (facts.text.find("type=\"" + std::string(DeviceTypeModelWord(type)) + "\"") == std::string::npos &&
+             facts.text.find("type=\"" + device + "\"") == std::string::npos)
+        problem = file + " is not a settings file of a " + device;
+    if (!problem.empty()) {
+        failedStep_ = UpdateStep::WhichInstrument;
+        return Fail(UpdateStep::WhichInstrument, -105, texts::AnsweredFileUnusable(device, problem),
+                    "Settings Error");
+    }
+    std::error_code ec;
+    for (const UnfinishedUpdate& update : candidates) {
+        if (fs::equivalent(file, update.file, ec) || (!update.archive.empty() && fs::equivalent(file, update.archive, ec))) {
+            if (int taken = TakeCandidate(update, "the person's answer (" + file + ")"); taken < 0)
+                return taken;
+            state_.settingsFilePath = file;  // restored from the file named; the update it ends is unfinished_
+            return 1;
+        }
+    }
+    // A file of the archive or from elsewhere: restored, and kept where it
+    // is. One that another update holds right now is its instrument's.
+    if (fs::exists(unfinished::LockPath(file), ec)) {
+        if (int locked = LockSettingsFile(fileLock_, file); locked < 0)
+            return locked;
+    }
+    state_.settingsFilePath = file;
+    record_.serialNumber = facts.serialNumber;
+    LogLine(1, "This " + device + " in its firmware loader gets the settings of " +
+                   texts::SettingsFileNote(file, SettingsArchive::LocalDate(facts.saved), facts.serialNumber) +
+                   " by the person's answer");
+    return 1;
+}
+
+void UpdateWorkflow::EndUnfinishedUpdate()
+{
+    if (settingsOutcome_ != SettingsOutcome::Restored || !ownsUnfinished_)
+        return;
+    unfinished::End(unfinished_.file);
+    ownsUnfinished_ = false;
+    LogLine(10, "The update of " + unfinished_.file + " is finished: its settings are back");
 }
 
 int UpdateWorkflow::SettleOnePortFile(bool inLoader, const SettingsFileFacts* reading)
@@ -466,6 +794,11 @@ int UpdateWorkflow::RestoreSettings()
     }
     if (!identity.saveSettings || state_.settingsMissing) {
         settingsRestored_ = true;  // nothing to restore, nothing to keep
+        if (!settingsNote_.empty()) {
+            std::string text = settingsNote_ + ".";
+            text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+            ui_.ShowMessage(text, "Settings Not Restored", MessageKind::Warning);
+        }
         return 1;
     }
     int result = instrument.QPRestoreInfo(state_.settingsFilePath.c_str(),
@@ -474,23 +807,39 @@ int UpdateWorkflow::RestoreSettings()
     if (newSerial && !snRefused)
         record_.newSerialNumber = state_.newSerialNumber;
     settingsRestored_ = result >= 0 && !snRefused;
-    if (!settingsRestored_) {
+    if (settingsRestored_ && settingsNote_.empty()) {
+        settingsOutcome_ = SettingsOutcome::Restored;
+    } else if (!settingsRestored_) {
         restoreResult_ = result < 0 ? result : -12;
+        // Name what did not go back, so that the person knows what to check.
+        std::string what;
+        if (restoreResult_ == -104 && instrument.MissingKeys()[0])
+            what = "the settings file " + state_.settingsFilePath + " is incomplete: it lacks " +
+                   instrument.MissingKeys() + "; nothing was written from it";
+        else if (instrument.NotRestoredNames()[0])
+            what = "these settings did not go back: " + std::string(instrument.NotRestoredNames());
         std::string text = texts::RestoreError(restoreResult_, state_.caption, device);
+        if (!what.empty()) {
+            std::string sentence = what + ".";
+            sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
+            text += "\n\n" + sentence;
+        }
         if (snRefused)
             text += "\n\n" + texts::SerialNumberNotWritten(state_.newSerialNumber);
         ui_.ShowMessage(text, "Settings Error", MessageKind::Error);
+        LogLine(1, "Settings not restored (" + std::to_string(restoreResult_) + ")" + (what.empty() ? "" : ": " + what));
+        settingsOutcome_ = SettingsOutcome::NotRestored;
+        if (settingsNote_.empty())
+            settingsNote_ = what.empty() ? LineCause(restoreResult_) : what + " (" + std::to_string(restoreResult_) + ")";
     }
     return result;
 }
 
 std::string UpdateWorkflow::ResultInWords(int result) const
 {
-    if (result >= 0) {
-        if (settingsRestored_)
-            return "updated";
-        return "updated; settings not restored: " + LineCause(restoreResult_ != 0 ? restoreResult_ : -102);
-    }
+    if (result >= 0)
+        return settingsOutcome_ != SettingsOutcome::NotRestored ? "updated"
+                                                                : "updated; settings not restored: " + settingsNote_;
     // A refused connection ends with -20 whatever the port said: its own code says more.
     return LineCause(failedStep_ == UpdateStep::Connect ? connectResult_ : result);
 }

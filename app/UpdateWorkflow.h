@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "AppState.h"
+#include "FileLock.h"
+#include "UnfinishedUpdates.h"
 #include "UpdateRecord.h"
 #include "UpdateUi.h"
 
@@ -30,7 +33,16 @@ enum class UpdateStep {
     Reconnect,
     FirmwareCheck,
     DataErase,
+    SettingsInUse,     // another update, running now, holds the settings file this one needs
+    WhichInstrument,   // a device in its loader: "Which Instrument?" not answered, or answered with a file that cannot be used
     Done,
+};
+
+// What became of the instrument's settings in an update that reached its end.
+enum class SettingsOutcome {
+    NoneNeeded,   // the type keeps none, or the instrument had none yet
+    Restored,     // written back and read back equal
+    NotRestored,  // the firmware is new, the settings are not (SettingsNote says why and where they may be)
 };
 
 class UpdateWorkflow {
@@ -66,6 +78,17 @@ public:
     // What the last update wrote to the history (also when that write failed).
     const UpdateRecord& LastRecord() const { return record_; }
 
+    // The answer to "Which Instrument?" given before the update (the command
+    // line's --settings-file and --no-settings): the settings file to restore
+    // into a device found in its loader, or none at all. Not asked then.
+    void AnswerWhichInstrument(const std::string& settingsFile, bool noSettings);
+    SettingsOutcome Settings() const { return settingsOutcome_; }
+    // Why the settings were not restored and where they may still be, in
+    // words; empty when they were.
+    const std::string& SettingsNote() const { return settingsNote_; }
+    // The unfinished updates a device in its loader may be, as last offered.
+    const std::vector<SettingsCandidate>& Candidates() const { return candidates_; }
+
 private:
     void Show(const std::string& text);
     void SetBar(int position);
@@ -86,6 +109,31 @@ private:
     // Ends the update with Stopped when the person asked to stop; before is
     // what has not happened yet ("the firmware loader starts").
     bool StopRequested(const char* before);
+    // The settings file named after this run is locked from the start to
+    // the end of the update: another program waits, then stops.
+    int ClaimSettingsFile();
+    // Takes lock on file's lock, waiting a few seconds for another holder;
+    // 1 taken, else the failure that ends the update (nothing changed yet).
+    int LockSettingsFile(FileLock& lock, const std::string& file);
+    void ReleaseSettingsFiles();
+    // The pending file a device on its firmware owns: its own name unless
+    // another instrument's unfinished update holds it (then its own update's
+    // file under another name, or a free name). Sets settingsFilePath.
+    int ChooseOwnFile(const SettingsFileFacts* reading);
+    // Records the update of file as unfinished, naming this port.
+    int OpenUnfinished(const std::string& file, const std::string& serialNumber, std::time_t saved,
+                       const std::string& archiveCopy);
+    // A device found in its loader: whose settings it gets, or the question.
+    int SettleLoaderSettings();
+    int TakeCandidate(const UnfinishedUpdate& update, const std::string& how);
+    int UseAnsweredFile(const std::vector<UnfinishedUpdate>& candidates);
+    void GoOnWithoutSettings(const std::string& note);
+    // A save that cannot be made safe stops the update before the erase.
+    int NotSafe(const std::string& why);
+    // Whether the device reported a serial number or any setting before its save failed.
+    bool DeviceReportedSettings(std::string* serialNumber) const;
+    void EndUnfinishedUpdate();
+    void ResetSettingsState();
     void LogLine(int level, const std::string& text);
     // The result of the last update in words, with its code.
     std::string ResultInWords(int result) const;
@@ -103,4 +151,14 @@ private:
     std::string onePortFileNote_;
     std::string stoppedBefore_;
     UpdateRecord record_;
+
+    FileLock nameLock_;  // this run's own settings file name
+    FileLock fileLock_;  // another pending file this update works on
+    UnfinishedUpdate unfinished_;  // the unfinished update a verified restore ends
+    bool ownsUnfinished_ = false;
+    SettingsOutcome settingsOutcome_ = SettingsOutcome::NoneNeeded;
+    std::string settingsNote_;
+    std::vector<SettingsCandidate> candidates_;
+    std::string answeredFile_;
+    bool answeredNone_ = false;
 };

@@ -10,6 +10,7 @@
 
 #include "CauseWords.h"
 #include "TerminalLine.h"
+#include "SettingsArchive.h"
 #include "Timing.h"
 #include "UpdateOutcome.h"
 
@@ -279,6 +280,81 @@ SettingsChoice CliUi::AskSettingsConflict(const std::string& text, const std::st
                   << "\n\n" << std::flush;
     }
     return choice;
+}
+
+const char* const kWhichInstrumentNotAsked =
+    "Not answered (--yes does not answer this): stopped before anything was written.";
+
+std::string CandidateList(const std::vector<SettingsCandidate>& candidates)
+{
+    std::string list;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const SettingsCandidate& c = candidates[i];
+        list += "  " + std::to_string(i + 1) + ". " + c.file + "\n     " +
+                (c.serialNumber.empty() ? std::string("no serial number") : "serial number " + c.serialNumber) +
+                ", saved " + SettingsArchive::LocalDate(c.saved) + ", port " +
+                (c.port.empty() ? std::string("not recorded") : c.port) + "\n";
+    }
+    return list;
+}
+
+std::string CandidatesJson(const std::vector<SettingsCandidate>& candidates)
+{
+    nlohmann::json list = nlohmann::json::array();
+    for (const SettingsCandidate& c : candidates)
+        list.push_back({{"file", c.file},
+                        {"serialNumber", c.serialNumber.empty() ? nlohmann::json(nullptr) : nlohmann::json(c.serialNumber)},
+                        {"saved", SettingsArchive::LocalDate(c.saved)},
+                        {"port", c.port.empty() ? nlohmann::json(nullptr) : nlohmann::json(c.port)}});
+    return list.dump();
+}
+
+bool CliUi::AskLosingSettings(const std::string& text, const std::string& title)
+{
+    // --yes does not answer this one: only a person at a terminal may.
+    bool answer = false;
+    const bool terminal = !options_.json && ::isatty(STDIN_FILENO);
+    if (terminal) {
+        const unsigned wakes = TerminalWakes();
+        EndProgressLine();
+        std::cout << "\n== " << title << " ==\n" << text << "\n\nOK or Cancel? [o/C] " << std::flush;
+        std::string line;
+        const TerminalLine got = ReadTerminalLine(&line, wakes);
+        if (got == TerminalLine::Typed)
+            answer = !line.empty() && (line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y');
+        if (got == TerminalLine::Interrupted) {
+            interruptsSeen_ = gInterrupts.load();
+            std::cout << "\nCtrl+C: answered Cancel.\n" << std::flush;
+        }
+    } else if (!options_.json) {
+        EndProgressLine();
+        std::cout << "\n== " << title << " ==\n" << text << "\n\n"
+                  << "No terminal to ask, and --yes does not answer this: stopped before anything was erased.\n\n"
+                  << std::flush;
+    }
+    conflictUnanswered_ = !terminal;
+    if (options_.json)
+        Emit(nlohmann::json{{"event", "question"}, {"title", title}, {"text", text},
+                            {"answer", answer ? "ok" : "cancel"}, {"by", terminal ? "terminal" : "default"}}
+                 .dump());
+    return answer;
+}
+
+int CliUi::AskWhichInstrument(const std::string& text, const std::vector<SettingsCandidate>& candidates,
+                              const std::string& title)
+{
+    SendStart();
+    if (options_.json) {
+        Emit(nlohmann::json{{"event", "question"}, {"title", title}, {"text", text},
+                            {"candidates", nlohmann::json::parse(CandidatesJson(candidates))},
+                            {"answer", "none"}, {"by", "--settings-file"}}
+                 .dump());
+    } else {
+        EndProgressLine();
+        std::cout << "\n== " << title << " ==\n" << text << "\n\n" << CandidateList(candidates) << "\n"
+                  << kWhichInstrumentNotAsked << "\n\n" << std::flush;
+    }
+    return kStopUpdate;
 }
 
 void CliUi::HandleInterrupts()

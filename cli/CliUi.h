@@ -14,6 +14,12 @@
 
 // A message's kind as the JSON events name it: "error", "warning" ...
 const char* KindName(MessageKind kind);
+// The candidates of "Which Instrument?", one per line pair, numbered, for a terminal.
+std::string CandidateList(const std::vector<SettingsCandidate>& candidates);
+// The same as a JSON array.
+std::string CandidatesJson(const std::vector<SettingsCandidate>& candidates);
+// What a front end that cannot ask "Which Instrument?" says after the list.
+extern const char* const kWhichInstrumentNotAsked;
 
 class CliUi : public UpdateUi {
 public:
@@ -35,6 +41,12 @@ public:
     void ShowMessage(const std::string& text, const std::string& title, MessageKind kind) override;
     bool AskOkCancel(const std::string& text, const std::string& title) override;
     SettingsChoice AskSettingsConflict(const std::string& text, const std::string& title) override;
+    bool AskLosingSettings(const std::string& text, const std::string& title) override;
+    // Not asked here: lists the candidates and how to answer, and stops.
+    int AskWhichInstrument(const std::string& text, const std::vector<SettingsCandidate>& candidates,
+                           const std::string& title) override;
+    // A question only the person may answer ("Settings Conflict", "Settings
+    // Retrieve Error" for a device that named settings) stopped the update.
     bool ConflictUnanswered() const { return conflictUnanswered_; }
     void Beep(MessageKind) override {}
     void PumpEvents() override;

@@ -12,6 +12,10 @@ struct UpdateArgs {
     bool keepData = false;  // do not erase the stored measurements
     bool yes = false;
     std::string settingsFrom;  // "saved", "device" or empty: the answer to "Settings Conflict"
+    // The answer to "Which Instrument?" for a device found in its loader:
+    // restore this file, or update without settings.
+    std::string settingsFile;
+    bool noSettings = false;
     bool demoImage = false;    // allow writing the demonstration image
     std::string dataDir;
     std::string logFile;

@@ -55,6 +55,7 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
     }
     PortUi ui(state, board, row, PortUi::Options{args.yes, args.settingsFrom});
     UpdateWorkflow workflow(state, ui);
+    workflow.AnswerWhichInstrument(args.settingsFile, args.noSettings);
     if (args.json)
         ui.SetStartEvent([&] { return StartEvent(state, workflow, args, true).dump(); });
     if (!args.firmware.empty()) {
@@ -82,11 +83,12 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
 
     outcome.seconds = SecondsSince(start);
     outcome.exitCode = ExitCodeFor(result, workflow, state.keepGoing, ui.ConflictUnanswered());
-    if (result < 0)
+    if (outcome.exitCode == exit_code::kUsage && workflow.FailedStep() == UpdateStep::Question)
+        outcome.message = SettingsRetrieveUnanswered(state);
+    else if (result < 0)
         outcome.message = FailureCause(workflow, result, state, args);
     else if (outcome.exitCode == exit_code::kSettingsNotRestored)
-        outcome.message = "settings not (fully) restored: " +
-                          LineCause(workflow.RestoreResult() != 0 ? workflow.RestoreResult() : -102) + ".";
+        outcome.message = "settings not (fully) restored: " + workflow.SettingsNote() + ".";
     if (state.deviceIdentity.type)
         outcome.device = state.deviceIdentity.displayName;
     if (!ui.OldVersion().empty())
@@ -96,7 +98,8 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
 
     notes->device = state.deviceName;
     notes->leftInLoader = result < 0 && LeftInLoader(workflow);
-    if (outcome.exitCode != exit_code::kSuccess && std::filesystem::exists(state.settingsFilePath))
+    if (outcome.exitCode != exit_code::kSuccess && workflow.FailedStep() != UpdateStep::WhichInstrument &&
+        std::filesystem::exists(state.settingsFilePath))
         notes->settingsKept = state.settingsFilePath;
     const std::string logPath = state.logFilePath;
     const UpdateStep step = workflow.FailedStep();
@@ -124,6 +127,10 @@ int RunParallelUpdate(const UpdateArgs& args)
 {
     if (std::string why = UpdateChecksProblem(args); !why.empty()) {
         std::cerr << "kelobsl-cli: " << why << ".\n";
+        return exit_code::kUsage;
+    }
+    if (!args.settingsFile.empty()) {
+        std::cerr << "kelobsl-cli: --settings-file answers for one device: update its port alone with it.\n";
         return exit_code::kUsage;
     }
     if (!args.firmware.empty()) {
@@ -183,10 +190,15 @@ int RunParallelUpdate(const UpdateArgs& args)
         if (!n.log.empty())
             std::cout << results[i].port << ": log: " << n.log << "\n";
     }
+    // A rerun with several ports asks which instrument a device in its
+    // loader is; on its own, with its file named, the port needs no question.
     for (std::size_t i = 0; i < results.size(); ++i)
         if (notes[i].leftInLoader)
             std::cout << results[i].port << ": the " << notes[i].device << " is left in its firmware loader. "
-                      << "Run the same command again: it finishes the update and restores the saved settings.\n";
+                      << "Finish it on its own: the same command with only --port " << results[i].port
+                      << (notes[i].settingsKept.empty() ? std::string()
+                                                        : " and --settings-file \"" + notes[i].settingsKept + "\"")
+                      << ".\n";
     std::cout << (exitCode == 0 ? "All " + std::to_string(results.size()) + " devices updated."
                                 : "Exit code " + std::to_string(exitCode) + ": the highest of the ports' codes.")
               << "\n" << std::flush;

@@ -154,6 +154,40 @@ SettingsChoice PortUi::AskSettingsConflict(const std::string& text, const std::s
     return choice;
 }
 
+bool PortUi::AskLosingSettings(const std::string& question, const std::string& title)
+{
+    // --yes does not answer this one: only a person at a terminal may.
+    const std::string text = "On " + board_.Port(row_) + ": " + question;
+    bool answer = false;
+    const bool terminal = !json_ && ::isatty(STDIN_FILENO);
+    std::string line;
+    if (terminal && board_.Ask(Header(title) + text + "\n\nOK or Cancel? [o/C] ", &line))
+        answer = !line.empty() && (line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y');
+    else if (!json_)
+        board_.Print(Header(title) + text +
+                     "\n\nNo terminal to ask, and --yes does not answer this: stopped before anything was erased.\n\n");
+    conflictUnanswered_ = !terminal;
+    if (json_)
+        Emit({{"event", "question"}, {"title", title}, {"text", text}, {"answer", answer ? "ok" : "cancel"},
+              {"by", terminal ? "terminal" : "default"}});
+    return answer;
+}
+
+int PortUi::AskWhichInstrument(const std::string& text, const std::vector<SettingsCandidate>& candidates,
+                               const std::string& title)
+{
+    NoteDevice();
+    SendStart();
+    if (json_)
+        Emit({{"event", "question"}, {"title", title}, {"text", text},
+              {"candidates", nlohmann::json::parse(CandidatesJson(candidates))}, {"answer", "none"},
+              {"by", "--settings-file"}});
+    else
+        board_.Print(Header(title) + text + "\n\n" + CandidateList(candidates) + "\n" + kWhichInstrumentNotAsked +
+                     "\n\n");
+    return kStopUpdate;
+}
+
 void PortUi::HandleInterrupts()
 {
     const int seen = CliUi::InterruptCount();

@@ -30,6 +30,9 @@ public:
     void ShowMessage(const std::string& text, const std::string& title, MessageKind kind) override;
     bool AskOkCancel(const std::string& text, const std::string& title) override;
     SettingsChoice AskSettingsConflict(const std::string& text, const std::string& title) override;
+    bool AskLosingSettings(const std::string& text, const std::string& title) override;
+    int AskWhichInstrument(const std::string& text, const std::vector<SettingsCandidate>& candidates,
+                           const std::string& title) override;
     void Beep(MessageKind) override {}
     void PumpEvents() override { HandleInterrupts(); }
 

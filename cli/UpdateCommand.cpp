@@ -16,18 +16,22 @@
 #include "Timing.h"
 #include "UpdateOutcome.h"
 #include "UpdateTexts.h"
+#include "SettingsArchive.h"
 #include "UpdateWorkflow.h"
 
 int ExitCodeFor(int result, const UpdateWorkflow& workflow, bool keepGoing, bool conflictUnanswered)
 {
     const UpdateStep step = workflow.FailedStep();
     const int connectResult = workflow.ConnectResult();
-    if (result >= 0) {
-        // No settings file at all (-102) was reported; there is nothing to keep.
-        if (!workflow.SettingsRestored() && workflow.RestoreResult() != -102)
-            return exit_code::kSettingsNotRestored;
-        return exit_code::kSuccess;
-    }
+    if (result >= 0)
+        return workflow.Settings() == SettingsOutcome::NotRestored ? exit_code::kSettingsNotRestored
+                                                                    : exit_code::kSuccess;
+    // "Which Instrument?" and "Settings Retrieve Error" for a device that
+    // named settings: stopped before any change for the person's answer.
+    if (step == UpdateStep::WhichInstrument)
+        return exit_code::kUsage;
+    if (step == UpdateStep::Question && conflictUnanswered)
+        return exit_code::kUsage;
     if (step == UpdateStep::SettingsConflict)
         return conflictUnanswered ? exit_code::kUsage : exit_code::kCancelled;
     if (step == UpdateStep::OnePortSettingsFile)
@@ -76,6 +80,8 @@ const char* StepName(UpdateStep step)
     case UpdateStep::Reconnect: return "reconnect";
     case UpdateStep::FirmwareCheck: return "firmware-check";
     case UpdateStep::DataErase: return "data-erase";
+    case UpdateStep::SettingsInUse: return "settings-in-use";
+    case UpdateStep::WhichInstrument: return "which-instrument";
     case UpdateStep::Done: return "done";
     }
     return "none";
@@ -161,6 +167,21 @@ std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppSt
                     "the update, or switch the device off and on to leave it as it was.";
         return text;
     }
+    if (step == UpdateStep::WhichInstrument && result == -40) {
+        const std::string archive = SettingsArchive(state.dataFolder, state.deviceName).Folder();
+        const std::string how = "--settings-file FILE (one of the files listed above, or one of " + archive +
+                                ") to restore that instrument's settings, or with --no-settings to update it without "
+                                "settings (the run then ends with exit 7).";
+        const std::string which = "this " + state.deviceName +
+                                  " waits in its firmware loader and cannot say which instrument it is; nothing was "
+                                  "written (-40).\n";
+        if (args.ports.size() > 1)
+            return which + "Finish it on its own: " + OnePortCommand(args) + " with " + how;
+        return which + "Run again with " + how;
+    }
+    if (step == UpdateStep::SettingsInUse)
+        return LineCause(result) + "; nothing was changed on the device. Let the other update finish, then run "
+                                   "this command again.";
     if (step == UpdateStep::SettingsConflict)
         return "the settings file " + state.settingsFilePath +
                " from an earlier, unfinished update differs from the device's settings (" + std::to_string(result) +
@@ -198,6 +219,14 @@ std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppSt
         return "the " + state.deviceName + "'s firmware " + VersionText(state.deviceIdentity.versionNumber) +
                " is too old for this updater (-120).";
     return LineCause(result) + ".";
+}
+
+std::string SettingsRetrieveUnanswered(const AppState& state)
+{
+    return "the settings of this " + state.deviceName +
+           " could not be read, and it is not new: it named a serial number or settings. --yes does not answer "
+           "\"Settings Retrieve Error\" for it; nothing was erased (-40).\nTry again; to update it without its "
+           "settings, answer the question on a terminal.";
 }
 
 // A failure while the flash was being erased or written leaves the device in
@@ -347,6 +376,7 @@ int RunUpdateCommand(const UpdateArgs& args)
     CliUi ui(state, CliUi::Options{args.json, args.yes, args.settingsFrom});
     const auto start = std::chrono::steady_clock::now();
     UpdateWorkflow workflow(state, ui);
+    workflow.AnswerWhichInstrument(args.settingsFile, args.noSettings);
     bool imageReady = args.firmware.empty();
     auto image = [&] { return ImageLabel(state, args); };
     auto erasesData = [&] { return ErasesData(state, args); };
@@ -415,9 +445,14 @@ int RunUpdateCommand(const UpdateArgs& args)
 
     const UpdateStep step = workflow.FailedStep();
     const int exitCode = ExitCodeFor(result, workflow, state.keepGoing, ui.ConflictUnanswered());
-    const std::string cause = result < 0 ? FailureCause(workflow, result, state, args) : "";
+    const std::string cause = exitCode == exit_code::kUsage && step == UpdateStep::Question
+                                  ? SettingsRetrieveUnanswered(state)
+                              : result < 0 ? FailureCause(workflow, result, state, args)
+                                           : "";
     const bool inLoader = result < 0 && LeftInLoader(workflow);
-    const bool settingsKept = exitCode != exit_code::kSuccess && std::filesystem::exists(state.settingsFilePath);
+    // A device that cannot say which instrument it is owns no file yet: the question listed them.
+    const bool settingsKept = exitCode != exit_code::kSuccess && step != UpdateStep::WhichInstrument &&
+                              std::filesystem::exists(state.settingsFilePath);
     const std::string logPath = state.logFilePath;
     CloseAppState(state);  // drops an empty log
     const bool logWritten = std::filesystem::exists(logPath);
@@ -438,8 +473,8 @@ int RunUpdateCommand(const UpdateArgs& args)
         if (settingsKept)
             std::cout << "The settings file is kept: " << state.settingsFilePath << "\n";
     } else if (exitCode == exit_code::kSettingsNotRestored) {
-        std::cout << "Firmware updated, but the settings were not (fully) restored: "
-                  << LineCause(workflow.RestoreResult() != 0 ? workflow.RestoreResult() : -102) << ".\n";
+        std::cout << "Firmware updated, but the settings were not (fully) restored: " << workflow.SettingsNote()
+                  << ".\n";
         if (settingsKept)
             std::cout << "The settings file is kept: " << state.settingsFilePath << "\n"
                       << "Write it back once the cause is mended: kelobsl-cli restore-settings --port "

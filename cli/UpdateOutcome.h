@@ -15,6 +15,9 @@ int ExitCodeFor(int result, const UpdateWorkflow& workflow, bool keepGoing, bool
 const char* StepName(UpdateStep step);
 // The summary's cause of a failure, as whole sentences with the code.
 std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppState& state, const UpdateArgs& args);
+// The cause when "Settings Retrieve Error" for a device that named settings
+// was left unanswered.
+std::string SettingsRetrieveUnanswered(const AppState& state);
 // Whether the failure left the device waiting in its firmware loader.
 bool LeftInLoader(const UpdateWorkflow& workflow);
 

@@ -104,7 +104,10 @@ std::string UpdateFooter()
            "  when something is logged: failures always, every step with --verbose.\n"
            "After an interruption (a failure while erasing or writing, a pulled cable, Ctrl+C twice) the\n"
            "  device waits in its firmware loader: run the same command again; it finishes the update and\n"
-           "  restores the saved settings.\n"
+           "  restores the settings saved by the unfinished update of that port. A device in its loader\n"
+           "  cannot say which instrument it is: when the settings waiting for its type are not exactly one\n"
+           "  left by a one-port run on that port, the update stops before writing anything and lists them;\n"
+           "  answer with --settings-file FILE or --no-settings (--yes does not answer this).\n"
            "Several --port: every device is updated at the same time; the settings file and the log of each\n"
            "  get the port's short name (\"<device>-ttyUSB0.settings.txt\"), a table at the end shows each\n"
            "  port's result, and the exit code is the highest of the ports' codes.\n\n" +
@@ -147,11 +150,22 @@ int main(int argc, char** argv)
     updateCmd->add_flag("--keep-data", update.keepData,
                         "Keep the measurements stored on the device; without it an update of a " + ErasingTypes() +
                             " erases them at its end");
-    updateCmd->add_flag("--yes", update.yes, "Answer OK to the questions (\"Newer Firmware\", \"Settings Retrieve Error\")");
+    updateCmd->add_flag("--yes", update.yes,
+                        "Answer OK to \"Newer Firmware\", and to \"Settings Retrieve Error\" for a device that "
+                        "named no settings");
     updateCmd->add_option("--settings-from", update.settingsFrom,
                           "Answer \"Settings Conflict\": restore the settings file left by an earlier run (saved) "
                           "or go on with the device's own settings (device)")
         ->check(CLI::IsMember({"saved", "device"}));
+    CLI::Option* settingsFile = updateCmd->add_option(
+        "--settings-file", update.settingsFile,
+        "Answer \"Which Instrument?\" for a device found in its firmware loader: restore this settings file "
+        "(one the question lists, or one of the archive)");
+    updateCmd
+        ->add_flag("--no-settings", update.noSettings,
+                   "Answer \"Which Instrument?\": update a device found in its firmware loader without settings "
+                   "(the run ends with exit 7)")
+        ->excludes(settingsFile);
     updateCmd->add_flag("--demo-image", update.demoImage,
                         "Write the built-in demonstration image (for kelosim; real instruments need the maker's image)");
     updateCmd->add_option("--data-dir", update.dataDir, "Folder for the settings file and the log");

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <utility>
 #include <vector>
 
 #include "AppSetup.h"
+#include "FileLock.h"
 #include "TestPlatform.h"
+#include "UnfinishedUpdates.h"
 #include "UpdateWorkflow.h"
 
 namespace {
@@ -93,6 +97,9 @@ TEST_F(WorkflowTest, ProgressHookMovesTheBarAndCarriesTheStop)
 TEST_F(WorkflowTest, NoSuchPortFailsWithItsOwnMessageAndKeepsTheSettingsFile)
 {
     state.commPortName = kMissingPort;
+    const std::string file = SettingsFilePath(state);
+    const std::string saved = "type=\"R7F\"\r\nadccal=\"1 2 3\"\r\n";
+    std::ofstream(file, std::ios::binary) << saved;
     UpdateWorkflow workflow(state, ui);
     EXPECT_EQ(workflow.TimerStartTimer(), -20);
     EXPECT_EQ(workflow.FailedStep(), UpdateStep::Connect);
@@ -102,4 +109,30 @@ TEST_F(WorkflowTest, NoSuchPortFailsWithItsOwnMessageAndKeepsTheSettingsFile)
               std::string::npos);
     EXPECT_EQ(ui.positions.back(), 0);
     EXPECT_FALSE(state.updating);
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream kept;
+    kept << in.rdbuf();
+    EXPECT_EQ(kept.str(), saved);
+    FileLock after;
+    EXPECT_EQ(after.TryLock(unfinished::LockPath(file)), 1) << "the lock ends with the update";
+    std::remove(file.c_str());
+}
+
+// Another update holds the settings file: this one waits a few seconds, then
+// stops before it opens the port, and names the other.
+TEST_F(WorkflowTest, ASettingsFileInUseStopsTheUpdateBeforeTheDeviceIsTouched)
+{
+    state.commPortName = kMissingPort;
+    FileLock other;
+    ASSERT_EQ(other.TryLock(unfinished::LockPath(SettingsFilePath(state))), 1);
+    ASSERT_TRUE(other.WriteHolder("the update of the Hydrova Series 3 on /dev/ttyUSB7"));
+    UpdateWorkflow workflow(state, ui);
+    EXPECT_EQ(workflow.TimerStartTimer(), -108);
+    EXPECT_EQ(workflow.FailedStep(), UpdateStep::SettingsInUse);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].find("Settings File In Use: Another update running now uses the settings file "),
+              std::string::npos)
+        << ui.messages[0];
+    EXPECT_NE(ui.messages[0].find("on /dev/ttyUSB7"), std::string::npos) << ui.messages[0];
+    EXPECT_EQ(workflow.ConnectResult(), 0) << "the port was never opened";
 }

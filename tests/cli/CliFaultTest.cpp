@@ -34,7 +34,7 @@ TEST_F(CliFault, FirmwareFileForAnotherTypeIsAWrongDevice)
     CliRun run = Update({"--firmware", firmware});
     EXPECT_EQ(run.exitCode, 4) << run.out;
     EXPECT_TRUE(Contains(run.out, "expected to find a JT5 Pro;\nhowever, it found a Hydrova Series 3.")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "the firmware file JV-1-05.txt is for a JT5 Pro; the device on " + sim_.Path() +
+    EXPECT_TRUE(Contains(run.out, "the firmware file JV-1-05.txt is for a JT5 Pro; the device on " + Port() +
                                       " is a Hydrova Series 3 (-121).\nLeave out --firmware to load the built-in "
                                       "Hydrova Series 3 firmware (R7F 3.52), or choose the firmware file for a "
                                       "Hydrova Series 3 (named like R7F-M-mp.txt)."))

@@ -21,6 +21,14 @@ void CliFixture::SetUp()
     fs::create_directories(dir_);
     state_ = dir_ + "/device.state";
     flashDump_ = dir_ + "/flash.bin";
+    MovePort();
+}
+
+void CliFixture::MovePort()
+{
+    // Short: port names of 64 characters and more were refused by earlier builds.
+    static int ports = 0;
+    link_ = std::string(::testing::TempDir()) + "kp" + std::to_string(::getpid()) + "-" + std::to_string(++ports);
 }
 
 void CliFixture::TearDown()
@@ -32,7 +40,7 @@ void CliFixture::TearDown()
 
 void CliFixture::StartSim(std::vector<std::string> args)
 {
-    args.insert(args.end(), {"--state", state_, "--flash-dump", flashDump_});
+    args.insert(args.end(), {"--state", state_, "--flash-dump", flashDump_, "--link", link_});
     simArgs_ = args;
     std::string error;
     ASSERT_TRUE(sim_.Start(args, &error)) << error;
@@ -52,7 +60,7 @@ void CliFixture::NewDevice()
 
 CliRun CliFixture::Update(std::vector<std::string> extra, const CliRunOptions& options)
 {
-    std::vector<std::string> args = {"update", "--port", sim_.Path(), "--data-dir", dir_};
+    std::vector<std::string> args = {"update", "--port", link_, "--data-dir", dir_};
     // The built-in image of a test build is the demonstration one, made for kelosim.
     if (std::find(extra.begin(), extra.end(), "--firmware") == extra.end())
         args.push_back("--demo-image");

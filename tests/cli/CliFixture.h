@@ -27,7 +27,13 @@ protected:
     void StopSim();
     // Stops the simulator and forgets its state: the next start is another device.
     void NewDevice();
-    // kelobsl-cli update --port <sim> --data-dir <scratch> [--demo-image] + extra;
+    // The port the updates are given: a fixed link to the simulator's
+    // pseudo-terminal, as a /dev/serial/by-id name is, so that a device
+    // restarted by a test is on the same port.
+    const std::string& Port() const { return link_; }
+    // The next start puts the device on another port (as moving its cable does).
+    void MovePort();
+    // kelobsl-cli update --port <Port()> --data-dir <scratch> [--demo-image] + extra;
     // --demo-image unless extra names a --firmware.
     CliRun Update(std::vector<std::string> extra = {}, const CliRunOptions& options = {});
     // One command on the device's interpreter; the answer without the echo
@@ -47,6 +53,7 @@ protected:
     std::string dir_;
     std::string state_;
     std::string flashDump_;
+    std::string link_;
     SimProcess sim_;
     std::vector<std::string> simArgs_;
 };

@@ -45,6 +45,17 @@ protected:
         return count;
     }
 
+    // Settings files and records of unfinished updates in the data folder.
+    int Pending() const
+    {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            const std::string name = entry.path().filename().string();
+            count += name.find(".settings.txt") != std::string::npos && entry.path().extension() != ".lock";
+        }
+        return count;
+    }
+
     std::string firmware_;
     std::string settings_;
     std::string archive_;
@@ -82,18 +93,24 @@ TEST_F(CliSettings, ARetryAfterAnEraseNeverOverwritesTheSavedSettings)
     EXPECT_EQ(Archived("JT5-A-.*"), 1) << "the archive keeps the first save";
 }
 
-TEST_F(CliSettings, AnotherInstrumentsFileGoesToTheArchive)
+// Another instrument's unfinished update keeps its file: this one's settings
+// take a free name for the update and go when they are back.
+TEST_F(CliSettings, AnotherInstrumentsUnfinishedUpdateKeepsItsFile)
 {
     LeaveSettingsFile("JT5-A");
+    const std::string saved = ReadFile(settings_);
     NewDevice();
     StartSim({"--type", "JV", "--version", "1.00", "--sn", "JT5-B"});
-    CliRun run = Update({"--firmware", firmware_});
+    CliRun run = Update({"--firmware", firmware_, "--verbose"});
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_FALSE(Contains(run.out, "Settings Conflict")) << run.out;
     EXPECT_EQ(Ask("get -sn"), "JT5-B");
-    EXPECT_EQ(Archived("JT5-A-.*"), 2) << "the first save and the file moved in";
+    EXPECT_EQ(Archived("JT5-A-.*"), 1) << "the first save only";
     EXPECT_EQ(Archived("JT5-B-.*"), 1);
-    EXPECT_FALSE(fs::exists(settings_));
+    EXPECT_EQ(ReadFile(settings_), saved);
+    EXPECT_FALSE(fs::exists(dir_ + "/JT5 Pro (2).settings.txt"));
+    EXPECT_TRUE(Contains(ReadFile(dir_ + "/Hydrova Series 3 Firmware Updater.errors.txt"),
+                         "this JT5 Pro's settings are saved as " + dir_ + "/JT5 Pro (2).settings.txt"));
 
     // The history tells the two instruments apart, each with its own archived settings.
     const std::vector<nlohmann::json> history = History();
@@ -156,6 +173,47 @@ TEST_F(CliSettings, AFileLeftByAnEarlierRunIsNamedWhenTheLoaderGetsIt)
     EXPECT_EQ(DeviceSettings(), original_);
 }
 
+// A device in its loader cannot say who it is. Instrument B, updated in
+// between, leaves A's unfinished update alone; A back on another port is
+// asked about, --yes does not answer, and --settings-file restores it.
+TEST_F(CliSettings, ALoaderDeviceOnAnotherPortIsAskedWhichInstrumentItIs)
+{
+    StartSim({"--type", "JV", "--version", "1.00", "--sn", "JVA-001", "--fault", "unplug=124"});
+    original_ = DeviceSettings();
+    CliRun first = Update({"--firmware", firmware_});
+    ASSERT_EQ(first.exitCode, 5) << first.out;
+    const std::string saved = ReadFile(settings_);
+    StopSim();
+    const std::string stateA = dir_ + "/a.state";
+    fs::copy_file(state_, stateA);
+
+    NewDevice();
+    StartSim({"--type", "JV", "--version", "1.00", "--sn", "JVB-002"});
+    CliRun other = Update({"--firmware", firmware_});
+    EXPECT_EQ(other.exitCode, 0) << other.out;
+    EXPECT_EQ(Ask("get -sn"), "JVB-002");
+    EXPECT_EQ(ReadFile(settings_), saved) << "A's unfinished update keeps its file";
+    EXPECT_EQ(Archived("JVA-001-.*"), 1) << "and it is not moved into the archive";
+    StopSim();
+
+    fs::copy_file(stateA, state_, fs::copy_options::overwrite_existing);
+    MovePort();
+    StartSim({"--type", "JV", "--version", "1.00"});
+    CliRun asked = Update({"--firmware", firmware_, "--yes"});
+    EXPECT_EQ(asked.exitCode, 2) << asked.out;
+    for (const std::string& says :
+         {std::string("== Which Instrument? =="), "  1. " + settings_, std::string("serial number JVA-001, saved "),
+          std::string("Not answered (--yes does not answer this): stopped before anything was written."),
+          std::string("Run again with --settings-file FILE"), std::string("--no-settings")})
+        EXPECT_TRUE(Contains(asked.out, says)) << says << "\n" << asked.out;
+    EXPECT_FALSE(Contains(asked.out, "Erasing firmware memory")) << asked.out;
+
+    CliRun restored = Update({"--firmware", firmware_, "--settings-file", settings_});
+    EXPECT_EQ(restored.exitCode, 0) << restored.out;
+    EXPECT_EQ(DeviceSettings(), original_);
+    EXPECT_FALSE(fs::exists(settings_)) << "the unfinished update is finished";
+}
+
 TEST_F(CliSettings, RestoreSettingsWritesAFileBackWithTheUpdatesChecks)
 {
     StartSim({"--type", "JV", "--version", "1.00"});
@@ -206,12 +264,51 @@ TEST_F(CliSettings, TheNewFirmwareMustReportTheImagesTypeAndVersion)
     }
 }
 
+// A save that fails, or cannot be kept safe, stops before the erase. With a
+// firmware file the person may go on ("Settings Retrieve Error"), but --yes
+// answers that only for a device that named no settings: this one named its
+// serial number.
 TEST_F(CliSettings, AnUnreadableSettingStopsTheUpdateBeforeTheErase)
 {
-    StartSim({"--type", "R7F", "--version", "3.51", "--fault", "unreadable=adccal"});
-    CliRun run = Update();
-    EXPECT_EQ(run.exitCode, 5) << run.out;
-    EXPECT_TRUE(Contains(run.out, "== Settings Error ==")) << run.out;
-    EXPECT_FALSE(Contains(run.out, "Erasing firmware memory")) << run.out;
-    EXPECT_EQ(Ask("get -ver"), "R7F 3.51");
+    MakeFirmware("R7F-3-52.txt", "R7F", "3.52");  // rep mode: "Settings Retrieve Error" may be asked
+    const struct {
+        std::vector<std::string> sim;
+        std::vector<std::string> extra;
+        const char* blocked;  // a file (or, ending in "/", a folder) where the updater writes
+        int exit;
+        std::string says;
+        const char* version;
+    } rows[] = {
+        {{"--type", "R7F", "--version", "3.51", "--fault", "unreadable=adccal"}, {}, "", 5, "== Settings Error ==",
+         "R7F 3.51"},
+        {{"--type", "JV", "--version", "1.00", "--sn", "JT5-A", "--fault", "unreadable=contr"},
+         {"--firmware", firmware_, "--yes"}, "", 2,
+         "No terminal to ask, and --yes does not answer this: stopped before anything was erased.", "JV 1.00"},
+        {{"--type", "R7F", "--version", "3.51"}, {}, "archive", 5,
+         "could not be saved safely: its copy in the archive could not be written: cannot create ", "R7F 3.51"},
+        {{"--type", "R7F", "--version", "3.51"}, {"--firmware", dir_ + "/R7F-3-52.txt", "--yes"},
+         "Hydrova Series 3.settings.txt.new/", 5,
+         "could not be saved safely: the settings file " + dir_ + "/Hydrova Series 3.settings.txt.new could not be "
+         "written: Is a directory (-21)", "R7F 3.51"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.sim[1]);
+        NewDevice();
+        fs::remove_all(dir_ + "/archive");
+        fs::remove_all(dir_ + "/Hydrova Series 3.settings.txt.new");
+        const std::string blocked = dir_ + "/" + row.blocked;
+        if (*row.blocked && blocked.back() == '/')
+            fs::create_directories(blocked);
+        else if (*row.blocked)
+            std::ofstream(blocked) << "not a folder";
+        StartSim(row.sim);
+        CliRun run = Update(row.extra);
+        EXPECT_EQ(run.exitCode, row.exit) << run.out;
+        EXPECT_TRUE(Contains(run.out, row.says)) << run.out;
+        EXPECT_FALSE(Contains(run.out, "Erasing firmware memory")) << run.out;
+        EXPECT_EQ(Ask("get -ver"), row.version);
+        if (*row.blocked)
+            fs::remove_all(blocked);
+        EXPECT_EQ(Pending(), 0) << "no unfinished update was opened";
+    }
 }

@@ -68,7 +68,7 @@ TEST_F(CliUpdate, UpdatesHydrovaToTheBuiltInFirmwareAndKeepsItsSettings)
     for (const char* varies : {"time", "seconds", "settingsArchive"})
         record.erase(varies);
     // A Hydrova Series 3 keeps no serial number in its settings.
-    EXPECT_EQ(record, nlohmann::json::parse(R"({"port":")" + sim_.Path() + R"(","device":"Hydrova Series 3",
+    EXPECT_EQ(record, nlohmann::json::parse(R"({"port":")" + Port() + R"(","device":"Hydrova Series 3",
         "serialNumber":null,"oldVersion":"3.51","newVersion":"3.52","result":1,"words":"updated","newSerialNumber":null})"));
 
     StopSim();
@@ -107,15 +107,19 @@ TEST_F(CliUpdate, PowerLossDuringUploadThenASecondRunFinishesAndRestoresTheSetti
     EXPECT_FALSE(fs::exists(SettingsFile()));
 }
 
-TEST_F(CliUpdate, DeviceInItsBootloaderWithoutSettingsFileSaysSoOnceAndUpdates)
+// The firmware goes in (the device has none), the settings do not: exit 7,
+// and the words say where they may still be.
+TEST_F(CliUpdate, DeviceInItsBootloaderWithoutSettingsFileIsUpdatedAndEndsSeven)
 {
     StartSim({"--type", "R7F", "--version", "3.51", "--bootloader"});
     CliRun run = Update();
-    EXPECT_EQ(run.exitCode, 0) << run.out;
-    std::size_t first = run.out.find("couldn't find the settings file");
-    ASSERT_NE(first, std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("couldn't find the settings file", first + 1), std::string::npos);
-    EXPECT_TRUE(Contains(run.out, "Successfully updated firmware in "));
+    EXPECT_EQ(run.exitCode, 7) << run.out;
+    const std::string says = "Firmware updated, but the settings were not (fully) restored: no unfinished update of a "
+                             "Hydrova Series 3 holds the settings of this Hydrova Series 3 found in its firmware loader: "
+                             "its firmware is updated, its settings are not restored; they may still be in " + dir_ +
+                             "/archive/Hydrova Series 3 (restore one with restore-settings). Check them on the device.";
+    EXPECT_TRUE(Contains(run.out, says)) << run.out;
+    EXPECT_TRUE(Contains(run.out, "== Settings Not Restored ==\nNo unfinished update of a Hydrova Series 3")) << run.out;
     EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
 }
 
@@ -140,7 +144,7 @@ TEST_F(CliUpdate, NewerFirmwareIsKeptUnlessTheQuestionIsAnsweredOk)
     const std::string firstLine = accepted.out.substr(0, accepted.out.find('\n'));
     nlohmann::json start = nlohmann::json::parse(firstLine, nullptr, false);
     EXPECT_EQ(start.value("event", ""), "start") << accepted.out;
-    EXPECT_EQ(start.value("port", ""), sim_.Path());
+    EXPECT_EQ(start.value("port", ""), Port());
     EXPECT_EQ(start.value("deviceVersion", ""), "3.60");
     EXPECT_EQ(start.value("imageVersion", ""), "3.52");
     EXPECT_EQ(start.value("eraseData", true), false);

@@ -133,6 +133,11 @@ public:
     {
         fs::create_directories(dir_);
         state_ = dir_ + "/device.state";
+        // A fixed name for the port, as a by-id name is: the device restarts
+        // between the runs on a pseudo-terminal of another number. Short, as
+        // earlier builds refused port names of 64 characters and more.
+        static std::atomic<int> cells{0};
+        link_ = std::string(::testing::TempDir()) + "km" + std::to_string(::getpid()) + "-" + std::to_string(++cells);
     }
 
     Outcome Run()
@@ -203,7 +208,7 @@ private:
     bool Start(const std::vector<std::string>& faults)
     {
         std::vector<std::string> args = {"--type", type_.word, "--version", type_.oldVersion, "--state", state_,
-                                         "--link", dir_ + "/port"};
+                                         "--link", link_};
         for (const std::string& f : faults)
             args.insert(args.end(), {"--fault", f});
         return sim_.Start(args, &error_);
@@ -212,7 +217,7 @@ private:
 
     CliRun Update(std::vector<std::string> args)
     {
-        args.insert(args.begin(), {"update", "--port", dir_ + "/port"});
+        args.insert(args.begin(), {"update", "--port", link_});
         return RunCli(args);
     }
 
@@ -230,6 +235,7 @@ private:
     const DeviceType& type_;
     std::string dir_;
     std::string state_;
+    std::string link_;
     SimProcess sim_;
     std::string error_;
 };

@@ -9,6 +9,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 #include "CliFixture.h"
@@ -48,6 +49,12 @@ struct Bench {
     {
         return AskDevice(link, "get -config") + "|" + AskDevice(link, "get -adccal");
     }
+    // What a JT5 Pro keeps.
+    std::string JvSettings() const
+    {
+        return AskDevice(link, "get -sn") + "|" + AskDevice(link, "get -contr") + "|" + AskDevice(link, "get -units") +
+               "|" + AskDevice(link, "get -adc");
+    }
 };
 
 class ParallelUpdate : public ::testing::Test {
@@ -80,6 +87,24 @@ protected:
         std::vector<std::string> args = {"update", "--data-dir", (dir_ / "data").string(), "--demo-image"};
         for (int i : which)
             args.insert(args.end(), {"--port", bench_[static_cast<std::size_t>(i)].link});
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunCli(args);
+    }
+
+    // A JT5 Pro firmware file, version 1.05.
+    std::string JvFirmware() const
+    {
+        const std::string path = (dir_ / "JV-1-05.txt").string();
+        const std::string command = std::string(KELO_BINARY_DIR) +
+                                    "/sim/mkfirmware/mkfirmware --type JV --version 1.05 --image-chars 4010 -o '" +
+                                    path + "' >/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return path;
+    }
+    CliRun UpdateOne(int i, std::vector<std::string> extra)
+    {
+        std::vector<std::string> args = {"update", "--data-dir", (dir_ / "data").string(), "--port",
+                                         bench_[static_cast<std::size_t>(i)].link};
         args.insert(args.end(), extra.begin(), extra.end());
         return RunCli(args);
     }
@@ -121,29 +146,41 @@ TEST_F(ParallelUpdate, FourDevicesAtOnceEachWithItsOwnSettingsLogAndResult)
     fs::remove(dir_ / "data" / "Hydrova Series 3 Firmware Updater-bench-c.errors.txt");
     fs::remove(dir_ / "data" / "Hydrova Series 3 Firmware Updater-bench-d.errors.txt");
 
+    // Device c waits in its loader, and the unfinished updates of c and d are
+    // both its type's: which it is is asked, the port stops, the answer follows.
     CliRun run = Update({0, 1, 2, 3}, {"--verbose"});
     EXPECT_EQ(run.exitCode, 4) << run.out;
+    EXPECT_TRUE(Contains(run.out, "== Which Instrument? (" + bench_[2].link + ") ==") &&
+                Contains(run.out, savedC.string()) && Contains(run.out, "Hydrova Series 3-bench-d.settings.txt"))
+        << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex(bench_[2].link + " +- +\\(loader\\) -> 3\\.52 +stopped \\(2\\) ")))
+        << run.out;
+    EXPECT_EQ(AskDevice(bench_[2].link, "get -ver"), "") << "nothing was written";
+    CliRun answered = UpdateOne(2, {"--demo-image", "--verbose", "--settings-file", savedC.string()});
+    EXPECT_EQ(answered.exitCode, 0) << answered.out;
     for (int i = 0; i < 3; ++i) {
         const Bench& b = bench_[static_cast<std::size_t>(i)];
         SCOPED_TRACE(b.link);
         EXPECT_EQ(AskDevice(b.link, "get -ver"), "R7F 3.52");
         EXPECT_EQ(b.Settings(), original[static_cast<std::size_t>(i)]);
-        EXPECT_TRUE(std::regex_search(run.out, std::regex("\n" + b.link + " +Hydrova Series 3 +[^ ]+ -> 3\\.52 +updated +[0-9.]+\n")))
-            << run.out;
+        if (i != 2) {
+            EXPECT_TRUE(std::regex_search(run.out, std::regex("\n" + b.link + " +Hydrova Series 3 +[^ ]+ -> 3\\.52 +updated +[0-9.]+\n")))
+                << run.out;
+        }
     }
     EXPECT_EQ(AskDevice(bench_[3].link, "get -ver"), "R7F 3.51");
     EXPECT_TRUE(std::regex_search(run.out, std::regex("\n" + bench_[3].link + " +Hydrova Series 3 +3\\.51 -> 3\\.52 +"
                                                       "refused \\(4\\) +[0-9.]+ +the device has no working firmware loader")))
         << run.out;
-    EXPECT_TRUE(std::regex_search(run.out, std::regex(bench_[2].link + " +Hydrova Series 3 +\\(loader\\) -> 3\\.52 ")))
-        << run.out;
 
     // Only the failed device's settings file is left, and each log tells of its own port alone.
     std::set<std::string> files;
     for (const auto& entry : fs::directory_iterator(dir_ / "data"))
-        if (entry.is_regular_file())
+        if (entry.is_regular_file() && entry.path().extension() != ".lock")
             files.insert(entry.path().filename().string());
-    EXPECT_EQ(files, (std::set<std::string>{"Hydrova Series 3-bench-d.settings.txt", "history.jsonl",
+    EXPECT_EQ(files, (std::set<std::string>{"Hydrova Series 3-bench-d.settings.txt",
+                                            "Hydrova Series 3-bench-d.settings.txt.update", "history.jsonl",
+                                            "Hydrova Series 3 Firmware Updater.errors.txt",
                                             "Hydrova Series 3 Firmware Updater-bench-a.errors.txt",
                                             "Hydrova Series 3 Firmware Updater-bench-b.errors.txt",
                                             "Hydrova Series 3 Firmware Updater-bench-c.errors.txt",
@@ -155,7 +192,7 @@ TEST_F(ParallelUpdate, FourDevicesAtOnceEachWithItsOwnSettingsLogAndResult)
         for (int j = 0; j < 4; ++j)
             EXPECT_EQ(Contains(log, bench_[static_cast<std::size_t>(j)].link), i == j) << "log " << i << ", port " << j;
     }
-    // The history: two lines of the earlier run, then one a port of this one, with its result.
+    // The history: two lines of the earlier run, one a port of this one, then the answered one.
     std::istringstream history(Read(dir_ / "data" / "history.jsonl"));
     std::map<std::string, int> results;
     int lines = 0;
@@ -164,17 +201,18 @@ TEST_F(ParallelUpdate, FourDevicesAtOnceEachWithItsOwnSettingsLogAndResult)
             const nlohmann::json record = nlohmann::json::parse(line);
             results[record["port"]] = record["result"];
         }
-    EXPECT_EQ(lines, 6);
+    EXPECT_EQ(lines, 7);
     EXPECT_EQ(results, (std::map<std::string, int>{{bench_[0].link, 1}, {bench_[1].link, 1}, {bench_[2].link, 1},
                                                    {bench_[3].link, -112}}));
-    EXPECT_TRUE(Contains(Read(dir_ / "data" / "Hydrova Series 3 Firmware Updater-bench-c.errors.txt"),
+    EXPECT_TRUE(Contains(Read(dir_ / "data" / "Hydrova Series 3 Firmware Updater.errors.txt"),
                          "Restoring settings from " + savedC.string()))
         << "the device in its loader got the settings of its own earlier run";
 }
 
 // A settings file left by a run with one port may hold the calibration of any
-// device of its type: a device in its loader, or one whose settings do not
-// match it, stops untouched; one whose settings match it is updated.
+// device of its type: one whose settings do not match it stops untouched, one
+// whose settings match it is updated, and the device in its loader on the
+// port of that run gets it.
 TEST_F(ParallelUpdate, AOnePortRunsSettingsFileStopsTheDevicesItMayBelongTo)
 {
     At(0).Start({"--type", "R7F", "--version", "3.51", "--fault", "power-loss=5"});
@@ -192,16 +230,12 @@ TEST_F(ParallelUpdate, AOnePortRunsSettingsFileStopsTheDevicesItMayBelongTo)
     ASSERT_FALSE(saved.empty()) << earlier.out;
     bench_[0].sim.Stop();
     bench_[0].Start({"--type", "R7F", "--version", "3.51"});
-    const std::string inLoader = Read(bench_[0].state);
 
     CliRun run = Update({0, 1, 2});
     EXPECT_EQ(run.exitCode, 2) << run.out;
-    const std::string file = std::regex_replace(onePortFile.string(), std::regex("[.]"), "[.]");
+    // The device in its loader is on the port of that run: the file is its own.
     EXPECT_TRUE(std::regex_search(
-        run.out, std::regex("\n" + bench_[0].link + " +- +\\(loader\\) -> 3\\.52 +stopped \\(2\\) +[0-9.]+ +this Hydrova "
-                            "Series 3 waits in its firmware loader, and the settings file " + file +
-                            " \\(saved [0-9-]+ [0-9:]+\\) .* Finish this instrument on its own: kelobsl-cli update "
-                            "--port " + bench_[0].link + " --data-dir [^ ]+ --demo-image \\(it restores that file\\)")))
+        run.out, std::regex("\n" + bench_[0].link + " +Hydrova Series 3 +\\(loader\\) -> 3\\.52 +updated ")))
         << run.out;
     EXPECT_TRUE(std::regex_search(run.out, std::regex("\n" + bench_[1].link + " +Hydrova Series 3 +3\\.51 -> 3\\.52 +updated ")))
         << run.out;
@@ -210,12 +244,87 @@ TEST_F(ParallelUpdate, AOnePortRunsSettingsFileStopsTheDevicesItMayBelongTo)
                             "just read do not match it \\(-103\\); nothing was erased.* --settings-from saved")))
         << run.out;
 
-    EXPECT_EQ(Read(onePortFile), saved) << "the file stays for the instrument it belongs to";
+    EXPECT_FALSE(fs::exists(onePortFile)) << "its update is finished";
+    EXPECT_EQ(AskDevice(bench_[0].link, "get -ver"), "R7F 3.52");
+    EXPECT_TRUE(Contains(saved, "adccal=\"" + AskDevice(bench_[0].link, "get -adccal") + "\"")) << saved;
     EXPECT_EQ(AskDevice(bench_[1].link, "get -ver"), "R7F 3.52");
     EXPECT_EQ(AskDevice(bench_[2].link, "get -ver"), "R7F 3.51");
     EXPECT_EQ(bench_[2].Settings(), changed);
+}
+
+// Two JT5 Pro left in their loaders by one run, their cables then swapped (as
+// USB renumbering does): neither gets the other's settings. Each port asks and
+// stops untouched; the answer puts the right ones in.
+TEST_F(ParallelUpdate, SwappedCablesNeverCrossTheSettings)
+{
+    const std::string firmware = JvFirmware();
+    At(0).Start({"--type", "JV", "--version", "1.00", "--sn", "JVA-001", "--fault", "unplug=124"});
+    At(1).Start({"--type", "JV", "--version", "1.00", "--sn", "JVB-002", "--fault", "unplug=124"});
+    const std::string settingsA = bench_[0].JvSettings();
+    CliRun first = Update({0, 1}, {"--firmware", firmware});
+    ASSERT_EQ(first.exitCode, 5) << first.out;
+    const fs::path fileA = dir_ / "data" / "JT5 Pro-bench-a.settings.txt";
+    ASSERT_TRUE(fs::exists(fileA) && fs::exists(dir_ / "data" / "JT5 Pro-bench-b.settings.txt")) << first.out;
+
+    for (Bench& b : bench_)
+        if (b.sim.Running())
+            b.sim.Stop();
+    std::swap(bench_[0].state, bench_[1].state);  // B's device behind port a, A's behind b
+    bench_[0].Start({"--type", "JV", "--version", "1.00"});
+    bench_[1].Start({"--type", "JV", "--version", "1.00"});
+    CliRun swapped = Update({0, 1}, {"--firmware", firmware, "--yes"});
+    EXPECT_EQ(swapped.exitCode, 2) << swapped.out;
+    for (int i = 0; i < 2; ++i) {
+        const std::string& link = bench_[static_cast<std::size_t>(i)].link;
+        EXPECT_TRUE(Contains(swapped.out, "== Which Instrument? (" + link + ") ==")) << swapped.out;
+        EXPECT_EQ(AskDevice(link, "get -ver"), "") << "nothing was written on " << link;
+    }
+    EXPECT_TRUE(Contains(swapped.out, "serial number JVA-001") && Contains(swapped.out, "serial number JVB-002"))
+        << swapped.out;
+
+    CliRun answered = UpdateOne(1, {"--firmware", firmware, "--settings-file", fileA.string()});
+    EXPECT_EQ(answered.exitCode, 0) << answered.out;
+    EXPECT_EQ(bench_[1].JvSettings(), settingsA);
+    EXPECT_FALSE(fs::exists(fileA));
+    EXPECT_EQ(AskDevice(bench_[0].link, "get -ver"), "") << "B waits for its own answer";
+}
+
+// Two programs on one data folder at once: the pending file is locked, so the
+// second waits and, while the first still runs, stops untouched naming it.
+// Nothing is crossed either way, and A's rerun gets A's settings.
+TEST_F(ParallelUpdate, TwoProgramsOnOneDataFolderNeverShareASettingsFile)
+{
+    const std::string firmware = JvFirmware();
+    At(0).Start({"--type", "JV", "--version", "1.00", "--sn", "JVA-001", "--fault", "unplug=124"});
+    At(1).Start({"--type", "JV", "--version", "1.00", "--sn", "JVB-002"});
+    const std::array<std::string, 2> original = {bench_[0].JvSettings(), bench_[1].JvSettings()};
+    std::array<CliRun, 2> runs;
+    std::thread second([&] { runs[1] = UpdateOne(1, {"--firmware", firmware}); });
+    runs[0] = UpdateOne(0, {"--firmware", firmware});
+    second.join();
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(runs[static_cast<std::size_t>(i)].out);
+        const std::string& out = runs[static_cast<std::size_t>(i)].out;
+        if (runs[static_cast<std::size_t>(i)].exitCode == 1) {
+            EXPECT_TRUE(Contains(out, "Another update running now uses the settings file "));
+            EXPECT_TRUE(Contains(out, "the update of the JT5 Pro on " + bench_[static_cast<std::size_t>(1 - i)].link));
+            EXPECT_FALSE(Contains(out, "Saving settings"));
+        } else {
+            EXPECT_EQ(runs[static_cast<std::size_t>(i)].exitCode, i == 0 ? 5 : 0);
+        }
+    }
+
     bench_[0].sim.Stop();
-    EXPECT_TRUE(Read(bench_[0].state) == inLoader) << "nothing was written to the device in its loader";
+    bench_[0].Start({"--type", "JV", "--version", "1.00"});
+    CliRun rerunA = UpdateOne(0, {"--firmware", firmware});
+    EXPECT_EQ(rerunA.exitCode, 0) << rerunA.out;
+    EXPECT_EQ(bench_[0].JvSettings(), original[0]);
+    if (runs[1].exitCode == 1) {
+        CliRun rerunB = UpdateOne(1, {"--firmware", firmware});
+        EXPECT_EQ(rerunB.exitCode, 0) << rerunB.out;
+    }
+    EXPECT_EQ(AskDevice(bench_[1].link, "get -ver"), "JV 1.05");
+    EXPECT_EQ(bench_[1].JvSettings(), original[1]);
 }
 
 // With --json every object names its port, and the run ends with a summary.
