@@ -24,11 +24,12 @@ void CliFixture::SetUp()
     MovePort();
 }
 
-void CliFixture::MovePort()
+void CliFixture::MovePort(const std::string& path)
 {
-    // Short: port names of 64 characters and more were refused by earlier builds.
     static int ports = 0;
-    link_ = std::string(::testing::TempDir()) + "kp" + std::to_string(::getpid()) + "-" + std::to_string(++ports);
+    link_ = !path.empty() ? path
+                          : std::string(::testing::TempDir()) + "kp" + std::to_string(::getpid()) + "-" +
+                                std::to_string(++ports);
 }
 
 void CliFixture::TearDown()

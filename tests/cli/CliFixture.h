@@ -31,8 +31,9 @@ protected:
     // pseudo-terminal, as a /dev/serial/by-id name is, so that a device
     // restarted by a test is on the same port.
     const std::string& Port() const { return link_; }
-    // The next start puts the device on another port (as moving its cable does).
-    void MovePort();
+    // The next start puts the device on another port (as moving its cable
+    // does): path, or a new one of the fixture's own.
+    void MovePort(const std::string& path = "");
     // kelobsl-cli update --port <Port()> --data-dir <scratch> [--demo-image] + extra;
     // --demo-image unless extra names a --firmware.
     CliRun Update(std::vector<std::string> extra = {}, const CliRunOptions& options = {});

@@ -137,7 +137,8 @@ TEST_F(CliInput, PortNamesOfAnyLengthWork)
     std::filesystem::create_directories(folder);
     const std::string link = folder + "/usb-Tessaly_Devices_USB_Serial_Converter_" + std::string(30, '7') + "-if00-port0";
     ASSERT_GT(link.size(), 150u);
-    StartSim({"--type", "R7F", "--version", "3.51", "--link", link});
+    MovePort(link);
+    StartSim({"--type", "R7F", "--version", "3.51"});
     CliRun info = RunCli({"info", "--port", link});
     EXPECT_EQ(info.exitCode, 0) << info.out;
     EXPECT_TRUE(Contains(info.out, "Firmware:         R7F 3.51")) << info.out;

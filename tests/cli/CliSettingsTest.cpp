@@ -131,11 +131,14 @@ TEST_F(CliSettings, AFailedRestoreKeepsTheFileAndExitsSeven)
         std::vector<std::string> extra;
         std::vector<const char*> says;
     } rows[] = {
-        {"unwritable=contr", {}, {"failed to restore some of the settings"}},
+        {"unwritable=contr",
+         {},
+         {"failed to restore some of the settings", "These settings did not go back: contr.",
+          "settings were not (fully) restored: these settings did not go back: contr (-35)."}},
         {"unwritable=sn",
          {"--new-sn", "JT5-9", "--keep-data"},
          {"The serial number JT5-9 was not written",
-          "settings were not (fully) restored: not every setting could be read or written (-35)."}},
+          "settings were not (fully) restored: these settings did not go back: sn (-35)."}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);

@@ -117,7 +117,7 @@ TEST_F(CliUpdate, DeviceInItsBootloaderWithoutSettingsFileIsUpdatedAndEndsSeven)
     const std::string says = "Firmware updated, but the settings were not (fully) restored: no unfinished update of a "
                              "Hydrova Series 3 holds the settings of this Hydrova Series 3 found in its firmware loader: "
                              "its firmware is updated, its settings are not restored; they may still be in " + dir_ +
-                             "/archive/Hydrova Series 3 (restore one with restore-settings). Check them on the device.";
+                             "/archive/Hydrova Series 3 (restore one with restore-settings).";
     EXPECT_TRUE(Contains(run.out, says)) << run.out;
     EXPECT_TRUE(Contains(run.out, "== Settings Not Restored ==\nNo unfinished update of a Hydrova Series 3")) << run.out;
     EXPECT_EQ(Ask("get -ver"), "R7F 3.52");
