@@ -88,9 +88,17 @@ int RunRestoreSettingsCommand(const RestoreArgs& args)
                   << "; nothing was written.\n";
         return Finish(state, exit_code::kUsage);
     }
+    if (result == -104) {
+        std::cerr << "kelobsl-cli: " << args.file << " is incomplete for a " << identity.displayName
+                  << ": it lacks " << instrument.MissingKeys()
+                  << "; nothing was written. Choose a complete copy from the archive.\n";
+        return Finish(state, exit_code::kUsage);
+    }
     if (result < 0) {
         std::cout << texts::RestoreError(result, state.caption, identity.displayName) << "\n"
                   << "Cause: " << LineCause(result) << ".\n";
+        if (instrument.NotRestoredNames()[0])
+            std::cout << "These settings did not go back: " << instrument.NotRestoredNames() << ".\n";
         return Finish(state, exit_code::kSettingsNotRestored);
     }
     std::cout << "Settings restored to the " << identity.displayName << " on " << args.port << ".\n";

@@ -22,15 +22,17 @@ const char* const kUpdateExitCodes =
     "  2  bad usage, an invalid firmware file, a data folder that cannot be written, or a settings file\n"
     "     of an unfinished update that must be settled first (stopped before anything changed)\n"
     "  3  no connection to the device or its firmware loader\n"
-    "  4  wrong, unsupported or too-old device, no working loader, or batteries too low\n"
+    "  4  wrong, unsupported or too-old device, no working loader, batteries too low, or a battery\n"
+    "     level that cannot be read\n"
     "  5  settings could not be saved, or erase, upload, firmware check or data erase failed\n"
     "  6  cancelled (a question answered Cancel, or Ctrl+C pressed twice)\n"
-    "  7  firmware updated, settings not (fully) restored; the settings file is kept";
+    "  7  firmware updated, settings not (fully) restored or not read back as written; the settings\n"
+    "     file is kept";
 
 const char* const kRestoreExitCodes =
     "Exit codes:\n"
     "  0  every setting written back\n"
-    "  2  bad usage, or the settings file is missing or for another device type\n"
+    "  2  bad usage, or the settings file is missing, for another device type or incomplete\n"
     "  3  no connection to the device, or the device is in its firmware loader\n"
     "  4  the device keeps no settings, or this updater does not support its firmware\n"
     "  7  not every setting went back";

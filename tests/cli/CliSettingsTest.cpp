@@ -229,9 +229,13 @@ TEST_F(CliSettings, RestoreSettingsWritesAFileBackWithTheUpdatesChecks)
     std::ofstream(other, std::ios::binary) << header << "type=\"R7F\"\r\nadccal=\"1 2 3\"\r\nconfig=\"X\"\r\n";
     const std::vector<std::string> before = DeviceSettings();
 
-    CliRun wrong = RunCli({"restore-settings", "--port", sim_.Path(), "--file", other, "--data-dir", dir_});
-    EXPECT_EQ(wrong.exitCode, 2) << wrong.out;
-    EXPECT_EQ(DeviceSettings(), before) << "nothing written from another type's file";
+    const std::string cut = dir_ + "/cut.settings.txt";
+    std::ofstream(cut, std::ios::binary) << header << "type=\"JV\"\r\nsn=\"JT5-777\"\r\ncontr=\"7\"\r\n";
+    for (const std::string& file : {other, cut}) {
+        CliRun wrong = RunCli({"restore-settings", "--port", sim_.Path(), "--file", file, "--data-dir", dir_});
+        EXPECT_EQ(wrong.exitCode, 2) << wrong.out;
+        EXPECT_EQ(DeviceSettings(), before) << "nothing written from " << file;
+    }
 
     CliRun run = RunCli({"restore-settings", "--port", sim_.Path(), "--file", good, "--data-dir", dir_});
     EXPECT_EQ(run.exitCode, 0) << run.out;
