@@ -223,6 +223,22 @@ void CliUi::ShowMessage(const std::string& text, const std::string& title, Messa
     std::cout << "\n== " << title << " ==\n" << text << "\n\n" << std::flush;
 }
 
+bool CliUi::AskAtTerminal(const std::string& text, const std::string& title)
+{
+    const unsigned wakes = TerminalWakes();
+    EndProgressLine();
+    std::cout << "\n== " << title << " ==\n" << text << "\n\nOK or Cancel? [o/C] " << std::flush;
+    std::string line;
+    const TerminalLine got = ReadTerminalLine(&line, wakes);
+    if (got == TerminalLine::Interrupted) {
+        // Ctrl+C is this question's Cancel, not a press that warns and goes on.
+        interruptsSeen_ = gInterrupts.load();
+        std::cout << "\nCtrl+C: answered Cancel.\n" << std::flush;
+    }
+    return got == TerminalLine::Typed && !line.empty() &&
+           (line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y');
+}
+
 bool CliUi::AskOkCancel(const std::string& question, const std::string& title)
 {
     // No start event here: with --json nobody waits for the answer, so the
@@ -236,18 +252,7 @@ bool CliUi::AskOkCancel(const std::string& question, const std::string& title)
     bool answer = options_.assumeYes;
     const char* how = options_.assumeYes ? "--yes" : "default";
     if (!options_.assumeYes && !options_.json && ::isatty(STDIN_FILENO)) {
-        const unsigned wakes = TerminalWakes();
-        EndProgressLine();
-        std::cout << "\n== " << title << " ==\n" << text << "\n\nOK or Cancel? [o/C] " << std::flush;
-        std::string line;
-        const TerminalLine got = ReadTerminalLine(&line, wakes);
-        if (got == TerminalLine::Typed)
-            answer = !line.empty() && (line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y');
-        if (got == TerminalLine::Interrupted) {
-            // Ctrl+C is this question's Cancel, not a press that warns and goes on.
-            interruptsSeen_ = gInterrupts.load();
-            std::cout << "\nCtrl+C: answered Cancel.\n" << std::flush;
-        }
+        answer = AskAtTerminal(text, title);
         how = "terminal";
     } else if (!options_.json) {
         EndProgressLine();
@@ -315,17 +320,7 @@ bool CliUi::AskLosingSettings(const std::string& text, const std::string& title)
     bool answer = false;
     const bool terminal = !options_.json && ::isatty(STDIN_FILENO);
     if (terminal) {
-        const unsigned wakes = TerminalWakes();
-        EndProgressLine();
-        std::cout << "\n== " << title << " ==\n" << text << "\n\nOK or Cancel? [o/C] " << std::flush;
-        std::string line;
-        const TerminalLine got = ReadTerminalLine(&line, wakes);
-        if (got == TerminalLine::Typed)
-            answer = !line.empty() && (line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y');
-        if (got == TerminalLine::Interrupted) {
-            interruptsSeen_ = gInterrupts.load();
-            std::cout << "\nCtrl+C: answered Cancel.\n" << std::flush;
-        }
+        answer = AskAtTerminal(text, title);
     } else if (!options_.json) {
         EndProgressLine();
         std::cout << "\n== " << title << " ==\n" << text << "\n\n"

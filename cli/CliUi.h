@@ -68,6 +68,8 @@ public:
 
 private:
     void EndProgressLine();
+    // OK or Cancel typed on the terminal; Ctrl+C while it waits is Cancel.
+    bool AskAtTerminal(const std::string& text, const std::string& title);
     void DrawBar();
     void Emit(const std::string& jsonLine);
     void SendStart();
