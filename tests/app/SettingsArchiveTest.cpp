@@ -8,8 +8,10 @@
 #include <sstream>
 #include <thread>
 #include <vector>
-#include <sys/resource.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/resource.h>  // a file size limit stands for a full disk
+#endif
 
 #include "SettingsArchive.h"
 

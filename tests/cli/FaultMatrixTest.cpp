@@ -522,6 +522,11 @@ TEST_F(TwoInstruments, SwappedCablesNeverCrossACalibration)
     ASSERT_TRUE(Start(0, 1));
     ASSERT_TRUE(Start(1, 0));
     CliRun swapped = Update({0, 1});
+    // Neither device can say who it is, and each port's file is another's: asked, never guessed.
+    EXPECT_EQ(swapped.exitCode, 2) << swapped.out;
+    for (int link = 0; link < 2; ++link)
+        EXPECT_TRUE(swapped.out.find("== Which Instrument? (" + Link(link) + ") ==") != std::string::npos)
+            << swapped.out;
     Check("the swapped rerun", {swapped});
 
     // The person names each instrument's file: each gets its own.
@@ -545,6 +550,14 @@ TEST_F(TwoInstruments, TwoProgramsAtOnceKeepEachInstrumentsSettings)
     std::thread other([&] { runs[1] = Update({1}); });
     runs[0] = Update({0});
     other.join();
+    for (const CliRun& run : runs) {
+        // A program that found the file taken stops untouched, naming the other update.
+        if (run.exitCode == 1) {
+            EXPECT_TRUE(run.out.find("Another update running now uses the settings file ") != std::string::npos)
+                << run.out;
+            EXPECT_TRUE(run.out.find("Saving settings") == std::string::npos) << run.out;
+        }
+    }
     Check("two programs at once", {runs[0], runs[1]});
 
     for (int d = 0; d < 2; ++d) {

@@ -10,9 +10,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/resource.h>  // a file size limit stands for a full disk
+#endif
 
 #include "Kelo_protocol.h"
 
