@@ -480,8 +480,9 @@ protected:
             Stop(d);
             const Settings now = ReadSettings(State(d), kKeys);
             EXPECT_NE(now.at("sn"), kSn[1 - d]) << what << ": " << kSn[d] << " got the other's settings\n" << outs;
-            if (allZero && std::find(updated.begin(), updated.end(), d) != updated.end())
+            if (allZero && std::find(updated.begin(), updated.end(), d) != updated.end()) {
                 EXPECT_EQ(now, before_[d]) << what << ": exit 0 without " << kSn[d] << "'s settings\n" << outs;
+            }
         }
     }
 
