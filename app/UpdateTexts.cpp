@@ -251,13 +251,10 @@ std::string SettingsFileNote(const std::string& file, const std::string& date, c
     return file + " (saved " + date + (serialNumber.empty() ? "" : ", serial number " + serialNumber) + ")";
 }
 
-std::string OnePortFileWaits(const std::string& device, const std::string& fileNote, bool inLoader, bool freshRead)
+std::string OnePortFileWaits(const std::string& device, const std::string& fileNote, bool freshRead)
 {
     std::string text = "A settings file from an earlier, unfinished update of a " + device + " was found:\n" +
                        fileNote + ".\n\n";
-    if (inLoader)
-        return text + "This " + device + " waits in its firmware loader, where its settings cannot be read to " +
-               "tell whether that file is its own. Nothing has been written to it.";
     return text +
            (freshRead ? "It differs from the settings just read from this " + device + "."
                       : "The settings of this " + device + " could not be read just now.") +

@@ -62,8 +62,8 @@ std::string SettingsConflictQuestion(const std::string& device, const std::strin
 std::string SettingsFileNote(const std::string& file, const std::string& date, const std::string& serialNumber);
 // A run with several ports found the settings file of an unfinished one-port
 // update and cannot tell that it is not this device's (title "Settings File
-// Waiting"): the device waits in its loader, or its settings (freshRead) differ.
-std::string OnePortFileWaits(const std::string& device, const std::string& fileNote, bool inLoader, bool freshRead);
+// Waiting"): its settings (freshRead) differ, or could not be read.
+std::string OnePortFileWaits(const std::string& device, const std::string& fileNote, bool freshRead);
 // After the restart the device does not report the image just written (title "Firmware Error").
 std::string NewFirmwareNotRunning(const std::string& device, const std::string& expected,
                                   const std::string& reported);

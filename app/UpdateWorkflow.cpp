@@ -370,7 +370,7 @@ int UpdateWorkflow::SaveSettings()
     }
 
     const SettingsFileFacts* freshFacts = result >= 0 ? &reading : nullptr;
-    int settled = SettleOnePortFile(false, freshFacts);
+    int settled = SettleOnePortFile(freshFacts);
     if (settled >= 0)
         settled = ChooseOwnFile(freshFacts);
     if (settled < 0) {
@@ -734,33 +734,31 @@ void UpdateWorkflow::EndUnfinishedUpdate()
     LogLine(10, "The update of " + unfinished_.file + " is finished: its settings are back");
 }
 
-int UpdateWorkflow::SettleOnePortFile(bool inLoader, const SettingsFileFacts* reading)
+int UpdateWorkflow::SettleOnePortFile(const SettingsFileFacts* reading)
 {
     const std::string path = OnePortSettingsFilePath(state_);
     const SettingsFileFacts waiting = path.empty() ? SettingsFileFacts{} : SettingsArchive::ReadFacts(path);
     if (!waiting.exists)
         return 1;
-    if (!inLoader) {
-        // Settled as the run with one port settles it, except that another
-        // instrument's file stays where it is: another port of this run, or
-        // a later run, may be its instrument.
-        switch (OwnerOfEarlierFile(waiting, reading)) {
-        case EarlierFileOwner::ThisDevice:
-            LogLine(10, path + " holds the settings just read from this device");
-            return 1;
-        case EarlierFileOwner::AnotherInstrument:
-            LogLine(10, path + " holds the settings of the instrument " + waiting.serialNumber + "; it stays there");
-            return 1;
-        case EarlierFileOwner::Unknown:
-            break;
-        }
+    // Settled as the run with one port settles it, except that another
+    // instrument's file stays where it is: another port of this run, or a
+    // later run, may be its instrument.
+    switch (OwnerOfEarlierFile(waiting, reading)) {
+    case EarlierFileOwner::ThisDevice:
+        LogLine(10, path + " holds the settings just read from this device");
+        return 1;
+    case EarlierFileOwner::AnotherInstrument:
+        LogLine(10, path + " holds the settings of the instrument " + waiting.serialNumber + "; it stays there");
+        return 1;
+    case EarlierFileOwner::Unknown:
+        break;
     }
     const bool keepsSn = KeepsSerialNumber(state_.bootloader->TargetType());
     onePortFileNote_ = texts::SettingsFileNote(path, SettingsArchive::LocalDate(waiting.saved),
                                                keepsSn ? waiting.serialNumber : "");
     LogLine(1, "Stopped before any change: the settings file " + onePortFileNote_ + " must be settled first");
     return Fail(UpdateStep::OnePortSettingsFile, kOnePortFileWaits,
-                texts::OnePortFileWaits(state_.deviceName, onePortFileNote_, inLoader, reading != nullptr),
+                texts::OnePortFileWaits(state_.deviceName, onePortFileNote_, reading != nullptr),
                 "Settings File Waiting");
 }
 

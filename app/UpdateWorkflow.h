@@ -102,9 +102,9 @@ private:
     // left for this device type may hold this device's calibration. Passes
     // (1) when it is not there or is this device's or another instrument's
     // by the settings just read (reading, null when none were); else stops
-    // the update before anything is written (always for a device found in
-    // its loader, whose settings cannot be read).
-    int SettleOnePortFile(bool inLoader, const SettingsFileFacts* reading);
+    // the update before anything is erased. (A device found in its loader is
+    // matched with the unfinished updates instead: SettleLoaderSettings.)
+    int SettleOnePortFile(const SettingsFileFacts* reading);
     int RestoreSettings();
     // Ends the update with Stopped when the person asked to stop; before is
     // what has not happened yet ("the firmware loader starts").

@@ -149,10 +149,6 @@ std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppSt
         const std::string file = "the settings file " + workflow.OnePortFileNote() +
                                  " of an earlier, unfinished update with one port";
         const std::string code = " (" + std::to_string(result) + ")";
-        if (workflow.ConnectResult() == -80 || workflow.ConnectResult() == -81)
-            return "this " + state.deviceName + " waits in its firmware loader, and " + file + " may be its own" +
-                   code + "; nothing was written.\nFinish this instrument on its own: " + OnePortCommand(args) +
-                   " (it restores that file).";
         return file + " may hold this " + state.deviceName + "'s calibration: the settings just read do not match it" +
                code + "; nothing was erased.\nFinish this instrument on its own: " + OnePortCommand(args) +
                " --settings-from saved (restore that file after the update) or --settings-from device (go on "
