@@ -350,8 +350,8 @@ int UpdateWorkflow::SaveSettings()
         // Read in full, but the file did not take them: a full or failing
         // disk. No question may lead past this to the erase.
         std::remove(fresh.c_str());
-        return NotSafe("the settings file " + fresh + " could not be written: " +
-                       std::system_category().message(-result) + " (" + std::to_string(result) + ")");
+        return NotSafe("the settings file " + fresh + " could not be written: " + instrument.FileError() + " (" +
+                       std::to_string(result) + ")");
     }
     SettingsFileFacts reading;
     std::string archived;
@@ -698,7 +698,6 @@ int UpdateWorkflow::UseAnsweredFile(const std::vector<UnfinishedUpdate>& candida
              facts.text.find("type=\"" + device + "\"") == std::string::npos)
         problem = file + " is not a settings file of a " + device;
     if (!problem.empty()) {
-        failedStep_ = UpdateStep::WhichInstrument;
         return Fail(UpdateStep::WhichInstrument, -105, texts::AnsweredFileUnusable(device, problem),
                     "Settings Error");
     }
