@@ -1,5 +1,7 @@
 #include "DurableFile.h"
 
+#include "Timing.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -228,7 +230,10 @@ int32_t DurableFile::Commit(const char* finalPath, bool replace)
         Discard();
         return -ENOENT;
     }
+    // Flushing to a busy disk can take tens of milliseconds: the window
+    // handles its events between the two flushes and after them.
     int32_t result = Flush();
+    RunEventPump();
     if (result > 0) {
 #ifdef _WIN32
         wchar_t from[kMaxPath + 32];
@@ -246,6 +251,7 @@ int32_t DurableFile::Commit(const char* finalPath, bool replace)
         if (result > 0) {
             tempPath_[0] = '\0';
             result = SyncFolderOf(finalPath);
+            RunEventPump();
         }
 #endif
     }
