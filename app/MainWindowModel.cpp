@@ -5,6 +5,7 @@
 #include "AppSetup.h"
 #include "CommPortEnum.h"
 #include "DeviceTypes.h"
+#include "Result.h"
 #include "UpdateTexts.h"
 #include "UpdateWorkflow.h"
 
@@ -228,10 +229,10 @@ int MainWindowModel::OpenFirmwareFile(const std::string& path)
 {
     // Never swap the image under a running transfer.
     if (!state_.repMode || state_.updating)
-        return -13;
+        return result::kNotNow;
     int result = state_.bootloader->BSLLoadTIFile(path.c_str());
     if (result < 0) {
-        ui_.ShowMessage(texts::FileError(result, state_.caption, BaseName(path)), "File Error", MessageKind::Error);
+        ui_.ShowMessage(texts::FileError(result, state_.bootloader->LoadProblem(), state_.caption, BaseName(path)), "File Error", MessageKind::Error);
         return result;
     }
     AdoptLoadedFirmware(state_);

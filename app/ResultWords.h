@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-// What a result code of the update or the serial line means: "no answer from
-// the device (-20)".
+// A result in the one table's words (log/Result.h), its code after them:
+// "no answer from the device (-20)".
 std::string LineCause(int code);
 
 // 352 -> "3.52"

@@ -1,6 +1,7 @@
 #include "UpdateTexts.h"
 
 #include "InputFile.h"
+#include "Result.h"
 
 namespace texts {
 
@@ -23,14 +24,14 @@ std::string ConnectionError(int code, const std::string& caption, const std::str
                             const std::string& port, uint32_t versionNumber)
 {
     switch (code) {
-    case -5:
+    case result::kPortInUse:
         return "Comm Port \"" + port + "\" is already in use by another application.\n" +
                "Please choose a new Comm Port to use or quit the application using this port.";
-    case -2:
+    case result::kNoSuchPort:
         return "Comm Port \"" + port + "\" isn't available.\nPlease choose a new Comm Port to use.";
-    case -20:
+    case result::kDeviceSilent:
         return UnableToConnect(caption, device, port);
-    case -120:
+    case result::kCannotUpdate:
         if (versionNumber != 0)
             return "The " + caption + " does not support your " + device + "\n running version " +
                    std::to_string(versionNumber) + ".";
@@ -105,14 +106,14 @@ std::string FirmwareCorrupt(const std::string& device)
 std::string RestoreError(int code, const std::string& caption, const std::string& device)
 {
     switch (code) {
-    case -102:
+    case result::kNoSettingsFile:
         return "The " + caption + " couldn't find the settings file for your " + device +
                ".\n\nPlease try again or contact Tessaly for help.";
-    case -105:
-    case -106:
+    case result::kSettingsUnreadable:
+    case result::kSettingsFileBroken:
         return "The " + caption + " failed to read the settings file for your " + device +
                ".\n\nPlease try again or contact Tessaly for help." + "\n\nError: " + std::to_string(code);
-    case -35:
+    case result::kSomeSettingsMissing:
         return "The " + caption + " failed to restore some of the settings for your " + device +
                ".\n\nPlease check the settings after this updater is finished.";
     default:
@@ -123,7 +124,7 @@ std::string RestoreError(int code, const std::string& caption, const std::string
 
 std::string DataEraseError(int code, const std::string& caption, const std::string& device)
 {
-    if (code == -65)
+    if (code == result::kDataMemoryErrors)
         // The blank before "because" was missing.
         return "The " + caption + " was unable to erase the data in your " + device +
                " because the data storage chip is reporting errors.\n\nPlease contact Tessaly for help.";
@@ -218,16 +219,15 @@ std::string AboutText(const std::string& engineVersion)
            "Copyright Tessaly Devices, Inc. All rights reserved.";
 }
 
-std::string FileError(int code, const std::string& caption, const std::string& fileName)
+std::string FileError(int code, InputFileStatus problem, const std::string& caption, const std::string& fileName)
 {
-    if (code == -100)
+    if (code == result::kNotFirmware)
         return "The file \"" + fileName + "\" is not a valid firmware file.\n" +
                "Please choose a new firmware file to open.";
-    if (code == -60)
+    if (code == result::kOutOfMemory)
         return "The " + caption + " ran out of memory opening \"" + fileName + "\".\n" +
                "Please restart this application and try again.";
-    InputFileStatus problem = InputFileStatusFromCode(code);
-    if (problem != InputFileStatus::Ok)
+    if (code == result::kFirmwareUnreadable && problem != InputFileStatus::Ok)
         return "The file \"" + fileName + "\" " + InputFileProblem(problem, InputFileKind::Firmware) + ".\n" +
                "Please choose a firmware file to open.";
     return "The " + caption + " could not opening \"" + fileName + "\".\n" + "Please try again.\nError " +

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "InputFile.h"
+
 namespace texts {
 
 std::string Caption(const std::string& device);
@@ -49,8 +51,9 @@ std::string DataEraseWarning(const std::string& caption, const std::string& devi
 std::string HelpText(const std::string& caption, const std::string& device, bool storedDataWarning);
 std::string AboutText(const std::string& engineVersion);
 
-// Opening a firmware file (title "File Error").
-std::string FileError(int code, const std::string& caption, const std::string& fileName);
+// Opening a firmware file (title "File Error"): the loader's result, and why
+// the file was refused when it was (KeloBSLHost::LoadProblem).
+std::string FileError(int code, InputFileStatus problem, const std::string& caption, const std::string& fileName);
 // A firmware file whose name names no device type (title "File Error").
 std::string UnknownFirmwareType(const std::string& fileName);
 

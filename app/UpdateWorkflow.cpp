@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "AppSetup.h"
+#include "Result.h"
 #include "ResultWords.h"
 #include "SettingsArchive.h"
 #include "Timing.h"
@@ -20,11 +21,11 @@ constexpr int kSerialRetries = 3;
 constexpr uint32_t kLoaderTries = 3;
 constexpr uint32_t kFirstSegment = 0x1000;
 constexpr uint32_t kLastAddress = 0xF9FF;  // the bootloader keeps 0xFA00 and up to itself
-constexpr int kNotTheNewFirmware = -122;   // the device does not report the image just written
-constexpr int kOnePortFileWaits = -103;    // see SettleOnePortFile
-constexpr int kBatteryUnreadable = -131;   // the battery level could not be read, or is not a level
-constexpr int kSettingsFileInUse = -108;   // another update holds the settings file
-constexpr int kSettingsNotSafe = -107;     // the settings could not be written so that they last
+constexpr int kNotTheNewFirmware = result::kNewFirmwareNotRunning;   // the device does not report the image just written
+constexpr int kOnePortFileWaits = result::kSettingsWaiting;    // see SettleOnePortFile
+constexpr int kBatteryUnreadable = result::kBatteryUnreadable;   // the battery level could not be read, or is not a level
+constexpr int kSettingsFileInUse = result::kSettingsHeld;   // another update holds the settings file
+constexpr int kSettingsNotSafe = result::kSettingsNotSafe;     // the settings could not be written so that they last
 constexpr uint32_t kLockWaitMs = 5000;     // how long an update waits for another one's settings file
 
 // "R7F 3.52": how a device reports a type and version on its version line.
@@ -163,7 +164,7 @@ int UpdateWorkflow::RunUpdate()
 
     int result = instrument.QPConnect(state_.commPortName.c_str(), kBaudIndex, kSerialRetries, &identity);
     connectResult_ = result;
-    const bool inBootloader = result == -80 || result == -81;
+    const bool inBootloader = result::InLoader(result);
     if (!inBootloader && identity.versionNumber != 0)
         record_.oldVersion = VersionText(identity.versionNumber);
     if (result < 0 && !inBootloader)
@@ -189,7 +190,7 @@ int UpdateWorkflow::RunUpdate()
         if (loader.ImageVersionKnown() && identity.versionNumber > state_.targetVersion &&
             !ui_.AskOkCancel(texts::NewerFirmware(device), "Newer Firmware")) {
             failedStep_ = UpdateStep::Question;
-            return -40;
+            return result::kStopped;
         }
         if (identity.checkBattery) {
             Show("Checking battery power...");
@@ -204,7 +205,7 @@ int UpdateWorkflow::RunUpdate()
             }
             batteryPercent_ = percent;
             if (batteryPercent_ < 10)
-                return Fail(UpdateStep::DeviceCheck, -130, texts::BatteriesTooLow(), "Batteries Too Low");
+                return Fail(UpdateStep::DeviceCheck, result::kBatteriesLow, texts::BatteriesTooLow(), "Batteries Too Low");
         }
         StepBar();
 
@@ -217,19 +218,19 @@ int UpdateWorkflow::RunUpdate()
 
     // The bootloader. Up to here nothing on the device has changed.
     if (StopRequested("the firmware loader started"))
-        return -40;
+        return result::kStopped;
     instrument.QPDisconnect();
     SetBar(6);
     Show("Starting the firmware loader...");
     result = loader.BSLConnect(state_.commPortName.c_str(), true, kLoaderTries);
-    if (result == -112)
+    if (result == result::kNoLoader)
         return Fail(UpdateStep::LoaderMissing, -112, texts::LoaderMissing(device), "Firmware Loader Error");
     if (result < 0)
         return Fail(UpdateStep::Loader, -110, texts::LoaderNoAnswer(caption, device), "Firmware Loader Error");
 
     StepBar();
     if (StopRequested("the firmware was erased"))
-        return -40;
+        return result::kStopped;
     Show("Erasing firmware memory...");
     result = loader.BSLEraseFlash(kFirstSegment, kLastAddress);
     if (result < 0)
@@ -350,8 +351,8 @@ int UpdateWorkflow::SaveSettings()
         // Read in full, but the file did not take them: a full or failing
         // disk. No question may lead past this to the erase.
         std::remove(fresh.c_str());
-        return NotSafe("the settings file " + fresh + " could not be written: " + instrument.FileError() + " (" +
-                       std::to_string(result) + ")");
+        return NotSafe("the settings file " + fresh + " could not be written: " + instrument.FileError() + " (error " +
+                       std::to_string(instrument.FileSystemError()) + ")");
     }
     SettingsFileFacts reading;
     std::string archived;
@@ -393,7 +394,7 @@ int UpdateWorkflow::SaveSettings()
             std::remove(fresh.c_str());
             if (choice == SettingsChoice::Stop) {
                 failedStep_ = UpdateStep::SettingsConflict;
-                return -40;
+                return result::kStopped;
             }
             if (owner != EarlierFileOwner::ThisDevice) {
                 // The restore reads the saved file, not what was just read.
@@ -433,7 +434,7 @@ int UpdateWorkflow::SaveSettings()
                                       : ui_.AskOkCancel(question, "Settings Retrieve Error");
         if (!goOn) {
             failedStep_ = UpdateStep::Question;
-            return -40;
+            return result::kStopped;
         }
         state_.settingsMissing = true;
         if (hadSettings)
@@ -663,7 +664,7 @@ int UpdateWorkflow::SettleLoaderSettings()
     if (picked < 0 || static_cast<std::size_t>(picked) >= candidates.size()) {
         failedStep_ = UpdateStep::WhichInstrument;
         LogLine(1, "Stopped before any change: which instrument this " + device + " in its loader is was not answered");
-        return -40;
+        return result::kStopped;
     }
     return TakeCandidate(candidates[static_cast<std::size_t>(picked)], "the person's answer");
 }
@@ -810,7 +811,7 @@ int UpdateWorkflow::RestoreSettings()
         restoreResult_ = result < 0 ? result : -12;
         // Name what did not go back, so that the person knows what to check.
         std::string what;
-        if (restoreResult_ == -104 && instrument.MissingKeys()[0])
+        if (restoreResult_ == result::kSettingsIncomplete && instrument.MissingKeys()[0])
             what = "the settings file " + state_.settingsFilePath + " is incomplete: it lacks " +
                    instrument.MissingKeys() + "; nothing was written from it";
         else if (instrument.NotRestoredNames()[0])

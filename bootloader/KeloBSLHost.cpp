@@ -6,6 +6,7 @@
 
 #include "BslLog.h"
 #include "BuiltInImage.h"
+#include "Result.h"
 #include "Timing.h"
 
 namespace {
@@ -54,7 +55,7 @@ void KeloBSLHost::UseBuiltInImage()
 int KeloBSLHost::BSLConnect(const char* portName, bool progress, uint32_t tries)
 {
     if (!portName || !*portName)
-        return -10;
+        return result::kBadArgument;
     progress_ = progress;
     tries_ = tries;
 
@@ -81,7 +82,7 @@ int KeloBSLHost::BSLConnect(const char* portName, bool progress, uint32_t tries)
             continue;
         }
         if (std::strstr(answer, "ERROR")) {
-            result = -110;
+            result = result::kLoaderSilent;
             continue;
         }
         int version = 0;
@@ -116,7 +117,7 @@ int KeloBSLHost::BSLInvocation()
 {
     char answer[kInvocationCapacity + 1];
     char command[16];
-    int result = -22;
+    int result = result::kNoUsableAnswer;
     uint32_t succeededOn = 0;
     bool alreadyActive = false;
 
@@ -145,11 +146,11 @@ int KeloBSLHost::BSLInvocation()
             break;
         }
         if (Contains(answer, got, "ERROR")) {
-            result = -110;
+            result = result::kLoaderSilent;
             continue;
         }
         if (Contains(answer, got, "KeloBSL MISSING")) {
-            result = -112;
+            result = result::kNoLoader;
             break;
         }
         if (Contains(answer, got, "?\r")) {
@@ -157,7 +158,7 @@ int KeloBSLHost::BSLInvocation()
             break;
         }
         if (got == 0) {
-            result = -112;
+            result = result::kNoLoader;
             continue;
         }
         char prompt[2] = {'\r', '\0'};
@@ -166,7 +167,7 @@ int KeloBSLHost::BSLInvocation()
             break;
         }
         if (answer[0] != '$') {
-            result = -112;
+            result = result::kNoLoader;
             continue;
         }
         std::snprintf(prompt, sizeof prompt, "%c", 'P');
@@ -179,7 +180,7 @@ int KeloBSLHost::BSLInvocation()
             succeededOn = attempt;
             break;
         }
-        result = -110;
+        result = result::kLoaderSilent;
     }
 
     if (alreadyActive) {
@@ -197,18 +198,18 @@ int KeloBSLHost::BSLCommand(char command, const uint32_t* words, uint32_t count,
                             char* answer, uint32_t* elapsedMs)
 {
     if (!IsOpen())
-        return -21;
+        return result::kNoAnswer;
     if (count > kMaxPayloadWords)
-        return -11;
+        return result::kOutOfRange;
     if (count && !words)
-        return -10;
+        return result::kBadArgument;
     char spare[kAnswerCapacity + 1];
     if (!answer)
         answer = spare;
     for (uint32_t i = 0; i < count; ++i)
         std::snprintf(frame_ + 1 + 4 * i, 5, "%04X", static_cast<unsigned>(words[i] & 0xFFFF));
     int result = SendFrame(command, 4 * count, endChar, answer, elapsedMs);
-    if (result == -1 || result == -21 || result > 0)
+    if (result == result::kFailed || result == result::kNoAnswer || result > 0)
         return result;
     return 1;  // an answer that is neither acceptance nor refusal
 }
@@ -217,11 +218,11 @@ int KeloBSLHost::BSLCommand(char command, const char* payload, uint32_t length, 
                             char* answer, uint32_t* elapsedMs)
 {
     if (!IsOpen())
-        return -21;
+        return result::kNoAnswer;
     if (length > kMaxPayloadChars)
-        return -11;
+        return result::kOutOfRange;
     if (!answer || (!payload && command != 'g'))
-        return -10;
+        return result::kBadArgument;
     if (payload && length)
         std::memcpy(frame_ + 1, payload, length);
     else
@@ -256,18 +257,18 @@ int KeloBSLHost::SendFrame(char command, uint32_t payloadLength, char endChar, c
     int r = KSWrite(frame_, frameLength, &written);
     if (r < 0) {
         BSL_LOG(1, "BSLCommand got unexpected response (%d) from KCommWrite", r);
-        result = -21;
+        result = result::kNoAnswer;
     } else if ((r = KSWait(kCommandTimeoutMs, endChar)) < 0) {
         BSL_LOG(1, "BSLCommand got unexpected response (%d) from KCommWait", r);
-        result = -21;
+        result = result::kNoAnswer;
     } else if ((r = KSRead(answer, kAnswerCapacity, &got)) < 0) {
         BSL_LOG(1, "BSLCommand got unexpected response (%d) from KCommRead", r);
-        result = -21;
+        result = result::kNoAnswer;
         got = 0;
     }
     answer[got] = '\0';
     if (got == 0)
-        result = -21;
+        result = result::kNoAnswer;
     if (elapsedMs)
         *elapsedMs = ElapsedMs(start, TickMs());
     if (result < 0)
@@ -275,6 +276,6 @@ int KeloBSLHost::SendFrame(char command, uint32_t payloadLength, char endChar, c
     if (answer[0] == '+')
         return static_cast<int>(got);
     if (answer[0] == '-' || answer[0] == '?')
-        return -1;
+        return result::kFailed;
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "InputFile.h"
 #include "KeloSerial.h"
 
 class KeloLog;
@@ -40,7 +41,11 @@ public:
     int BSLCommand(char command, const char* payload, uint32_t length, char endChar, char* answer,
                    uint32_t* elapsedMs);
 
+    // 1 loaded; result::kFirmwareUnreadable with the reason in
+    // LoadProblem(); result::kNotFirmware; result::kOutOfMemory.
     int BSLLoadTIFile(const char* path);
+    // Why the last file could not be opened (Ok when it could).
+    InputFileStatus LoadProblem() const { return loadProblem_; }
 
     int BSLEraseFlash(uint32_t start, uint32_t end);
     int BSLSendFirmware();
@@ -102,5 +107,6 @@ private:
     bool progress_ = false;
     uint32_t tries_ = 0;
     bool imageOwned_ = false;
+    InputFileStatus loadProblem_ = InputFileStatus::Ok;
     ProgressHook progressHook_;
 };

@@ -8,6 +8,7 @@
 #include "FirmwareTarget.h"
 #include "InputFile.h"
 #include "KeloBSLHost.h"
+#include "Result.h"
 #include "TITextReader.h"
 #include "Timing.h"
 
@@ -15,13 +16,14 @@ int KeloBSLHost::BSLLoadTIFile(const char* path)
 {
     const uint32_t begin = TickMs();
     // Folders, pipes, devices and oversized files are refused before a byte
-    // is read; the code is the negated C error number of the reason.
+    // is read; the reason is kept beside the result, the log gives its C
+    // error number.
     InputFile input;
-    InputFileStatus status = input.Open(path, InputFileKind::Firmware);
-    if (status != InputFileStatus::Ok) {
-        int error = -InputFileCode(status);
+    loadProblem_ = input.Open(path, InputFileKind::Firmware);
+    if (loadProblem_ != InputFileStatus::Ok) {
+        int error = -InputFileCode(loadProblem_);
         BSL_LOG(1, "BSLLoadTIFile got error %d trying to open datafile %s", error, path ? path : "");
-        return -error;
+        return result::kFirmwareUnreadable;
     }
     std::FILE* file = input.File();
     const uint64_t fileLength = input.Size();
@@ -29,7 +31,7 @@ int KeloBSLHost::BSLLoadTIFile(const char* path)
     const uint32_t capacity = TITextReader::CapacityFor(static_cast<uint32_t>(fileLength));
     char* image = static_cast<char*>(std::malloc(capacity + 1));
     if (!image)
-        return -60;
+        return result::kOutOfMemory;
     uint32_t vectors[kVectorCount];
     TITextReader reader(image, capacity, vectors);
     bool valid = reader.Read(file, static_cast<uint32_t>(fileLength));
@@ -38,7 +40,7 @@ int KeloBSLHost::BSLLoadTIFile(const char* path)
     if (!valid) {
         std::free(image);
         BSL_LOG(10, "BSLLoadTIFile: file %s is not a valid TI-Text file (%d ms)", path, elapsed);
-        return -100;
+        return result::kNotFirmware;
     }
     image[reader.Length()] = '\0';
 

@@ -6,6 +6,7 @@
 
 #include "BslLog.h"
 #include "KeloBSLHost.h"
+#include "Result.h"
 #include "Timing.h"
 
 namespace {
@@ -13,16 +14,18 @@ namespace {
 constexpr uint32_t kSegmentSize = 512;
 constexpr uint32_t kInfoSegmentSize = 128;
 
-// The record address of an "@": four hex digits, else -1 (the loader
+constexpr int32_t kNoAddress = -1;
+
+// The record address of an "@": four hex digits, else kNoAddress (the loader
 // refuses it too).
 int32_t RecordAddress(const char* text, uint32_t length)
 {
     if (length != 4)
-        return -1;
+        return kNoAddress;
     char digits[5] = {};
     for (uint32_t i = 0; i < 4; ++i) {
         if (!std::isxdigit(static_cast<unsigned char>(text[i])))
-            return -1;
+            return kNoAddress;
         digits[i] = text[i];
     }
     return static_cast<int32_t>(std::strtol(digits, nullptr, 16));
@@ -32,7 +35,7 @@ int32_t RecordAddress(const char* text, uint32_t length)
 // the record already written; -1 while the address is unknown.
 int32_t PieceAddress(int32_t recordAddress, uint32_t recordBytes)
 {
-    return recordAddress < 0 ? -1 : recordAddress + static_cast<int32_t>(recordBytes);
+    return recordAddress < 0 ? kNoAddress : recordAddress + static_cast<int32_t>(recordBytes);
 }
 
 }  // namespace
@@ -50,7 +53,7 @@ bool KeloBSLHost::Progress(uint32_t total, uint32_t current, int phase, char kin
 // frame behind (a refusal would then be pinned on the wrong frame).
 void KeloBSLHost::DropLateAnswer(int result, uint32_t attempt, char endChar)
 {
-    if (result != -21 || attempt + 1 >= tries_)
+    if (result != result::kNoAnswer || attempt + 1 >= tries_)
         return;
     if (KSWait(kCommandTimeoutMs, endChar) > 0)
         BSL_LOG(30, "BSLCommand dropped an answer that came after its time-out");
@@ -124,7 +127,7 @@ int KeloBSLHost::BSLEraseFlash(uint32_t start, uint32_t end)
 
     while (address < end) {
         if (segment % 10 == 0 && !Progress(total, (address - start) / kSegmentSize, 1, 'X')) {
-            result = -40;
+            result = result::kStopped;
             break;
         }
         ++segment;
@@ -154,17 +157,17 @@ int KeloBSLHost::BSLSendFirmware()
 {
     const uint32_t begin = TickMs();
     if (!imageText_)
-        return -10;
+        return result::kBadArgument;
     int result = 1;
     uint32_t pending = 0;
     uint32_t position = 0;
-    int32_t recordAddress = -1;  // of the last "@"
+    int32_t recordAddress = kNoAddress;  // of the last "@"
     uint32_t recordBytes = 0;     // of that record in earlier pieces: two characters a byte
     char answer[kAnswerCapacity + 1];
 
     while (position < imageLength_ && result >= 0) {
         if (position % kMaxPayloadChars == 0 && !Progress(imageLength_, position, 1, 'W')) {
-            result = -40;
+            result = result::kStopped;
             break;
         }
         if (imageText_[position] == '@') {

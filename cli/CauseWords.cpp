@@ -21,36 +21,46 @@ std::string WithCode(const char* words, int code)
     return std::string(words) + " (" + std::to_string(code) + ")";
 }
 
+// The system's own number is said as such: a bare negative number would read
+// as one of the program's results.
+std::string WithSystemError(const std::string& words, int systemError)
+{
+    return words + " (error " + std::to_string(systemError) + ")";
+}
+
 }  // namespace
 
-std::string FileCause(int code)
+std::string FileCause(int systemError)
 {
-    switch (-code) {
-    case ENOENT: return WithCode("no such file", code);
+    switch (systemError) {
+    case ENOENT: return WithSystemError("no such file", systemError);
     case EACCES:
-    case EPERM: return WithCode("permission denied", code);
-    case EISDIR: return WithCode("is a folder", code);
-    case ENOTDIR: return WithCode("a part of the path is not a folder", code);
-    case EFBIG: return WithCode("the file is too large", code);
-    case EROFS: return WithCode("read-only file system", code);
-    case ENOSPC: return WithCode("no space left on the disk", code);
-    default: return WithCode("system error", code);
+    case EPERM: return WithSystemError("permission denied", systemError);
+    case EISDIR: return WithSystemError("is a folder", systemError);
+    case ENOTDIR: return WithSystemError("a part of the path is not a folder", systemError);
+    case EFBIG: return WithSystemError("the file is too large", systemError);
+    case EROFS: return WithSystemError("read-only file system", systemError);
+    case ENOSPC: return WithSystemError("no space left on the disk", systemError);
+    default: return WithSystemError("system error", systemError);
     }
 }
 
 std::string FirmwareFileProblem(int code, const std::string& path)
 {
-    if (code == -60)
-        return WithCode("out of memory", code);
-    // Folders, pipes, devices and oversized files were refused unread.
-    InputFileStatus problem = InputFileStatusFromCode(code);
-    if (problem != InputFileStatus::Ok)
-        return WithCode(InputFileProblem(problem, InputFileKind::Firmware), code);
+    if (code == result::kFirmwareUnreadable) {
+        // Folders, pipes, devices and oversized files were refused unread:
+        // ask the file again for its reason and the system's number.
+        InputFile probe;
+        const InputFileStatus problem = probe.Open(path.c_str(), InputFileKind::Firmware);
+        if (problem != InputFileStatus::Ok)
+            return std::string(InputFileProblem(problem, InputFileKind::Firmware)) + " (" + std::to_string(code) +
+                   ", error " + std::to_string(-InputFileCode(problem)) + ")";
+    }
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
         return WithCode("is a folder", code);  // a folder opens on POSIX and reads as a huge file
-    if (code != -100)
-        return FileCause(code);
+    if (code != result::kNotFirmware)
+        return LineCause(code);
     // Read it again to find where it went wrong: the loader only says that it did.
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
@@ -109,13 +119,13 @@ std::string PortProblem(int code, const std::string& port)
 {
     const std::string path = PortPath(port);
     switch (code) {
-    case -2:
+    case result::kNoSuchPort:
         return "no port " + path + " (" + std::to_string(code) + ").\n" +
                "See the ports of this computer with: kelobsl-cli list-ports";
-    case -5:
+    case result::kPortInUse:
         return "the port " + path + " is in use by another program (" + std::to_string(code) + ").\n" +
                "Close that program, or choose another port.";
-    case -13: {
+    case result::kNoPermission: {
         const std::string group = PortGroup(path);
         return "the port " + path + " exists, but this user may not open it: permission denied (" +
                std::to_string(code) + ").\n" + "Join the group that owns it (" + group + "): sudo usermod -aG " +

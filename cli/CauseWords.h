@@ -5,11 +5,12 @@
 #include <cstdint>
 #include <string>
 
+#include "Result.h"
 #include "ResultWords.h"
 
-// What a failed file or folder operation means (a negated system error
-// number): "no such file (-2)".
-std::string FileCause(int code);
+// What a failed file or folder operation means, from the system's error
+// number: "no such file (error 2)".
+std::string FileCause(int systemError);
 // Why a firmware file could not be loaded (a code of loading it): for a file
 // that is not valid TI-Text, the line and what was expected there.
 std::string FirmwareFileProblem(int code, const std::string& path);

@@ -67,8 +67,8 @@ int RunInfoCommand(const InfoArgs& args)
     Kelo_protocol instrument(nullptr);
     DeviceIdentity id{};
     const int connected = instrument.QPConnect(args.port.c_str(), kBaudIndex, kSerialRetries, &id);
-    const bool inLoader = connected == -80 || connected == -81;
-    if (connected < 0 && !inLoader && connected != -120) {
+    const bool inLoader = result::InLoader(connected);
+    if (connected < 0 && !inLoader && connected != result::kCannotUpdate) {
         instrument.QPDisconnect();
         std::string port = PortProblem(connected, args.port);
         std::string cause = "No connection: " + (port.empty() ? LineCause(connected) + "." : port);

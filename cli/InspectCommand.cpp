@@ -69,7 +69,7 @@ int RunInspectCommand(const std::string& file, bool json)
             std::cout << nlohmann::json{{"file", builtIn ? "(built-in)" : file},
                                     {"demoImage", builtIn && BuiltInImageIsDemo()}, {"error", why}, {"code", result}}.dump() << '\n';
         else
-            std::cerr << "kelobsl-cli: \"" << BaseName(file) << "\" " << (result == -100 ? "is " : "could not be read: ")
+            std::cerr << "kelobsl-cli: \"" << BaseName(file) << "\" " << (result == result::kNotFirmware ? "is " : "could not be read: ")
                       << why << ".\n";
         return exit_code::kUsage;
     }

@@ -93,7 +93,7 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
         outcome.device = state.deviceIdentity.displayName;
     if (!ui.OldVersion().empty())
         outcome.oldVersion = ui.OldVersion();
-    else if (workflow.ConnectResult() == -80 || workflow.ConnectResult() == -81)
+    else if (result::InLoader(workflow.ConnectResult()))
         outcome.oldVersion = "(loader)";
 
     notes->device = state.deviceName;

@@ -57,7 +57,7 @@ int RunRestoreSettingsCommand(const RestoreArgs& args)
     DeviceIdentity& identity = state.deviceIdentity;
     std::cout << "Connecting to the device on " << args.port << "...\n" << std::flush;
     int result = instrument.QPConnect(args.port.c_str(), kBaudIndex, kSerialRetries, &identity);
-    if (result == -80 || result == -81) {
+    if (result::InLoader(result)) {
         std::cerr << "kelobsl-cli: the device on " << args.port
                   << " is in its firmware loader; update its firmware first (kelobsl-cli update).\n";
         return Finish(state, exit_code::kNoConnection);
@@ -68,7 +68,7 @@ int RunRestoreSettingsCommand(const RestoreArgs& args)
                   << "\n";
         const std::string port = PortProblem(result, args.port);
         std::cerr << "Cause: " << (port.empty() ? LineCause(result) + "." : port) << "\n";
-        return Finish(state, result == -120 ? exit_code::kWrongDevice : exit_code::kNoConnection);
+        return Finish(state, result == result::kCannotUpdate ? exit_code::kWrongDevice : exit_code::kNoConnection);
     }
     if (!identity.saveSettings) {
         std::cerr << "kelobsl-cli: a " << identity.displayName << " keeps no settings to restore.\n";
@@ -83,12 +83,12 @@ int RunRestoreSettingsCommand(const RestoreArgs& args)
         state.log->LogMessage(1, "KeloBSL Host", "%s", status.c_str());
 
     result = instrument.QPRestoreInfo(args.file.c_str(), nullptr);
-    if (result == -30) {
+    if (result == result::kNotUnderstood) {
         std::cerr << "kelobsl-cli: " << args.file << " does not hold the settings of a " << identity.displayName
                   << "; nothing was written.\n";
         return Finish(state, exit_code::kUsage);
     }
-    if (result == -104) {
+    if (result == result::kSettingsIncomplete) {
         std::cerr << "kelobsl-cli: " << args.file << " is incomplete for a " << identity.displayName
                   << ": it lacks " << instrument.MissingKeys()
                   << "; nothing was written. Choose a complete copy from the archive.\n";

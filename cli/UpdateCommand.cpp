@@ -36,9 +36,9 @@ int ExitCodeFor(int result, const UpdateWorkflow& workflow, bool keepGoing, bool
         return conflictUnanswered ? exit_code::kUsage : exit_code::kCancelled;
     if (step == UpdateStep::OnePortSettingsFile)
         return exit_code::kUsage;  // stopped before any change, as an unanswered "Settings Conflict"
-    if (step == UpdateStep::Connect && connectResult == -120)
+    if (step == UpdateStep::Connect && connectResult == result::kCannotUpdate)
         return exit_code::kWrongDevice;  // the device answered: its firmware is not one we update
-    if (result == -40 && (!keepGoing || step == UpdateStep::Question))
+    if (result == result::kStopped && (!keepGoing || step == UpdateStep::Question))
         return exit_code::kCancelled;
     switch (step) {
     case UpdateStep::Connect:
@@ -106,7 +106,7 @@ static std::string DataFolderProblem(const std::string& folder)
     if (!file) {
         const int code = -(errno ? errno : EACCES);
         // A folder that exists but takes no files (/proc) says "no such file".
-        const std::string why = code == -ENOENT ? "it takes no new files (" + std::to_string(code) + ")" : FileCause(code);
+        const std::string why = code == -ENOENT ? "it takes no new files (error " + std::to_string(-code) + ")" : FileCause(-code);
         return "cannot write to the data folder " + folder + ": " + why +
                ".\nThe settings are saved there before the update; choose a folder you may write with --data-dir";
     }
@@ -163,7 +163,7 @@ std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppSt
                     "the update, or switch the device off and on to leave it as it was.";
         return text;
     }
-    if (step == UpdateStep::WhichInstrument && result == -40) {
+    if (step == UpdateStep::WhichInstrument && result == result::kStopped) {
         const std::string archive = SettingsArchive(state.dataFolder, state.deviceName).Folder();
         const std::string how = "--settings-file FILE (one of the files listed above, or one of " + archive +
                                 ") to restore that instrument's settings, or with --no-settings to update it without "
@@ -187,14 +187,14 @@ std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppSt
         std::string port = PortProblem(workflow.ConnectResult(), args.port);
         return port.empty() ? LineCause(workflow.ConnectResult()) + "." : port;
     }
-    if (result == -131)
+    if (result == result::kBatteryUnreadable)
         return "the battery level of the " + state.deviceName +
                " could not be read (-131): an update on a flat battery could stop half-way.\nCharge or replace the "
                "batteries and try again.";
-    if (result == -130)
+    if (result == result::kBatteriesLow)
         return "the battery is at " + std::to_string(workflow.BatteryPercent()) +
                "%; the update needs at least 10% (-130).";
-    if (result == -121) {
+    if (result == result::kWrongDevice) {
         const std::string found = state.deviceIdentity.displayName;
         if (args.firmware.empty())
             return "this build updates only a " + state.deviceName + "; the device on " + args.port + " is a " +
@@ -211,7 +211,7 @@ std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppSt
         return text + "the firmware file for a " + found + " (named like " + FileNameRule(state.deviceIdentity.type) +
                ").";
     }
-    if (result == -120)
+    if (result == result::kCannotUpdate)
         return "the " + state.deviceName + "'s firmware " + VersionText(state.deviceIdentity.versionNumber) +
                " is too old for this updater (-120).";
     return LineCause(result) + ".";
@@ -231,7 +231,7 @@ std::string SettingsRetrieveUnanswered(const AppState& state)
 bool LeftInLoader(const UpdateWorkflow& workflow)
 {
     const UpdateStep step = workflow.FailedStep();
-    const bool startedInLoader = workflow.ConnectResult() == -80 || workflow.ConnectResult() == -81;
+    const bool startedInLoader = result::InLoader(workflow.ConnectResult());
     return step == UpdateStep::Erase || step == UpdateStep::Upload || (step == UpdateStep::Loader && startedInLoader);
 }
 
@@ -300,7 +300,7 @@ nlohmann::json StartEvent(const AppState& state, const UpdateWorkflow& workflow,
                           bool imageReady)
 {
     const DeviceIdentity& id = state.deviceIdentity;
-    const bool inLoader = workflow.ConnectResult() == -80 || workflow.ConnectResult() == -81;
+    const bool inLoader = result::InLoader(workflow.ConnectResult());
     Kelo_protocol& instrument = *state.instrument;
     const char* sn = !instrument.SettingsHeld()      ? ""
                      : IsLoggerType(id.type)          ? instrument.LoggerSettings().sn
@@ -382,7 +382,7 @@ int RunUpdateCommand(const UpdateArgs& args)
     if (!args.firmware.empty()) {
         int loaded = state.bootloader->BSLLoadTIFile(args.firmware.c_str());
         if (loaded < 0) {
-            ui.ShowMessage(texts::FileError(loaded, state.caption, BaseName(args.firmware)), "File Error",
+            ui.ShowMessage(texts::FileError(loaded, state.bootloader->LoadProblem(), state.caption, BaseName(args.firmware)), "File Error",
                            MessageKind::Error);
             const std::string why = FirmwareFileProblem(loaded, args.firmware);
             if (args.json)

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Result.h"
 #include "Timing.h"
 #include "VersionNumber.h"
 
@@ -59,7 +60,7 @@ int32_t Kelo_protocol::Exchange(const char* command, uint32_t timeoutMs, uint32_
 int32_t Kelo_protocol::IdentifyDevice(const char* versionLine, DeviceIdentity* identity)
 {
     if (!identity || !versionLine || !*versionLine)
-        return -10;
+        return result::kBadArgument;
     *identity = DeviceIdentity{};
     std::snprintf(identity->versionText, sizeof(identity->versionText), "%s", versionLine);
 
@@ -70,7 +71,7 @@ int32_t Kelo_protocol::IdentifyDevice(const char* versionLine, DeviceIdentity* i
         int32_t version = 0;
         if (std::sscanf(identity->versionText, "%21s%n", word, &consumed) != 1 ||
             ScanVersion(identity->versionText + consumed, &version) < 2)
-            return -30;
+            return result::kNotUnderstood;
         identity->versionNumber = static_cast<uint32_t>(version);
         int type = DeviceTypeFromWord(word);
         if (type != 0) {
@@ -89,7 +90,7 @@ int32_t Kelo_protocol::IdentifyDevice(const char* versionLine, DeviceIdentity* i
     if (identity->type == 0) {
         std::snprintf(identity->displayName, sizeof(identity->displayName), "%s", DeviceTypeName(0));
         identity->supported = false;
-        return -30;
+        return result::kNotUnderstood;
     }
     identity->supported = DeviceTypeSupports(identity->type, identity->versionNumber);
     return 1;
@@ -99,7 +100,7 @@ int32_t Kelo_protocol::QPConnect(const char* portName, uint8_t baudIndex, int32_
                                  DeviceIdentity* identity)
 {
     if (!portName || !*portName || !identity)
-        return -10;
+        return result::kBadArgument;
 
     ProtocolConfig config{};
     config.keepPortOpen = 0;
@@ -129,19 +130,19 @@ int32_t Kelo_protocol::QPConnect(const char* portName, uint8_t baudIndex, int32_
 
     if (r > 0 && !identity->supported) {
         LogLine(KeloLog::kErrors, "QPConnect this firmware version is not supported");
-        return -120;
+        return result::kCannotUpdate;
     }
-    if (r == -20) {
+    if (r == result::kDeviceSilent) {
         LogLine(KeloLog::kSummary, "QPConnect couldn't connect.");
-        return -20;
+        return result::kDeviceSilent;
     }
-    if (r == -80 || r == -81) {
+    if (result::InLoader(r)) {
         LogLine(KeloLog::kSummary, "QPConnect found the KeloBSL listening (%d)", r);
         return r;
     }
-    if (r == -30 || r == -32) {
+    if (r == result::kNotUnderstood || r == result::kEchoed) {
         LogLine(KeloLog::kErrors, "QPConnect this device must not be supported");
-        return -120;
+        return result::kCannotUpdate;
     }
     if (r < 0) {
         LogLine(KeloLog::kErrors, "QPConnect received error %d trying to connect to device", r);
@@ -166,7 +167,7 @@ int32_t Kelo_protocol::QPConnect(const char* portName, uint8_t baudIndex, int32_
         if (login > 0 && std::strstr(answer_, "OK"))
             r = 1;
         else if (login < 0)
-            r = -25;
+            r = result::kLoginRefused;
         else
             r = login;
     }
@@ -196,16 +197,16 @@ int32_t Kelo_protocol::QPCheckFirmware(bool postInit)
     }
     if (std::strstr(answer_, "Code Corrupt!")) {
         LogLine(KeloLog::kErrors, "QPCheckFirmware: Device reports corrupt firmware code!");
-        return -1;
+        return result::kFailed;
     }
     LogLine(KeloLog::kErrors, "QPCheckFirmware can't determine firmware code status");
-    return -30;
+    return result::kNotUnderstood;
 }
 
 int32_t Kelo_protocol::QPCheckBattery(int32_t* percent)
 {
     if (!percent)
-        return -10;
+        return result::kBadArgument;
     *percent = -1;
     uint32_t elapsed = 0;
     int32_t r = Exchange("get -batt\r", 1000, kShortAnswer, &elapsed);
@@ -245,7 +246,7 @@ int32_t Kelo_protocol::QPEraseData()
     case device_type::kMoistraIG:
         break;
     default:
-        return -13;
+        return result::kNotForThisDevice;
     }
     uint32_t elapsed = 0;
     int32_t r = Exchange("yes\r", 6000, kShortAnswer, &elapsed);
@@ -253,13 +254,13 @@ int32_t Kelo_protocol::QPEraseData()
         if (std::strstr(answer_, "OK"))
             r = 1;
         else if (std::strstr(answer_, "DataFlash FAIL"))
-            r = -65;
+            r = result::kDataMemoryErrors;
         else
-            r = -30;
+            r = result::kNotUnderstood;
     }
     if (r > 0)
         LogLine(KeloLog::kSummary, "QPEraseData erased device data (%d ms)", static_cast<int>(elapsed));
-    else if (r == -65)
+    else if (r == result::kDataMemoryErrors)
         LogLine(KeloLog::kErrors, "QPEraseData failed due to a broken DataFlash (%d ms)", static_cast<int>(elapsed));
     else
         LogLine(KeloLog::kErrors, "QPEraseData failed with error %d (%d ms)", r, static_cast<int>(elapsed));
@@ -269,7 +270,7 @@ int32_t Kelo_protocol::QPEraseData()
 int32_t Kelo_protocol::QPSetTime()
 {
     if (!identity_.setTime)
-        return -13;
+        return result::kNotForThisDevice;
     int32_t status = 0;
     long clockValue = 0;
     uint32_t elapsed = 0;
@@ -278,7 +279,7 @@ int32_t Kelo_protocol::QPSetTime()
         std::time_t now = clock_ ? clock_() : std::time(nullptr);
         if (now == static_cast<std::time_t>(-1)) {
             LogLine(KeloLog::kErrors, "QPSetTime failed to get system time with error %d", errno);
-            return -30;
+            return result::kNotUnderstood;
         }
         clockValue = static_cast<long>(static_cast<int64_t>(now) + LocalTimeOffset() - kSecondsTo2000);
         std::snprintf(command_, sizeof(command_), "set -sec %ld\r", clockValue);

@@ -16,6 +16,7 @@
 #include "KeloLog.h"
 #include "LoggerRecords.h"
 #include "NIVRA_Protocol.h"
+#include "Result.h"
 
 class Kelo_protocol {
 public:
@@ -38,7 +39,7 @@ public:
     int32_t QPCheckFirmware(bool postInit);
     // 1 with the charge in percent (0 to 100); kBatteryUnknown (percent -1)
     // when no answer came, or the answer is no whole number from 0 to 100.
-    static constexpr int32_t kBatteryUnknown = -38;
+    static constexpr int32_t kBatteryUnknown = result::kBatteryUnknown;
     int32_t QPCheckBattery(int32_t* percent);
     int32_t QPEraseData();
     // 1 (or the logger clock's result) when the clock was set; -13 when the
@@ -89,15 +90,18 @@ public:
 
     // --- Settings file ---------------------------------------------------------
     // Written to a temporary name, flushed to the disk and renamed (see
-    // DurableFile): 1, -10 no path, or the negated C error number (-ENOSPC a
-    // full disk; DurableFile::ErrorText gives the words). Nothing is left
-    // behind by a failed write; an earlier file of the name stays as it was.
+    // DurableFile): 1, result::kBadArgument no path, or
+    // result::kSettingsNotWritten with the system's reason in FileError()
+    // and FileSystemError(). Nothing is left behind by a failed write; an
+    // earlier file of the name stays as it was.
     int32_t WriteInfoFile(const char* path);
     // Why the last WriteInfoFile (and so QPSaveInfo) could not write its
     // file, in words ("the disk is full; free some space on it and try
-    // again"); empty after a successful write. The codes overlap others
-    // (-13 is also EACCES): callers say this, not the code's meaning.
+    // again"); empty after a successful write.
     const char* FileError() const { return fileError_; }
+    // The C error number of the last settings file that could not be written
+    // or opened (ENOSPC, EISDIR); 0 when there was none.
+    int FileSystemError() const { return fileSystemError_; }
     // 1 read; -104 the file lacks keys its type needs (cut short or
     // damaged): nothing is taken from it, MissingKeys names them, and the
     // file is left as it is; other codes as documented for the reader.
@@ -168,6 +172,7 @@ private:
     char notRestoredNames_[160] = {};
     char missingKeys_[512] = {};
     const char* fileError_ = "";
+    int fileSystemError_ = 0;
     std::time_t (*clock_)() = nullptr;
     // Command and answer buffers, part of the object: no allocation per call.
     char command_[kCommandSize] = {};

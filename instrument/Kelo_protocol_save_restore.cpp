@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "Kelo_protocol.h"
+#include "Result.h"
 
 namespace {
 
@@ -241,10 +242,10 @@ uint32_t Kelo_protocol::SaveMaskOfType(int type)
 int32_t Kelo_protocol::CheckNewSerialNumber(const char* sn)
 {
     if (!sn || !*sn)
-        return -10;
+        return result::kBadArgument;
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(sn); *p; ++p) {
         if (*p < 0x20 || *p == 0x7F)
-            return -11;
+            return result::kOutOfRange;
     }
     return 1;
 }
@@ -328,16 +329,16 @@ int32_t Kelo_protocol::ReadInstSetting(uint32_t bit)
     const InstSetting* s = SettingOf(bit);
     const Field field = FieldOf(instInfo_, bit);
     if (!s || (!field.number && !field.text))
-        return -13;
+        return result::kNotForThisDevice;
     InstrumentInfo& ii = instInfo_;
     const uint32_t tries = protocol_->RetryCount() ? protocol_->RetryCount() : 1;
-    int32_t r = -30;
+    int32_t r = result::kNotUnderstood;
     for (uint32_t attempt = 0; attempt < tries; ++attempt) {
         uint32_t elapsed = 0;
         r = Exchange(s->getCommand, s->getTimeoutMs, s->answerSize + kLineBreakRoom, &elapsed);
         const int ms = static_cast<int>(elapsed);
-        if (bit == inst_mask::kSn && r == -31)
-            return -36;
+        if (bit == inst_mask::kSn && r == result::kBarePrompt)
+            return result::kNoName;
         if (r == NIVRA_Protocol::kUnfinishedAnswer)
             continue;  // cut short or its prompt garbled: ask again
         if (r <= 0)
@@ -356,7 +357,7 @@ int32_t Kelo_protocol::ReadInstSetting(uint32_t bit)
             LogLine(KeloLog::kErrors, "GetInstInfo could not read %.*s: unusable answer \"%s\"",
                     static_cast<int>(std::strcspn(s->getCommand + 5, "\r")), s->getCommand + 5,
                     Printable(protocol_->LastAnswer()));
-            r = -30;
+            r = result::kNotUnderstood;
             continue;
         }
 
@@ -387,7 +388,7 @@ int32_t Kelo_protocol::WriteInstSetting(uint32_t bit)
     const InstSetting* s = SettingOf(bit);
     const Field field = FieldOf(instInfo_, bit);
     if (!s || !s->setFormat || (!field.number && !field.text))
-        return -13;
+        return result::kNotForThisDevice;
     const char* text = field.text;
     const int number = field.number ? *field.number : 0;
     if (text)
@@ -404,14 +405,14 @@ int32_t Kelo_protocol::WriteInstSetting(uint32_t bit)
             LogLine(KeloLog::kSummary, s->setLine, number, static_cast<int>(elapsed));
         return 1;
     }
-    if (bit == inst_mask::kSn && r == -34)
-        return -12;
+    if (bit == inst_mask::kSn && r == result::kErrorAnswer)
+        return result::kRefused;
     if (r > 0) {
         // Only "OK" says the value was stored: an instrument that answers
         // otherwise may have kept its old value.
         LogLine(KeloLog::kErrors, "SetInstInfo: \"%.*s\" was not confirmed with OK",
                 static_cast<int>(std::strcspn(command_, "\r")), command_);
-        return -30;
+        return result::kNotUnderstood;
     }
     return r;
 }
@@ -461,7 +462,7 @@ uint32_t Kelo_protocol::VerifyInstSettings(uint32_t mask)
             equal |= bit;
         }
         instInfo_ = written;
-        if (r == -21 || r == -32)
+        if (result::LineInDoubt(r))
             break;  // the line is gone: nothing more can be read back
     }
     instInfo_ = written;
@@ -528,20 +529,20 @@ int32_t Kelo_protocol::GetInstInfo(uint32_t mask)
         if (mask == 0 || mask == previous)
             break;
         previous = mask;
-        if (last == -32 || last == -21) {
+        if (result::LineInDoubt(last)) {
             result = last;
             break;
         }
-        if (last == -36) {
+        if (last == result::kNoName) {
             // No serial number yet: an instrument may still be starting up.
             if (retries++ > 3) {
-                result = -36;
+                result = result::kNoName;
                 break;
             }
             mask |= inst_mask::kSn;
             previous |= inst_mask::kSn;
         } else if (last < 0) {
-            result = -35;
+            result = result::kSomeSettingsMissing;
         } else {
             retries = 0;
         }
@@ -556,7 +557,7 @@ int32_t Kelo_protocol::GetInstInfo(uint32_t mask)
     if (result == 1 && last < 0) {
         // A failure of the last setting is no worse than one of an earlier
         // setting: the others were read and are worth keeping.
-        bool fatal = last == -21 || last == -32 || last == -36;
+        bool fatal = result::LineInDoubt(last) || last == result::kNoName;
         result = (anyRead && !fatal) ? -35 : last;
     }
     if (result < 0)
@@ -578,12 +579,12 @@ int32_t Kelo_protocol::SetInstInfo(uint32_t mask)
     for (;;) {
         if (mask == 0)
             break;
-        if (last == -32 || last == -33 || last == -21) {
+        if (result::IsEcho(last) || last == result::kNoAnswer) {
             result = last;
             break;
         }
         if (last < 0)
-            result = -35;
+            result = result::kSomeSettingsMissing;
         if (mask == previous)
             break;
         previous = mask;
@@ -599,7 +600,7 @@ int32_t Kelo_protocol::SetInstInfo(uint32_t mask)
     }
     if (result == 1 && last < 0) {
         // As when reading: the last setting failing alone leaves the others written.
-        bool fatal = last == -21 || last == -32 || last == -33;
+        bool fatal = result::IsEcho(last) || last == result::kNoAnswer;
         result = (anyWritten && !fatal) ? -35 : last;
     }
     if (result < 0)
@@ -615,11 +616,11 @@ int32_t Kelo_protocol::QPSaveInfo(const char* path)
     uint32_t optional = 0;  // settings the device cannot have
     if (IsLoggerType(deviceType_)) {
         r = protocol_->DeviceSettings(&loggerInfo_, &mask, 0);
-        if (r == -36) {
+        if (r == result::kNoName) {
             settingsHeld_ = false;
             savedMask_ = 0;
             LogLine(KeloLog::kSummary, "QPSaveInfo does not save data for an uninitialized device");
-            return -36;
+            return result::kNoName;
         }
         // A logger without a radio module has no radio settings to lose.
         if (protocol_->HasRadio() == 0)
@@ -630,21 +631,21 @@ int32_t Kelo_protocol::QPSaveInfo(const char* path)
         r = GetInstInfo(mask);
         mask = instInfo_.valid;
     } else {
-        r = -13;
+        r = result::kNotForThisDevice;
     }
 
     // The update erases the device next: a setting that could not be read
     // would be lost for good, so a partial collection is a failed save.
     const uint32_t missing = wanted & ~mask & ~optional;
-    if (r == -35 && missing == 0)
+    if (r == result::kSomeSettingsMissing && missing == 0)
         r = 1;
     if (r >= 0 && missing != 0)
-        r = -35;
-    if (r == -35) {
+        r = result::kSomeSettingsMissing;
+    if (r == result::kSomeSettingsMissing) {
         settingsHeld_ = false;
         LogLine(KeloLog::kErrors, "QPSaveInfo could not read every setting (missing 0x%X); nothing saved",
                 static_cast<unsigned>(missing));
-        return -35;
+        return result::kSomeSettingsMissing;
     }
 
     if (r >= 0) {
@@ -678,7 +679,7 @@ int32_t Kelo_protocol::QPRestoreInfo(const char* path, const char* newSn)
         if (CheckNewSerialNumber(newSn) < 0) {
             LogLine(KeloLog::kErrors,
                     "QPRestoreInfo refused the new serial number: it holds a control character");
-            return -11;
+            return result::kOutOfRange;
         }
         if (std::strlen(newSn) > static_cast<std::size_t>(kSnMaxLength))
             LogLine(KeloLog::kSummary,
@@ -714,7 +715,7 @@ int32_t Kelo_protocol::QPRestoreInfo(const char* path, const char* newSn)
             required |= SaveMaskOfType(deviceType_) & kLoggerWritable & ~logger_mask::kRadio;
         r = protocol_->DeviceSettings(&loggerInfo_, &loggerInfo_.valid, 1);
         // The call leaves in the mask what was actually written.
-        if (r >= 0 || r == -35)
+        if (r >= 0 || r == result::kSomeSettingsMissing)
             verified = VerifyLoggerSettings(loggerInfo_.valid & required);
     } else if (IsInstrumentType(deviceType_)) {
         if (replaceSn) {
@@ -725,26 +726,26 @@ int32_t Kelo_protocol::QPRestoreInfo(const char* path, const char* newSn)
         if (fromFile)
             required |= SaveMaskOfType(deviceType_) & kInstWritable;
         r = SetInstInfo(instInfo_.valid);
-        if (r >= 0 || r == -35)
+        if (r >= 0 || r == result::kSomeSettingsMissing)
             verified = VerifyInstSettings(writtenMask_ & required);
     } else {
-        r = -13;
+        r = result::kNotForThisDevice;
     }
 
     notRestoredMask_ = required & ~verified;
     SettingNames(deviceType_, notRestoredMask_, notRestoredNames_, sizeof(notRestoredNames_));
     newSnWritten_ = replaceSn && (verified & logger_mask::kSn);
     if (r >= 0 && (notRestoredMask_ & ~(replaceSn ? logger_mask::kSn : 0u)))
-        r = -35;
+        r = result::kSomeSettingsMissing;
     if (replaceSn && !newSnWritten_) {
         LogLine(KeloLog::kErrors, "QPRestoreInfo: the device did not take the new serial number");
         if (r >= 0)
-            r = -12;
+            r = result::kRefused;
     }
     if (notRestoredMask_)
         LogLine(KeloLog::kErrors, "QPRestoreInfo: these settings did not go back: %s", notRestoredNames_);
 
-    if (r < 0 && r != -35) {
+    if (r < 0 && r != result::kSomeSettingsMissing) {
         LogLine(KeloLog::kErrors, "QPRestoreInfo received error %d trying to upload device settings", r);
         return r;
     }

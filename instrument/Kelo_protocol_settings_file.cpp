@@ -12,6 +12,7 @@
 
 #include "InputFile.h"
 #include "Kelo_protocol.h"
+#include "Result.h"
 
 namespace {
 
@@ -188,17 +189,19 @@ int32_t Kelo_protocol::CheckFileComplete(const char* text)
 int32_t Kelo_protocol::WriteInfoFile(const char* path)
 {
     fileError_ = "";
+    fileSystemError_ = 0;
     if (!path || !*path)
-        return -10;
+        return result::kBadArgument;
     // The file is all that keeps the settings once the device is erased: it
     // reaches the disk whole under its name, or not at all.
     DurableFile file;
     int32_t result = file.Open(path);
     if (result < 0) {
         fileError_ = DurableFile::ErrorText(result);
+        fileSystemError_ = -result;
         LogLine(KeloLog::kErrors, "WriteInfoFile got error %d trying to open settings file %s: %s", -result, path,
                 fileError_);
-        return result;
+        return result::kSettingsNotWritten;
     }
     result = PutLine(file.File(), "%s", kHeader);
     if (result > 0)
@@ -209,8 +212,10 @@ int32_t Kelo_protocol::WriteInfoFile(const char* path)
         file.Discard();
     if (result < 0) {
         fileError_ = DurableFile::ErrorText(result);
+        fileSystemError_ = -result;
         LogLine(KeloLog::kErrors, "WriteInfoFile could not write settings file %s: %s (error %d)", path, fileError_,
                 -result);
+        return result::kSettingsNotWritten;
     }
     return result;
 }
@@ -273,26 +278,25 @@ int32_t Kelo_protocol::WriteInstrumentSettings(std::FILE* file)
 int32_t Kelo_protocol::ReadInfoFile(const char* path)
 {
     if (!path || !*path)
-        return -10;
+        return result::kBadArgument;
     // Folders, pipes, devices and oversized files are refused unread.
     InputFile input;
     InputFileStatus status = input.Open(path, InputFileKind::Settings);
+    fileSystemError_ = -InputFileCode(status);
     if (status == InputFileStatus::NotFound)
-        return -102;
-    if (status == InputFileStatus::NoAccess)
-        return -105;
+        return result::kNoSettingsFile;
     if (status != InputFileStatus::Ok)
-        return InputFileCode(status);
+        return result::kSettingsUnreadable;
     const std::size_t length = static_cast<std::size_t>(input.Size());
     // The file is read whole and NUL-terminated.
     std::unique_ptr<char[]> text(new (std::nothrow) char[length + 1]());
     if (!text)
-        return -60;
+        return result::kOutOfMemory;
     std::size_t got = std::fread(text.get(), 1, length, input.File());
     text[got] = '\0';
     missingKeys_[0] = '\0';
 
-    int32_t result = -13;
+    int32_t result = result::kNotForThisDevice;
     switch (deviceType_) {
     case device_type::kQx7b:
     case device_type::kQx70:
@@ -312,7 +316,7 @@ int32_t Kelo_protocol::ReadInfoFile(const char* path)
     }
     // A file cut short (a crash while it was written) restores nothing: the
     // settings it lacks would be lost without a word. It stays where it is.
-    if (result == -104)
+    if (result == result::kSettingsIncomplete)
         LogLine(KeloLog::kErrors,
                 "ReadInfoFile: the settings file %s lacks %s; it is incomplete and is not restored", path,
                 missingKeys_);
@@ -326,12 +330,12 @@ int32_t Kelo_protocol::ReadLoggerSettings(const char* text)
     case device_type::kQx70: typeLine = "type=\"Qx70\""; break;
     case device_type::kQx7b: typeLine = "type=\"Qx7b\""; break;
     case device_type::kHubTerminal: typeLine = "type=\"HubTerminal\""; break;
-    default: return -13;
+    default: return result::kNotForThisDevice;
     }
     if (!text || !std::strstr(text, typeLine))
-        return -30;
+        return result::kNotUnderstood;
     if (CheckFileComplete(text) < 0)
-        return -104;
+        return result::kSettingsIncomplete;
 
     const bool qx70 = deviceType_ == device_type::kQx70;
     const bool hub = deviceType_ == device_type::kHubTerminal;
@@ -392,12 +396,12 @@ int32_t Kelo_protocol::ReadInstrumentSettings(const char* text)
     case device_type::kJT5Pro: typeLine = "type=\"JV\""; break;
     case device_type::kMoistraIG: typeLine = "type=\"MERV\""; break;
     case device_type::kHydrovaSeries3: typeLine = "type=\"R7F\""; break;
-    default: return -30;
+    default: return result::kNotUnderstood;
     }
     if (!text || !std::strstr(text, typeLine))
-        return -30;
+        return result::kNotUnderstood;
     if (CheckFileComplete(text) < 0)
-        return -104;
+        return result::kSettingsIncomplete;
 
     InstrumentInfo& ii = instInfo_;
     ii.type = deviceType_;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "LoggerText.h"
+#include "Result.h"
 #include "Timing.h"
 
 namespace {
@@ -47,7 +48,7 @@ NIVRA_Protocol::NIVRA_Protocol(KeloLog* log) : KeloSerial(log, NewReceiveBuffer(
     if (answer_)
         answer_[0] = '\0';
     if (!answer_ || !receive_)
-        initStatus_ = -60;
+        initStatus_ = result::kOutOfMemory;
     else
         std::memset(receive_, 0, kReceiveSize);
 }
@@ -118,7 +119,7 @@ bool NIVRA_Protocol::Confirmed(const char* answer) const
 int32_t NIVRA_Protocol::Configure(ProtocolConfig* config, int direction)
 {
     if (!config)
-        return -10;
+        return result::kBadArgument;
     if (direction == 0) {
         *config = config_;
         return 1;
@@ -126,9 +127,9 @@ int32_t NIVRA_Protocol::Configure(ProtocolConfig* config, int direction)
     // Validate everything before touching anything, so a refusal changes nothing.
     if (config->serialRetries < 0 || config->serialRetries > kMaxRetries ||
         config->radioRetries < 0 || config->radioRetries > kMaxRetries)
-        return -11;
+        return result::kOutOfRange;
     if (config->traceMode < 0 || config->traceMode > 3)
-        return -11;
+        return result::kOutOfRange;
     if (config->serialRetries == 0)
         config->serialRetries = 3;
     if (config->radioRetries == 0)
@@ -240,7 +241,7 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
             // The answer may still come: the next try or command waits it out.
             ExpectLateAnswer(timeoutMs, terminator);
             PauseMs(50);
-            result = -22;
+            result = result::kNoUsableAnswer;
             continue;
         }
         if (bytesRead > kReceiveSize)
@@ -250,7 +251,7 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
 
         if (std::strstr(answer_, command)) {
             LogLine(1, "DeviceCommand is hearing echoed commands -- device is broken? Relay active?");
-            result = -32;
+            result = result::kEchoed;
             break;
         }
         // Only an answer that reached its terminator is whole: a part of one
@@ -269,7 +270,7 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
         }
         if (std::strstr(answer_, "ERROR") || std::strchr(answer_, '?') ||
             std::strstr(answer_, "Unsupported")) {
-            result = -34;
+            result = result::kErrorAnswer;
             continue;
         }
         if (silentPending_) {
@@ -289,7 +290,7 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
     if (elapsedMs)
         *elapsedMs = ElapsedMs(start, TickMs());
     if (silent == retryCount_)
-        result = -21;
+        result = result::kNoAnswer;
 
     if (result < 0) {
         if (answer && answerLength && *answerLength)
@@ -311,7 +312,7 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
     }
     if (bytesRead >= 3 && answer_[0] == '\r' && answer_[1] == '\r' && answer_[2] == '>') {
         LogLine(30, "DeviceCommand: device returned empty answer");
-        return -31;
+        return result::kBarePrompt;
     }
     return static_cast<int32_t>(bytesRead);
 }
@@ -323,18 +324,18 @@ int32_t NIVRA_Protocol::CheckDeviceName(const char* name)
         "login", "logout",      "query", "help", "temp", "scan",  "term",   "ping", "post",
         "get",   "set",         "teltst", "ack", "nack", "OK",    "boot"};
     if (!name || !name[0])
-        return -53;
+        return result::kNameEmpty;
     if (strnlen(name, kLoggerNameSize) > kLoggerNameSize - 1)
-        return -54;
+        return result::kNameTooLong;
     for (const char* word : kWords)
         if (std::strcmp(name, word) == 0)
-            return -52;
+            return result::kNameReserved;
     for (const char* p = name; *p; ++p) {
         unsigned char c = static_cast<unsigned char>(*p);
         if (c <= 0x20 || c == 0x7F || c == 0xFF)
-            return -50;
+            return result::kNameControlCharacter;
         if (std::strchr("?\\\"/<>*|:;,", c))
-            return -51;
+            return result::kNameForbiddenCharacter;
     }
     return 1;
 }

@@ -10,6 +10,7 @@
 #include "KeloLog.h"
 #include "KeloSerial.h"
 #include "LoggerRecords.h"
+#include "Result.h"
 
 class NIVRA_Protocol : public KeloSerial {
 public:
@@ -38,7 +39,7 @@ public:
     // counts only when its terminator came: a try that timed out on part of
     // one ends the exchange with kUnfinishedAnswer (its text in LastAnswer()),
     // and its late rest is waited out and dropped before the next command.
-    static constexpr int32_t kUnfinishedAnswer = -24;
+    static constexpr int32_t kUnfinishedAnswer = result::kUnfinishedAnswer;
     int32_t DeviceCommand(const char* command, char terminator, uint32_t timeoutMs, char* answer,
                           uint32_t* answerLength, uint32_t* elapsedMs);
     static int32_t CheckDeviceName(const char* name);

@@ -6,6 +6,7 @@
 
 #include "LoggerText.h"
 #include "NIVRA_Protocol.h"
+#include "Result.h"
 #include "Timing.h"
 
 using logger_text::Contains;
@@ -42,10 +43,10 @@ int32_t NIVRA_Protocol::DeviceTime(int64_t* time, int direction)
     if (!(info_.features & logger_feature::kClock)) {
         if (time)
             *time = -1;
-        return -1;
+        return result::kFailed;
     }
     if (direction != 0 && direction != 1)
-        return -11;
+        return result::kOutOfRange;
     char answer[48];
     char command[48];
     int32_t result;
@@ -56,13 +57,13 @@ int32_t NIVRA_Protocol::DeviceTime(int64_t* time, int direction)
             // Device seconds are local wall-clock seconds: split them as UTC so
             // that the wall-clock fields stay what they are.
             if (!SplitUtc(static_cast<std::time_t>(*time + kEpoch2000), &when))
-                return -11;
+                return result::kOutOfRange;
         } else {
             errno = 0;
             std::time_t now = std::time(nullptr);
             if (now == static_cast<std::time_t>(-1) || !SplitLocal(now, &when)) {
                 LogLine(1, "DeviceTime failed to get system time with error %d", errno);
-                return -30;
+                return result::kNotUnderstood;
             }
             if (time)
                 *time = static_cast<int64_t>(now) + LocalTimeOffset() - kEpoch2000;
@@ -89,16 +90,16 @@ int32_t NIVRA_Protocol::DeviceTime(int64_t* time, int direction)
             result = timeResult;
     } else {
         if (!time)
-            return -10;
+            return result::kBadArgument;
         result = Exchange(info_.newFirmware ? "get -t\r" : "time\r", answer, sizeof answer, 2000);
         if (result <= 0) {
-            result = -30;
+            result = result::kNotUnderstood;
         } else {
             const char* label = std::strstr(answer, "Date\\Time:");
             const char* from = label ? label + std::strlen("Date\\Time:") : answer;
             int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
             if (std::sscanf(from, "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) < 6) {
-                result = -30;
+                result = result::kNotUnderstood;
             } else {
                 std::tm local{};
                 std::tm nowLocal{};
@@ -113,7 +114,7 @@ int32_t NIVRA_Protocol::DeviceTime(int64_t* time, int direction)
                 std::time_t seconds = std::mktime(&local);
                 if (seconds == static_cast<std::time_t>(-1)) {
                     *time = 0;
-                    result = -30;
+                    result = result::kNotUnderstood;
                 } else {
                     *time = static_cast<int64_t>(seconds) + LocalTimeOffset() - kEpoch2000;
                     result = 1;
@@ -139,11 +140,11 @@ int32_t NIVRA_Protocol::EraseData()
     int32_t r = newFirmware ? NameCommand(current, 0) : ParseShowCommand(current);
     if (r < 0) {
         LogLine(1, "EraseData failed checking the identity of device (error %d)", r);
-        return -37;
+        return result::kNameUnchecked;
     }
     if (std::strncmp(current, info_.name, kLoggerNameSize - 1) != 0) {
         LogLine(1, "EraseData: Identity mismatch. Class: %s, Device: %s", info_.name, current);
-        return -37;
+        return result::kNameUnchecked;
     }
     char answer[32];
     int32_t result = Exchange("yes\r", answer, sizeof answer, 6000, newFirmware ? '>' : '!');
@@ -153,10 +154,10 @@ int32_t NIVRA_Protocol::EraseData()
             return 1;
         }
         result = Contains(answer, "DataFlash FAIL") ? -65 : -30;
-    } else if (result == -34 || result == -22 || result == -21) {
-        result = -65;
+    } else if (result == result::kErrorAnswer || result::IsNoAnswer(result)) {
+        result = result::kDataMemoryErrors;
     }
-    if (result == -65)
+    if (result == result::kDataMemoryErrors)
         LogLine(1, "EraseData failed due to a broken DataFlash (%d ms)", ELAPSED);
     else
         LogLine(1, "EraseData failed with error %d (%d ms)", result, ELAPSED);

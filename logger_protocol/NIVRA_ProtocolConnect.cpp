@@ -7,6 +7,7 @@
 
 #include "LoggerText.h"
 #include "NIVRA_Protocol.h"
+#include "Result.h"
 #include "Timing.h"
 #include "VersionNumber.h"
 
@@ -17,7 +18,9 @@ namespace {
 constexpr uint32_t kWakePackets = 909;
 constexpr uint32_t kWakeSpacingMs = 55;
 
-// Device rate code of "set -baud", or -1 for a rate the logger does not know.
+constexpr int kUnknownRate = -1;
+
+// Device rate code of "set -baud", or kUnknownRate for a rate the logger does not know.
 int DeviceRateCode(uint32_t rate)
 {
     switch (rate) {
@@ -26,7 +29,7 @@ int DeviceRateCode(uint32_t rate)
     case 38400: return 2;
     case 57600: return 3;
     case 115200: return 4;
-    default: return -1;
+    default: return kUnknownRate;
     }
 }
 
@@ -51,7 +54,7 @@ int32_t NIVRA_Protocol::SendWake()
             if (i % 18 == 0 && !ReportProgress(kWakePackets, i, kPhaseProgress)) {
                 LogLine(30, "SendWake canceled by user after sending %d of %d packets",
                         static_cast<int>(i), static_cast<int>(kWakePackets));
-                return -40;
+                return result::kStopped;
             }
             if (ElapsedMs(sentAt, TickMs()) >= kWakeSpacingMs)
                 behind = true;
@@ -79,14 +82,14 @@ int32_t NIVRA_Protocol::QueryCommand(char* name, uint32_t mode)
 {
     const uint32_t start = TickMs();
     if (mode == 0 || !name)
-        return -10;
+        return result::kBadArgument;
     const uint32_t saved = retryCount_;
     retryCount_ = 1;
-    int32_t result = -21;
+    int32_t result = result::kNoAnswer;
     char answer[180];
     for (uint32_t n = 1; n <= saved; ++n) {
         if (config_.progressReporting && !ReportProgress(saved, n, kPhaseQuery)) {
-            result = -40;
+            result = result::kStopped;
             break;
         }
         if (mode == 1) {
@@ -102,7 +105,7 @@ int32_t NIVRA_Protocol::QueryCommand(char* name, uint32_t mode)
             if (result > 0)
                 break;
         }
-        if (result == -32)
+        if (result == result::kEchoed)
             break;
     }
     retryCount_ = saved;
@@ -112,16 +115,16 @@ int32_t NIVRA_Protocol::QueryCommand(char* name, uint32_t mode)
         return 1;
     }
     switch (result) {
-    case -40:
+    case result::kStopped:
         LogLine(30, "QueryCommand canceled by user");
-        return -40;
-    case -32:
+        return result::kStopped;
+    case result::kEchoed:
         LogLine(1, "QueryCommand is hearing \"query\" -- a relay must be active (%d ms)", ELAPSED);
-        return -33;
-    case -21:
+        return result::kEchoedAgain;
+    case result::kNoAnswer:
         LogLine(30, "QueryCommand didn't get any answers after %d tries (%d ms)", static_cast<int>(saved),
                 ELAPSED);
-        return -22;
+        return result::kNoUsableAnswer;
     default:
         LogLine(1, "QueryCommand failed with error %d (%d ms)", result, ELAPSED);
         return result;
@@ -136,7 +139,7 @@ int32_t NIVRA_Protocol::LoginCommand(const char* name)
         if (length > kLoggerNameSize - 1) {
             LogLine(1, "LoginCommand: Device name %.64s is wrong length (%d characters)", name,
                     static_cast<int>(length));
-            return -54;
+            return result::kNameTooLong;
         }
         std::snprintf(command, sizeof command, "login %s\r", name);
     } else {
@@ -144,7 +147,7 @@ int32_t NIVRA_Protocol::LoginCommand(const char* name)
     }
     char answer[10];
     int32_t r = Exchange(command, answer, sizeof answer);
-    if (r == -31)
+    if (r == result::kBarePrompt)
         return 1;  // the bare prompt is the logger's way of saying yes
     if (r > 0)
         return std::strchr(answer, '>') ? 1 : -30;
@@ -157,7 +160,7 @@ int32_t NIVRA_Protocol::VerCommand(int skipShow)
     if (info_.model == kModelQx7 && !info_.newFirmware)
         return ParseShowCommand(nullptr);
 
-    int32_t result = -21;
+    int32_t result = result::kNoAnswer;
     int bare = 0;
     char answer[32];
     for (uint32_t attempt = 0; attempt < retryCount_ + 3; ++attempt) {
@@ -166,17 +169,17 @@ int32_t NIVRA_Protocol::VerCommand(int skipShow)
             // No interpreter answer, but perhaps a loader's mark ("+", "$").
             logger_text::CopyUntil(answer, sizeof answer, LastAnswer(), sizeof answer - 1);
         }
-        if (retryCount_ == 1 && r == -21) {
-            result = -21;
+        if (retryCount_ == 1 && r == result::kNoAnswer) {
+            result = result::kNoAnswer;
             continue;
         }
         if (answer[0] != '\0' && answer[1] == '>') {
-            result = -32;  // a character and the prompt: something echoes on the line
+            result = result::kEchoed;  // a character and the prompt: something echoes on the line
             PauseMs(500);
             continue;
         }
         if (std::strcmp(answer, "\r") == 0 || std::strcmp(answer, ">") == 0) {
-            result = -30;
+            result = result::kNotUnderstood;
             if (++bare >= 3)
                 break;
             attempt = 0;  // becomes 1 after this attempt
@@ -191,9 +194,9 @@ int32_t NIVRA_Protocol::VerCommand(int skipShow)
             result = r;
             continue;
         }
-        if (r <= 0 && r != -34) {
+        if (r <= 0 && r != result::kErrorAnswer) {
             result = r;
-            if (r == -21)
+            if (r == result::kNoAnswer)
                 break;
             continue;
         }
@@ -210,7 +213,7 @@ int32_t NIVRA_Protocol::VerCommand(int skipShow)
             int consumed = 0;
             int32_t number = 0;
             if (std::sscanf(version, "%23s%n", word, &consumed) != 1 || ScanVersion(version + consumed, &number) < 2) {
-                result = -30;
+                result = result::kNotUnderstood;
                 continue;
             }
             std::memcpy(info_.version, version, sizeof version);
@@ -225,14 +228,14 @@ int32_t NIVRA_Protocol::VerCommand(int skipShow)
             return 1;
         }
         if (std::strchr(answer, '+')) {
-            result = -80;
+            result = result::kInLoader;
             break;
         }
         if (std::strchr(answer, '$')) {
-            result = -81;
+            result = result::kInLoaderOld;
             break;
         }
-        if (r == -34) {
+        if (r == result::kErrorAnswer) {
             info_.newFirmware = 0;
             info_.model = kModelQx7;
             logger_text::CopyUntil(info_.modelName, sizeof info_.modelName, LoggerModelName(kModelQx7),
@@ -243,7 +246,7 @@ int32_t NIVRA_Protocol::VerCommand(int skipShow)
             UpdateFeatures();
             return 1;
         }
-        result = -30;
+        result = result::kNotUnderstood;
         LogLine(30, "VerCommand couldn't deciper \"%s\" (%d ms)", answer, ELAPSED);
     }
     if (result < 0) {
@@ -261,7 +264,7 @@ int32_t NIVRA_Protocol::ParseShowCommand(char* name)
     const uint32_t start = TickMs();
     if (info_.model != kModelQx7 || info_.newFirmware) {
         LogLine(1, "ParseShowCommand doesn't work with devices running \"new\" firmware.");
-        return -11;
+        return result::kOutOfRange;
     }
     if (name)
         name[0] = '\0';
@@ -274,7 +277,7 @@ int32_t NIVRA_Protocol::ParseShowCommand(char* name)
             bool ok = std::sscanf(logger_text::Skip(id, 4), "%8s", found) == 1;
             if (name) {
                 if (!ok)
-                    return -30;
+                    return result::kNotUnderstood;
                 std::memcpy(name, found, sizeof found);
                 return 1;
             }
@@ -294,7 +297,7 @@ int32_t NIVRA_Protocol::ParseShowCommand(char* name)
                 errors += 2;
         }
         if (info_.versionNumber < 110)
-            return -13;
+            return result::kNotForThisDevice;
         int value = 0;
         if (const char* radio = std::strstr(answer, "Radio:")) {
             if (std::sscanf(logger_text::Skip(radio, 7), "%d", &value) == 1)
@@ -323,7 +326,7 @@ int32_t NIVRA_Protocol::ParseShowCommand(char* name)
         info_.versionNumber = -1;
         info_.wake = static_cast<uint32_t>(-1);
         info_.rmode = 0;
-        return -30;
+        return result::kNotUnderstood;
     }
     LogLine(1, "ParseShowCommand found %s:%s:%d:%d:%d (%d ms)", info_.name, info_.version,
             static_cast<int>(info_.rmode), static_cast<int>(info_.wake), resets_, ELAPSED);
@@ -335,7 +338,7 @@ int32_t NIVRA_Protocol::SetBaudCommand(uint32_t rate)
     const uint32_t start = TickMs();
     if (!info_.newFirmware) {
         LogLine(30, "SetBaudCommand: device (%s) can't change baud rate", info_.name);
-        return -1;
+        return result::kFailed;
     }
     int code = DeviceRateCode(rate);
     if (code < 0) {
@@ -345,7 +348,7 @@ int32_t NIVRA_Protocol::SetBaudCommand(uint32_t rate)
     char command[32];
     std::snprintf(command, sizeof command, "set -baud %d\r", code);
     char answer[32];
-    int32_t result = -21;
+    int32_t result = result::kNoAnswer;
     for (uint32_t attempt = 0; attempt < retryCount_; ++attempt) {
         int32_t r = Exchange(command, answer, sizeof answer, 1000, 'K');
         if (r > 0) {
@@ -355,7 +358,7 @@ int32_t NIVRA_Protocol::SetBaudCommand(uint32_t rate)
                 result = 1;
                 break;
             }
-            result = -30;
+            result = result::kNotUnderstood;
             if (Contains(answer, "\r>")) {
                 LogLine(30, "SetBaudCommand failed (heard prompt): trying again (%d ms)", ELAPSED);
                 continue;
@@ -363,13 +366,13 @@ int32_t NIVRA_Protocol::SetBaudCommand(uint32_t rate)
             LogLine(30, "SetBaudCommand failed: heard: %s (%d ms)", answer, ELAPSED);
             break;
         }
-        if (r == -21) {
+        if (r == result::kNoAnswer) {
             // Back at 9600 the logger may already be listening at the new rate.
             if (rate == 9600) {
                 result = 1;
                 break;
             }
-            result = -21;
+            result = result::kNoAnswer;
             if (Baud() == 9600)
                 PauseMs(1000);
             continue;
@@ -385,25 +388,25 @@ int32_t NIVRA_Protocol::SetBaudCommand(uint32_t rate)
 int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
 {
     if (!name || !baudIndex)
-        return -10;
+        return result::kBadArgument;
     if (Baud() != 9600) {
         int r = KSHostBaud(9600);
         if (r < 0) {
             LogLine(30, "DeviceLogin: host reports it can't change baud (error %d)", r);
-            return -20;
+            return result::kDeviceSilent;
         }
     }
 
     if (connection_.linkType == kLinkRadio) {
-        int32_t result = -21;
+        int32_t result = result::kNoAnswer;
         for (int pass = 0; pass < 2; ++pass) {
             if (!name[0]) {
                 int32_t r = QueryCommand(name, 1);
-                if (r == -40)
-                    return -40;
+                if (r == result::kStopped)
+                    return result::kStopped;
                 if (r < 0)
                     name[0] = '\0';  // no half-heard name is used to log in
-                if (r == -21 || r == -22) {
+                if (result::IsNoAnswer(r)) {
                     result = r;
                 } else if (r < 0) {
                     result = r;
@@ -418,19 +421,19 @@ int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
                     break;
                 }
                 result = r;
-                if (r != -21)
+                if (r != result::kNoAnswer)
                     break;
             }
-            if (pass == 0 && SendWake() == -40)
-                return -40;
+            if (pass == 0 && SendWake() == result::kStopped)
+                return result::kStopped;
         }
-        if (result == -21 || result == -22) {
+        if (result::IsNoAnswer(result)) {
             LogLine(30, "DeviceLogin: nothing is listening over the radio");
-            return -20;
+            return result::kDeviceSilent;
         }
-        if (result == -32) {
+        if (result == result::kEchoed) {
             LogLine(1, "DeviceLogin thinks a relay must be active");
-            return -33;
+            return result::kEchoedAgain;
         }
         if (result < 0) {
             LogLine(30, "DeviceLogin failed with error %d", result);
@@ -438,7 +441,7 @@ int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
         }
         if (!info_.name[0]) {
             LogLine(30, "DeviceLogin: nothing is listening over the radio");
-            return -20;
+            return result::kDeviceSilent;
         }
         *baudIndex = kBaudIndex9600;
         LogLine(30, "DeviceLogin communicating with a device running %s at %d baud", info_.version,
@@ -447,9 +450,9 @@ int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
     }
 
     int32_t r = VerCommand(1);
-    if (r == -21) {
+    if (r == result::kNoAnswer) {
         LogLine(30, "DeviceLogin: nothing is listening over the serial port");
-        return -20;
+        return result::kDeviceSilent;
     }
     if (r < 0) {
         LogLine(30, "DeviceLogin failed with error %d", r);
@@ -461,7 +464,7 @@ int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
             *baudIndex = kBaudIndex9600;
         } else if (DeviceRateCode(rate) < 0) {
             // The logger has no code for this rate: stay where both ends are.
-            LogLine(30, "DeviceLogin: device didn't change baud rate (error %d)", -11);
+            LogLine(30, "DeviceLogin: device didn't change baud rate (error %d)", result::kOutOfRange);
             *baudIndex = kBaudIndex9600;
         } else {
             int32_t s = SetBaudCommand(rate);
@@ -472,7 +475,7 @@ int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
                 int h = KSHostBaud(rate);
                 if (h < 0) {
                     LogLine(1, "DeviceLogin: host reports it can't change baud (error %d)", h);
-                    return -20;
+                    return result::kDeviceSilent;
                 }
             }
         }
@@ -487,15 +490,15 @@ int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
 int32_t NIVRA_Protocol::ConnectDevice(ConnectParams* params)
 {
     if (!params)
-        return -10;
+        return result::kBadArgument;
     if (!answer_ || initStatus_ < 0)
-        return -60;
+        return result::kOutOfMemory;
     ClearInfo();
     switch (params->linkType) {
     case 0:
-        return -11;
+        return result::kOutOfRange;
     case 4: case 20: case 40: case 100: case 110: case 120:
-        return -13;
+        return result::kNotForThisDevice;
     case kLinkSerial:
         retryCount_ = static_cast<uint32_t>(config_.serialRetries);
         break;
@@ -503,7 +506,7 @@ int32_t NIVRA_Protocol::ConnectDevice(ConnectParams* params)
         retryCount_ = static_cast<uint32_t>(config_.radioRetries);
         break;
     default:
-        return -10;
+        return result::kBadArgument;
     }
     if (params->baudIndex == 0)
         params->baudIndex = kBaudIndex9600;
@@ -526,7 +529,7 @@ int32_t NIVRA_Protocol::ConnectDevice(ConnectParams* params)
                 connection_.linkType = 0;
                 KSClose();
             }
-            return -23;
+            return result::kFeatureMissing;
         }
         retryCount_ = static_cast<uint32_t>(config_.radioRetries);
     }
@@ -554,7 +557,7 @@ int32_t NIVRA_Protocol::DisconnectDevice()
         if (Baud() != 9600)
             SetBaudCommand(9600);
     } else {
-        result = -22;
+        result = result::kNoUsableAnswer;
         char command[32];
         std::snprintf(command, sizeof command, "login %s\r", info_.name);
         char heard[32];

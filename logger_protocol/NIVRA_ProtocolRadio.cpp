@@ -6,6 +6,7 @@
 
 #include "LoggerText.h"
 #include "NIVRA_Protocol.h"
+#include "Result.h"
 #include "Timing.h"
 
 using logger_text::Contains;
@@ -42,7 +43,7 @@ int32_t NIVRA_Protocol::Tz9Config(int32_t* rch, int32_t* rsch, char* rver, int d
 {
     const uint32_t start = TickMs();
     if (!radioMask)
-        return -10;
+        return result::kBadArgument;
     const uint32_t asked = *radioMask;
     char answer[kShortAnswer];
     char command[32];
@@ -52,11 +53,11 @@ int32_t NIVRA_Protocol::Tz9Config(int32_t* rch, int32_t* rsch, char* rver, int d
 
     int32_t r = Exchange("+++", answer, sizeof answer, 1500, 'K');
     if (r > 0 && !Contains(answer, "OK"))
-        r = -23;
+        r = result::kFeatureMissing;
     if (r < 0) {
         LogLine(1, "Tz9Config failed to get into AT command mode: %d (%d ms)", r, ELAPSED);
         *radioMask = 0;
-        return -23;
+        return result::kFeatureMissing;
     }
 
     if (direction == 1) {
@@ -141,14 +142,14 @@ int32_t NIVRA_Protocol::Tz9Config(int32_t* rch, int32_t* rsch, char* rver, int d
 
     r = Exchange("ATCN\r", answer, sizeof answer, 1000, 'K');
     if (r > 0 && !Contains(answer, "OK"))
-        r = -1;
+        r = result::kFailed;
     if (r < 0) {
         LogLine(1, "Tz9Config failed to get out of AT command mode: %d (%d ms)", r, ELAPSED);
         return r;
     }
     if (result < 0 || failures != 0) {
         if (done)
-            result = -35;
+            result = result::kSomeSettingsMissing;
         LogLine(1, "Tz9Config failed with error %d and %d (%d ms)", result, failures, ELAPSED);
     }
     *radioMask = done;
@@ -163,7 +164,7 @@ void NIVRA_Protocol::RadioChannelRead(const char* command, const char* what, uin
     char answer[kShortAnswer];
     for (uint32_t attempt = 0; attempt < retryCount_; ++attempt) {
         int32_t r = Exchange(command, answer, sizeof answer, 2000);
-        if (r == -31) {
+        if (r == result::kBarePrompt) {
             *result = 0;
             *missing |= bit;
             continue;
@@ -174,7 +175,7 @@ void NIVRA_Protocol::RadioChannelRead(const char* command, const char* what, uin
             continue;
         }
         if (Contains(answer, "No Radio")) {
-            *result = -45;
+            *result = result::kNoRadio;
             *missing |= bit;
             break;
         }
@@ -200,21 +201,21 @@ int32_t NIVRA_Protocol::MSRadioCommand(int32_t* rch, int32_t* rsch, char* rver, 
 {
     const uint32_t start = TickMs();
     if (!radioMask)
-        return -10;
+        return result::kBadArgument;
     if (!(info_.features & logger_feature::kRadio)) {
         *radioMask = 0;
-        return -1;
+        return result::kFailed;
     }
 
     if (connection_.linkType == kLinkRadio) {
         if (direction == 1) {
             *radioMask = 0;
             LogLine(30, "MSRadioCommand can't set radio parameters while connected over the radio");
-            return -12;
+            return result::kRefused;
         }
         if (!rch || !rsch) {
             *radioMask = 0;
-            return -10;
+            return result::kBadArgument;
         }
         if (connection_.radioKnown) {
             *rch = connection_.rch;
@@ -237,7 +238,7 @@ int32_t NIVRA_Protocol::MSRadioCommand(int32_t* rch, int32_t* rsch, char* rver, 
     if (!info_.newFirmware) {
         if (info_.model != kModelQx7) {
             *radioMask = 0;
-            return -21;
+            return result::kNoAnswer;
         }
         // "term" hands the line to the logger's own modem until the next "term".
         uint32_t written = 0;
@@ -290,7 +291,7 @@ int32_t NIVRA_Protocol::MSRadioCommand(int32_t* rch, int32_t* rsch, char* rver, 
         if ((asked & mask::kRver) && rver) {
             for (uint32_t attempt = 0; attempt < retryCount_; ++attempt) {
                 int32_t r = Exchange("get -rver\r", answer, sizeof answer, 2000);
-                if (r == -31) {
+                if (r == result::kBarePrompt) {
                     result = 0;
                     continue;
                 }
@@ -300,7 +301,7 @@ int32_t NIVRA_Protocol::MSRadioCommand(int32_t* rch, int32_t* rsch, char* rver, 
                     continue;
                 }
                 if (Contains(answer, "No Radio")) {
-                    result = -45;
+                    result = result::kNoRadio;
                     missing |= mask::kRver;
                     break;
                 }
@@ -310,7 +311,7 @@ int32_t NIVRA_Protocol::MSRadioCommand(int32_t* rch, int32_t* rsch, char* rver, 
                     continue;
                 }
                 if (found[0] == '0' && found[1] == '0') {
-                    result = -45;
+                    result = result::kNoRadio;
                     missing |= mask::kRver;
                     rver[0] = '\0';
                     break;
@@ -326,18 +327,18 @@ int32_t NIVRA_Protocol::MSRadioCommand(int32_t* rch, int32_t* rsch, char* rver, 
             if (missing & mask::kRver)
                 LogLine(30, "MSRadioCommand could not find rver (%d ms)", ELAPSED);
         }
-        if ((asked & mask::kRch) && rch && result != -45)
+        if ((asked & mask::kRch) && rch && result != result::kNoRadio)
             RadioChannelRead("get -rch\r", "rch", mask::kRch, 6, rch, &result, &done, &missing, start);
-        if ((asked & mask::kRsch) && rsch && result != -45)
+        if ((asked & mask::kRsch) && rsch && result != result::kNoRadio)
             RadioChannelRead("get -rsch\r", "rsch", mask::kRsch, 0xFFFF, rsch, &result, &done, &missing,
                              start);
     }
 
-    if ((result == 0 || result == -45) && done == 0) {
+    if ((result == 0 || result == result::kNoRadio) && done == 0) {
         LogLine(30, "MSRadioCommand couldn't find a radio (%d ms)", ELAPSED);
     } else if (result < 0 || missing) {
         if (done)
-            result = -35;
+            result = result::kSomeSettingsMissing;
         LogLine(1, "MSRadioCommand failed with error %d setting %d (%d ms)", result,
                 static_cast<int>(missing), ELAPSED);
     }

@@ -6,6 +6,7 @@
 
 #include "LoggerText.h"
 #include "NIVRA_Protocol.h"
+#include "Result.h"
 #include "Timing.h"
 
 using logger_text::AfterFirstCr;
@@ -65,7 +66,7 @@ int32_t NIVRA_Protocol::NumberCommand(const NumberSetting& s, int32_t* value, in
     int32_t result;
     if (direction == 1) {
         if (s.refuseNegative && *value < 0)
-            result = -11;
+            result = result::kOutOfRange;
         else {
             char command[32];
             std::snprintf(command, sizeof command, "%s %d\r", s.setCommand, *value);
@@ -92,7 +93,7 @@ int32_t NIVRA_Protocol::NumberCommand(const NumberSetting& s, int32_t* value, in
                 result = 1;
             } else {
                 LogLine(30, "%s could not find %s (%d ms)", s.name, s.missingText, ELAPSED);
-                result = -30;
+                result = result::kNotUnderstood;
             }
         }
     }
@@ -103,7 +104,7 @@ int32_t NIVRA_Protocol::NameCommand(char* name, int direction)
 {
     const uint32_t start = TickMs();
     if (!name)
-        return -10;
+        return result::kBadArgument;
     char answer[kShortAnswer];
     char command[32];
     int32_t result;
@@ -122,8 +123,8 @@ int32_t NIVRA_Protocol::NameCommand(char* name, int direction)
         }
     } else {
         result = Exchange("get -i\r", answer, sizeof answer);
-        if (result == -31)
-            return -36;  // bare prompt: the logger has no name yet
+        if (result == result::kBarePrompt)
+            return result::kNoName;  // bare prompt: the logger has no name yet
         if (result > 0) {
             char found[kLoggerNameSize] = {};
             const char* text = nullptr;
@@ -137,7 +138,7 @@ int32_t NIVRA_Protocol::NameCommand(char* name, int direction)
                 result = 1;
             } else {
                 LogLine(30, "NameCommand couldn't find device name (%d ms)", ELAPSED);
-                result = -30;
+                result = result::kNotUnderstood;
             }
         }
     }
@@ -148,18 +149,18 @@ int32_t NIVRA_Protocol::SNCommand(char* sn, int direction)
 {
     const uint32_t start = TickMs();
     if (!sn)
-        return -10;
+        return result::kBadArgument;
     char answer[kShortAnswer];
     char command[32];
     int32_t result;
     if (direction == 1) {
         if (!info_.newFirmware)
-            result = -1;
+            result = result::kFailed;
         else {
             std::snprintf(command, sizeof command, "set -sn %.15s\r", sn);
             result = Exchange(command, answer, sizeof answer);
-            if (result == -34)
-                result = -12;
+            if (result == result::kErrorAnswer)
+                result = result::kRefused;
             else if (result > 0)
                 result = Contains(answer, "OK") ? 1 : -30;
             if (result == 1)
@@ -173,7 +174,7 @@ int32_t NIVRA_Protocol::SNCommand(char* sn, int direction)
             std::size_t length = 0;
             if (!ValueLine(AfterFirstCr(answer), &text, &length) || length == 0 ||
                 length > kLoggerSnSize - 1) {
-                result = -30;
+                result = result::kNotUnderstood;
             } else {
                 logger_text::CopyUntil(found, sizeof found, text, length);
                 std::memcpy(sn, found, sizeof found);
@@ -189,9 +190,9 @@ int32_t NIVRA_Protocol::WakeCommand(uint32_t* interval, int direction)
 {
     const uint32_t start = TickMs();
     if (!(info_.features & feature::kWakePadc))
-        return -1;
+        return result::kFailed;
     if (!interval)
-        return -10;
+        return result::kBadArgument;
     const NumberSetting wake = {
         .name = "WakeCommand", .setCommand = "set -w", .getCommand = "get -w\r",
         .setText = "device measurment interval to ", .foundText = "device measurement interval ",
@@ -207,12 +208,12 @@ int32_t NIVRA_Protocol::PADCCommand(int32_t* frequency, int direction)
 {
     const uint32_t start = TickMs();
     if (!(info_.features & feature::kWakePadc))
-        return -1;
+        return result::kFailed;
     if (!frequency)
-        return -10;
+        return result::kBadArgument;
     if (!info_.newFirmware && info_.versionNumber < 165) {
         *frequency = -1;
-        return -1;
+        return result::kFailed;
     }
     const NumberSetting padc = {
         .name = "PADCCommand",
@@ -230,10 +231,10 @@ int32_t NIVRA_Protocol::PortsCommand(uint8_t* ports, int direction)
     if (!(info_.features & feature::kPorts)) {
         if (direction == 0 && ports)
             std::memset(ports, 0, kLoggerPortCount);
-        return -1;
+        return result::kFailed;
     }
     if (!ports)
-        return -10;
+        return result::kBadArgument;
     char answer[kShortAnswer];
     char command[48];
     int32_t result;
@@ -262,7 +263,7 @@ int32_t NIVRA_Protocol::PortsCommand(uint8_t* ports, int direction)
             if (found < kLoggerPortCount) {
                 LogLine(30, "PortsCommand only found %d of %d ports (%d ms)", found, kLoggerPortCount,
                         ELAPSED);
-                result = -30;
+                result = result::kNotUnderstood;
             } else {
                 for (int i = 0; i < kLoggerPortCount; ++i)
                     ports[i] = Clamp255(static_cast<unsigned>(v[i]));
@@ -279,9 +280,9 @@ int32_t NIVRA_Protocol::ADCcalCommand(uint8_t* slope, uint8_t* offset, int direc
 {
     const uint32_t start = TickMs();
     if (!(info_.features & feature::kAdcCal))
-        return -1;
+        return result::kFailed;
     if (!slope || !offset)
-        return -10;
+        return result::kBadArgument;
     char answer[kCalAnswer];
     char command[80];
     unsigned v[11] = {};
@@ -316,7 +317,7 @@ int32_t NIVRA_Protocol::ADCcalCommand(uint8_t* slope, uint8_t* offset, int direc
                 found = 0;  // more than eleven, or garbled: none of them is believed
             if (found < 11) {
                 LogLine(30, "ADCcalCommand only found %d of %d cal factors (%d ms)", found, 11, ELAPSED);
-                result = -30;
+                result = result::kNotUnderstood;
             } else {
                 // The check value is carried but not judged: the logger judges it.
                 for (int i = 0; i < kLoggerPortCount; ++i) {
@@ -336,9 +337,9 @@ int32_t NIVRA_Protocol::DataParameterCommand(int32_t* value, int direction)
 {
     const uint32_t start = TickMs();
     if (!(info_.features & feature::kDataParameter))
-        return -1;
+        return result::kFailed;
     if (!value)
-        return -10;
+        return result::kBadArgument;
     const NumberSetting data = {
         .name = "DataParameterCommand", .setCommand = "set -data", .getCommand = "get -data\r",
         .setText = "data parameter to ", .foundText = "data parameter ",
@@ -351,9 +352,9 @@ int32_t NIVRA_Protocol::RmodeCommand(uint32_t* value, int direction)
 {
     const uint32_t start = TickMs();
     if (!(info_.features & feature::kRmode))
-        return -1;
+        return result::kFailed;
     if (!value)
-        return -10;
+        return result::kBadArgument;
     const NumberSetting rmode = {
         .name = "RmodeCommand", .setCommand = "set -r", .getCommand = "get -r\r",
         .setText = "rmode to ", .foundText = "rmode ",
@@ -369,7 +370,7 @@ int32_t NIVRA_Protocol::TraitCommand(int32_t* traits, int direction)
 {
     const uint32_t start = TickMs();
     if (!traits)
-        return -10;
+        return result::kBadArgument;
     if (info_.model == kModelHubTerminal) {
         *traits = 0x4001;
         LogLine(30, "TraitCommand: set trait to %d for HubTerminal", *traits);
@@ -377,7 +378,7 @@ int32_t NIVRA_Protocol::TraitCommand(int32_t* traits, int direction)
     }
     if (direction == 1) {
         LogLine(30, "TraitCommand doesn't support setting device traits");
-        return -12;
+        return result::kRefused;
     }
     int32_t result = 0;
     if (info_.features & feature::kTrait) {
@@ -393,7 +394,7 @@ int32_t NIVRA_Protocol::TraitCommand(int32_t* traits, int direction)
                 LogLine(30, "TraitCommand: found %d (%d ms)", *traits, ELAPSED);
                 result = 1;
             } else {
-                result = -30;
+                result = result::kNotUnderstood;
             }
         }
     } else if (!(info_.features & feature::kRadio)) {
@@ -418,16 +419,16 @@ int32_t NIVRA_Protocol::TraitCommand(int32_t* traits, int direction)
 int32_t NIVRA_Protocol::HasRadio() const
 {
     if (!(info_.traits & 0x4000))
-        return -1;
+        return result::kFailed;
     return (info_.traits & 1) ? 1 : 0;
 }
 
 int32_t NIVRA_Protocol::DeviceSettings(LoggerInfo* info, uint32_t* settingsMask, int direction)
 {
     if (!info || !settingsMask)
-        return -10;
+        return result::kBadArgument;
     if (direction != 0 && direction != 1)
-        return -11;
+        return result::kOutOfRange;
     const bool reading = direction == 0;
     uint32_t work = *settingsMask;
     uint32_t obtained = 0;
@@ -455,19 +456,19 @@ int32_t NIVRA_Protocol::DeviceSettings(LoggerInfo* info, uint32_t* settingsMask,
             LogLine(30, "DeviceSettings canceled by user after getting %d of %d settings",
                     static_cast<int>(done), total);
             ReportProgress(total, done, kPhaseFinished);
-            return -40;
+            return result::kStopped;
         }
-        if (last == -32 || last == -33 || last == -36) {
+        if (result::IsEcho(last) || last == result::kNoName) {
             result = last;
             break;
         }
         if (last < 0) {
-            result = -35;
+            result = result::kSomeSettingsMissing;
             PauseMs(100);
         }
-        if (last == -21) {
+        if (last == result::kNoAnswer) {
             if (reconnects >= retryCount_ || connection_.linkType == kLinkRadio) {
-                result = -21;
+                result = result::kNoAnswer;
                 break;
             }
             ++reconnects;
@@ -476,8 +477,8 @@ int32_t NIVRA_Protocol::DeviceSettings(LoggerInfo* info, uint32_t* settingsMask,
                 LogTagged(30, "******", "DeviceSettings re-connected to device");
                 work = snapshot;  // the lost setting is tried again
                 result = snapshotResult;
-            } else if (login == -20) {
-                result = -21;
+            } else if (login == result::kDeviceSilent) {
+                result = result::kNoAnswer;
                 break;
             }
         } else {
@@ -506,9 +507,9 @@ int32_t NIVRA_Protocol::DeviceSettings(LoggerInfo* info, uint32_t* settingsMask,
             } else {
                 work &= ~0x217u;
                 bits = 0x215;
-                if (r == -13) {
+                if (r == result::kNotForThisDevice) {
                     LogLine(30, "DeviceSettings: old VaultKeeper model 007 not supported");
-                    return -13;
+                    return result::kNotForThisDevice;
                 }
             }
         } else if (!info_.newFirmware && reading && (work & 0x211u)) {
@@ -549,7 +550,7 @@ int32_t NIVRA_Protocol::DeviceSettings(LoggerInfo* info, uint32_t* settingsMask,
             bits = mask::kRmode;
         } else if (work & mask::kRadio) {
             if (reading && HasRadio() == 0) {
-                r = -23;
+                r = result::kFeatureMissing;
             } else {
                 uint32_t radio = work & mask::kRadio;
                 r = MSRadioCommand(&info_.rch, &info_.rsch, info_.rver, direction, &radio);
@@ -572,7 +573,7 @@ int32_t NIVRA_Protocol::DeviceSettings(LoggerInfo* info, uint32_t* settingsMask,
     }
 
     if (obtained == 0 && result == 1 && *settingsMask != 0)
-        result = -1;
+        result = result::kFailed;
     *settingsMask = obtained;
     if (reading) {
         info_.valid |= obtained;

@@ -14,6 +14,7 @@
 
 #include "KeloLog.h"
 #include "KeloSerial.h"
+#include "Result.h"
 #include "SerialBackend.h"
 
 namespace detail = comm_port_enum_detail;
@@ -135,9 +136,9 @@ void comm_port_enum_detail::SetSystemRoots(const char* sysClassTty, const char* 
 int CommPortEnum(KeloSerial* serial, CommPortEntry* entries, int* count, bool findAll)
 {
     if (!entries || !count)
-        return -10;
+        return result::kBadArgument;
     if (*count <= 0)
-        return -11;
+        return result::kOutOfRange;
     const int capacity = *count;
     std::memset(entries, 0, sizeof(CommPortEntry) * static_cast<std::size_t>(capacity));
     *count = 0;

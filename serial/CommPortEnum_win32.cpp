@@ -15,6 +15,7 @@
 
 #include "KeloLog.h"
 #include "KeloSerial.h"
+#include "Result.h"
 #include "SerialBackend.h"
 
 namespace detail = comm_port_enum_detail;
@@ -203,7 +204,7 @@ int RegistryStrategy(PortList& list)
             break;
         HKEY enumeratorKey;
         if (RegOpenKeyExA(enumKey, enumerator, 0, KEY_READ, &enumeratorKey) != ERROR_SUCCESS) {
-            result = -1;
+            result = result::kFailed;
             break;
         }
         const bool usbPorts = lstrcmpiA(enumerator, "USBPORTS") == 0;
@@ -219,7 +220,7 @@ int RegistryStrategy(PortList& list)
                 continue;
             HKEY deviceKey;
             if (RegOpenKeyExA(enumeratorKey, device, 0, KEY_READ, &deviceKey) != ERROR_SUCCESS) {
-                result = -1;
+                result = result::kFailed;
                 more = false;
                 break;
             }
@@ -262,9 +263,9 @@ void ProbeSupplement(PortList& list)
 int CommPortEnum(KeloSerial* serial, CommPortEntry* entries, int* count, bool findAll)
 {
     if (!entries || !count)
-        return -10;
+        return result::kBadArgument;
     if (*count <= 0)
-        return -11;
+        return result::kOutOfRange;
     PortList list{entries, *count, count};
     std::memset(entries, 0, sizeof(CommPortEntry) * static_cast<std::size_t>(list.capacity));
     *count = 0;
@@ -294,7 +295,7 @@ int CommPortEnum(KeloSerial* serial, CommPortEntry* entries, int* count, bool fi
         if (serial && serial->Log())
             serial->Log()->LogMessage(1, serial->PortName(),
                                       "CommPortEnum failed with MSWin error: \"%d\"", -result);
-        return -1;
+        return result::kFailed;
     }
     return result;
 }

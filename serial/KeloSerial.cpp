@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "KeloLog.h"
+#include "Result.h"
 #include "Timing.h"
 
 namespace sb = serial_backend;
@@ -61,7 +62,7 @@ int KeloSerial::KSOpen(const char* portName, uint32_t baud)
     int error = sb::Open(portName_.c_str(), &handle_);
     if (error) {
         KS_LOG(1, PortName(), "KSOpen failed to open comm port (error %d)", error);
-        return -error;
+        return FromSystem(error);
     }
 
     baud_ = baud ? baud : 9600;
@@ -89,7 +90,7 @@ int KeloSerial::KSOpen(const char* portName, uint32_t baud)
     if (!readBuffer_) {
         readBuffer_ = static_cast<char*>(std::malloc(kReadBufferSize));
         if (!readBuffer_)
-            return -60;
+            return result::kOutOfMemory;
         ownsBuffer_ = true;
     }
     std::memset(readBuffer_, 0, kReadBufferSize);
@@ -106,7 +107,7 @@ int KeloSerial::FailedConfiguration(int error)
     // show it as "in use" to everyone (ourselves included) until we exit.
     sb::Close(handle_);
     handle_ = sb::kNullHandle;
-    return -error;
+    return FromSystem(error);
 }
 
 int KeloSerial::KSClose()
@@ -122,23 +123,35 @@ int KeloSerial::KSClose()
     }
     if (error) {
         KS_LOG(1, PortName(), "KSClose failed to close comm port (error %d)", error);
-        return -error;
+        return FromSystem(error);
     }
     KS_LOG(30, PortName(), "KSClose closed comm port");
     return 1;
 }
 
+Result KeloSerial::FromSystem(int error)
+{
+    systemError_ = error;
+    switch (error) {
+    case sb::kErrorNoSuchPort: return result::kNoSuchPort;
+    case sb::kErrorInUse: return result::kPortInUse;
+    case sb::kErrorInvalidHandle: return result::kPortNotOpen;
+    case sb::kErrorNoPermission: return result::kNoPermission;
+    default: return result::kPortSystemError;
+    }
+}
+
 int KeloSerial::FailedIo(const char* what, int error)
 {
     KS_LOG(1, PortName(), "%s failed (error %d)", what, error);
-    return error == sb::kErrorInvalidHandle ? -21 : -error;
+    return error == sb::kErrorInvalidHandle ? result::kNoAnswer : FromSystem(error);
 }
 
 int KeloSerial::KSWrite(const void* bytes, uint32_t count, uint32_t* written)
 {
     if (handle_ == sb::kNullHandle) {
         KS_LOG(1, kTag, "KSWrite tried to write to a closed port");
-        return -21;
+        return result::kNoAnswer;
     }
     std::size_t done = 0;
     int error = sb::Write(handle_, bytes, count, &done);
@@ -156,7 +169,7 @@ int KeloSerial::KSRead(void* destination, uint32_t capacity, uint32_t* delivered
     if (delivered)
         *delivered = 0;
     if (!readBuffer_)
-        return -60;
+        return result::kOutOfMemory;
     char* dest = static_cast<char*>(destination);
 
     if (readBuffer_[0] != '\0') {
@@ -179,7 +192,7 @@ int KeloSerial::KSRead(void* destination, uint32_t capacity, uint32_t* delivered
     }
     if (handle_ == sb::kNullHandle) {
         KS_LOG(1, kTag, "KSRead tried to read from a closed port");
-        return -21;
+        return result::kNoAnswer;
     }
 
     std::size_t got = 0;
@@ -222,10 +235,10 @@ int KeloSerial::KSWait(uint32_t timeoutMs, char awaited)
 {
     if (handle_ == sb::kNullHandle) {
         KS_LOG(1, kTag, "KSWait tried to operate on a closed port");
-        return -21;
+        return result::kNoAnswer;
     }
     if (!readBuffer_)
-        return -60;
+        return result::kOutOfMemory;
 
     const int64_t start = NowMs();
     uint32_t position = 0;
@@ -284,12 +297,12 @@ int KeloSerial::KSHostBaud(uint32_t baud)
     if (baud == baud_)
         return 0;
     if (portName_.empty())
-        return -6;
+        return result::kPortNotOpen;
     int error = sb::SetBaud(handle_, baud);
     if (error) {
         KS_LOG(1, PortName(), "KSHostBaud failed to apply new baud rate \"%d\" (error %d)",
                static_cast<int>(baud), error);
-        return -error;
+        return FromSystem(error);
     }
     baud_ = baud;
     return 1;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Result.h"
 #include "SerialBackend.h"
 
 class KeloLog;
@@ -34,6 +35,9 @@ public:
     uint32_t Baud() const { return baud_; }
     const char* PortName() const { return portName_.c_str(); }
     KeloLog* Log() const { return log_; }
+    // The system's own number for the last failure that was one of the
+    // system's (result::kPortSystemError and the port codes).
+    int SystemError() const { return systemError_; }
 
 protected:
     // What the last wait collected (NUL-terminated); null without a buffer.
@@ -44,6 +48,8 @@ private:
     // One poll of KSWait: a read that waits up to pollMs for the first byte.
     int PollRead(char* destination, std::size_t size, std::size_t* got, uint32_t pollMs);
     int FailedConfiguration(int error);
+    // The result for a back end's error; the error itself is kept.
+    Result FromSystem(int error);
 
     KeloLog* log_;
     serial_backend::Handle handle_;
@@ -53,4 +59,5 @@ private:
     bool replyReady_ = false;
     bool ownsBuffer_ = false;
     int64_t lastPumpMs_ = 0;  // when a wait last ran the event pump
+    int systemError_ = 0;
 };

@@ -296,7 +296,7 @@ TEST_F(CliSettings, AnUnreadableSettingStopsTheUpdateBeforeTheErase)
         {{"--type", "R7F", "--version", "3.51"}, {"--firmware", dir_ + "/R7F-3-52.txt", "--yes"},
          "Hydrova Series 3.settings.txt.new/", 5,
          "could not be saved safely: the settings file " + dir_ + "/Hydrova Series 3.settings.txt.new could not be "
-         "written: a folder has that name (-21)", "R7F 3.51"},
+         "written: a folder has that name (error 21)", "R7F 3.51"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.sim[1]);

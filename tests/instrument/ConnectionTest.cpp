@@ -157,7 +157,7 @@ TEST(QPChecks, BatteryFirmwareErase)
     EXPECT_EQ(kp.QPCheckFirmware(false), -30);
 
     kp.SetDeviceType(12);
-    EXPECT_EQ(kp.QPEraseData(), -13);  // sends nothing: the next "yes" is the JV's
+    EXPECT_EQ(kp.QPEraseData(), result::kNotForThisDevice);  // sends nothing: the next "yes" is the JV's
     kp.SetDeviceType(7);
     EXPECT_EQ(kp.QPEraseData(), 1);
     EXPECT_EQ(kp.QPEraseData(), -65);
@@ -189,5 +189,5 @@ TEST(QPSetTime, MoistraGetsSecondsSince2000)
     kp.QPDisconnect();
 
     Kelo_protocol lite(nullptr);  // no clock on this type (identity not connected)
-    EXPECT_EQ(lite.QPSetTime(), -13);
+    EXPECT_EQ(lite.QPSetTime(), result::kNotForThisDevice);
 }

@@ -342,8 +342,8 @@ TEST_F(SaveRestoreTest, RestoreRefusals)
     EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), "SN1\r\nset -units 9"), -11);
     EXPECT_TRUE(log_.Has("QPRestoreInfo refused the new serial number"));
     kp_.SetDeviceType(10);
-    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), -13);
-    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), -13);
+    EXPECT_EQ(kp_.QPRestoreInfo(file_.c_str(), nullptr), result::kNotForThisDevice);
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), result::kNotForThisDevice);
     EXPECT_EQ(peer_.Finish(), "");
     EXPECT_EQ(peer_.Received(), "");
 }

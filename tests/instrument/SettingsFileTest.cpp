@@ -237,7 +237,7 @@ TEST_F(SettingsFileTest, FileOfAnotherTypeChangesNothing)
     reader.SetDeviceType(10);  // a type without settings of its own
     EXPECT_EQ(reader.ReadInfoFile(path_.c_str()), -30);
     reader.SetDeviceType(5);
-    EXPECT_EQ(reader.ReadInfoFile(path_.c_str()), -13);
+    EXPECT_EQ(reader.ReadInfoFile(path_.c_str()), result::kNotForThisDevice);
 }
 
 TEST_F(SettingsFileTest, OpenFailures)
@@ -263,18 +263,19 @@ TEST_F(SettingsFileTest, WhatIsNotASettingsFileIsRefusedUnread)
     ASSERT_EQ(::truncate(path_.c_str(), 1024 * 1024), 0);
     const struct {
         std::string path;
-        int expected;
+        int systemError;
     } cases[] = {
-        {::testing::TempDir(), -EISDIR},
-        {fifo, -ENODEV},
-        {device, -ENODEV},
-        {path_, -EFBIG},
+        {::testing::TempDir(), EISDIR},
+        {fifo, ENODEV},
+        {device, ENODEV},
+        {path_, EFBIG},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         Kelo_protocol kp(nullptr);
         kp.SetDeviceType(12);
-        EXPECT_EQ(kp.ReadInfoFile(c.path.c_str()), c.expected);
+        EXPECT_EQ(kp.ReadInfoFile(c.path.c_str()), result::kSettingsUnreadable);
+        EXPECT_EQ(kp.FileSystemError(), c.systemError);
         EXPECT_EQ(kp.InstrumentSettings().valid, 0u);
     }
     ::close(master);
@@ -414,7 +415,8 @@ TEST_F(SettingsFileTest, AFailedWriteKeepsTheEarlierFileAndLeavesNoTemporaryFile
     const int32_t result = kp.WriteInfoFile(path_.c_str());
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(result, -EFBIG);
+    EXPECT_EQ(result, result::kSettingsNotWritten);
+    EXPECT_EQ(kp.FileSystemError(), EFBIG);
     EXPECT_STREQ(kp.FileError(), "the file is larger than this system lets the program write");
     EXPECT_EQ(FileText(), earlier);
     EXPECT_EQ(TemporaryFiles(), 0);

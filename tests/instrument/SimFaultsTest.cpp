@@ -48,7 +48,7 @@ TEST_F(SimFaultsTest, IdentificationRows)
     kp_.QPDisconnect();
     EXPECT_EQ(Connect({"--type", "NIVRA-TE", "--version", "1.00"}), 1);
     EXPECT_EQ(id_.type, 10);
-    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), -13);
+    EXPECT_EQ(kp_.QPSaveInfo(file_.c_str()), result::kNotForThisDevice);
     kp_.QPDisconnect();
     EXPECT_EQ(Connect({"--type", "ZZ9", "--version", "1.00"}), -120);
     EXPECT_EQ(id_.type, 0);
