@@ -49,12 +49,11 @@ std::string FirmwareFileProblem(int code, const std::string& path)
 {
     if (code == result::kFirmwareUnreadable) {
         // Folders, pipes, devices and oversized files were refused unread:
-        // ask the file again for its reason and the system's number.
+        // ask the file again for its reason, which says it in words.
         InputFile probe;
         const InputFileStatus problem = probe.Open(path.c_str(), InputFileKind::Firmware);
         if (problem != InputFileStatus::Ok)
-            return std::string(InputFileProblem(problem, InputFileKind::Firmware)) + " (" + std::to_string(code) +
-                   ", error " + std::to_string(-InputFileCode(problem)) + ")";
+            return WithCode(InputFileProblem(problem, InputFileKind::Firmware), code);
     }
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
