@@ -232,7 +232,8 @@ int MainWindowModel::OpenFirmwareFile(const std::string& path)
         return result::kNotNow;
     int result = state_.bootloader->BSLLoadTIFile(path.c_str());
     if (result < 0) {
-        ui_.ShowMessage(texts::FileError(result, state_.bootloader->LoadProblem(), state_.caption, BaseName(path)), "File Error", MessageKind::Error);
+        ui_.ShowMessage(texts::FileError(result, state_.bootloader->LoadProblem(), state_.caption, BaseName(path)),
+                        "File Error", MessageKind::Error);
         return result;
     }
     AdoptLoadedFirmware(state_);

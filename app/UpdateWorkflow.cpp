@@ -21,11 +21,11 @@ constexpr int kSerialRetries = 3;
 constexpr uint32_t kLoaderTries = 3;
 constexpr uint32_t kFirstSegment = 0x1000;
 constexpr uint32_t kLastAddress = 0xF9FF;  // the bootloader keeps 0xFA00 and up to itself
-constexpr int kNotTheNewFirmware = result::kNewFirmwareNotRunning;   // the device does not report the image just written
-constexpr int kOnePortFileWaits = result::kSettingsWaiting;    // see SettleOnePortFile
-constexpr int kBatteryUnreadable = result::kBatteryUnreadable;   // the battery level could not be read, or is not a level
-constexpr int kSettingsFileInUse = result::kSettingsHeld;   // another update holds the settings file
-constexpr int kSettingsNotSafe = result::kSettingsNotSafe;     // the settings could not be written so that they last
+constexpr int kNotTheNewFirmware = result::kNewFirmwareNotRunning;
+constexpr int kOnePortFileWaits = result::kSettingsWaiting;  // see SettleOnePortFile
+constexpr int kBatteryUnreadable = result::kBatteryUnreadable;  // or the answer is not a level
+constexpr int kSettingsFileInUse = result::kSettingsHeld;
+constexpr int kSettingsNotSafe = result::kSettingsNotSafe;
 constexpr uint32_t kLockWaitMs = 5000;     // how long an update waits for another one's settings file
 
 // "R7F 3.52": how a device reports a type and version on its version line.
@@ -503,7 +503,7 @@ int UpdateWorkflow::LockSettingsFile(FileLock& lock, const std::string& file)
             break;
         if (taken < 0)
             return NotSafe("its lock file " + lockPath + " could not be opened: " +
-                           std::system_category().message(-taken) + " (" + std::to_string(taken) + ")");
+                           std::system_category().message(-taken) + " (error " + std::to_string(-taken) + ")");
         const std::string holder = FileLock::ReadHolder(lockPath);
         if (!said) {
             Show(texts::WaitingForOtherUpdate(file));

@@ -42,15 +42,16 @@ public:
     static constexpr int32_t kBatteryUnknown = result::kBatteryUnknown;
     int32_t QPCheckBattery(int32_t* percent);
     int32_t QPEraseData();
-    // 1 (or the logger clock's result) when the clock was set; -13 when the
-    // type does not keep a clock.
+    // 1 (or the logger clock's result) when the clock was set;
+    // result::kNotForThisDevice when the type does not keep a clock.
     int32_t QPSetTime();
     // 1 identified; -30 not identified (type 0, "UNKNOWN"); -10 missing argument.
     static int32_t IdentifyDevice(const char* versionLine, DeviceIdentity* identity);
 
     // --- Settings save and restore ------------------------------------------
     // 1 saved; -35 when a setting of the type's save mask could not be read
-    // (no file is written then); -36 uninitialised device; -13 no settings.
+    // (no file is written then); -36 uninitialised device;
+    // result::kNotForThisDevice no settings; result::kSettingsNotWritten.
     int32_t QPSaveInfo(const char* path);
     // newSn may be null or empty (keep the saved number). A number holding a
     // control character is refused with -11 before anything is sent.

@@ -28,7 +28,11 @@ struct ScriptedUi : UpdateUi {
     void SetProgress(int) override {}
     void SetConnectText(const std::string&) override {}
     void SetBusy(bool) override {}
-    void ShowMessage(const std::string&, const std::string& title, MessageKind) override { titles.push_back(title); }
+    void ShowMessage(const std::string& text, const std::string& title, MessageKind) override
+    {
+        titles.push_back(title);
+        lastText = text;
+    }
     bool AskOkCancel(const std::string&, const std::string& title) override
     {
         asked.push_back(title);
@@ -39,6 +43,7 @@ struct ScriptedUi : UpdateUi {
 
     std::function<void()> onStatus;
     std::vector<std::string> titles, asked;
+    std::string lastText;
     bool answer = true;
     int beeps = 0;
 };
@@ -176,6 +181,10 @@ TEST_F(ModelTest, FirmwareFileOfAnotherTypeChangesLabelsButNotTheCaption)
     EXPECT_LT(m.OpenFirmwareFile(bad), 0);
     EXPECT_EQ(ui.titles.back(), "File Error");
     EXPECT_EQ(m.GetLabels().userText2, "Series 7F 3.52") << "a bad file changes nothing";
+    // A file refused unread is said in words, not as a code.
+    EXPECT_LT(m.OpenFirmwareFile(folder), 0);
+    EXPECT_EQ(ui.lastText, "The file \"" + std::filesystem::path(folder).filename().string() +
+                               "\" is a folder, not a file.\nPlease choose a firmware file to open.");
 
 #ifdef _WIN32
     GTEST_SKIP() << "the rest needs mkfirmware, a program of the Linux build";
