@@ -8,7 +8,8 @@
 //
 // The operating system's error number never becomes a result: a file or port
 // call that fails for a system reason returns one code here and keeps the
-// system's number beside it (DurableFile, InputFile, KeloSerial::SystemError).
+// system's number beside it (KeloSerial::SystemError, KeloBSLHost::LoadProblem,
+// Kelo_protocol::FileSystemError).
 #pragma once
 
 #include <cstdint>
@@ -129,13 +130,6 @@ constexpr bool IsNoAnswer(Result code)
 constexpr bool IsEcho(Result code) { return code == kEchoed || code == kEchoedAgain; }
 // The line itself is in doubt: silence, or the first echo.
 constexpr bool LineInDoubt(Result code) { return code == kNoAnswer || code == kEchoed; }
-// The port could not be opened at all.
-constexpr bool IsPortProblem(Result code)
-{
-    return code == kNoSuchPort || code == kPortInUse || code == kNoPermission;
-}
-// The command interpreter answered, but oddly.
-constexpr bool IsOddAnswer(Result code) { return code <= kBarePrompt && code >= kErrorAnswer; }
 
 // The words for a result, for a person: "no answer from the device". Never
 // null: a code that is none of the above reads "system error".

@@ -42,8 +42,6 @@ TEST(Result, PredicatesHoldForExactlyTheCodesTheyName)
         {"IsNoAnswer", IsNoAnswer, {kNoAnswer, kNoUsableAnswer, kDeviceSilent}},
         {"IsEcho", IsEcho, {kEchoed, kEchoedAgain}},
         {"LineInDoubt", LineInDoubt, {kNoAnswer, kEchoed}},
-        {"IsPortProblem", IsPortProblem, {kNoSuchPort, kPortInUse, kNoPermission}},
-        {"IsOddAnswer", IsOddAnswer, {kBarePrompt, kEchoed, kEchoedAgain, kErrorAnswer}},
     };
     int count = 0;
     const Entry* table = Table(&count);
