@@ -2,6 +2,7 @@
 // line: the data folder, the log, the protocol objects and the target.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "AppState.h"
@@ -36,9 +37,9 @@ std::string SettingsFilePath(const AppState& state);
 // the file a run with one port keeps; empty otherwise.
 std::string OnePortSettingsFilePath(const AppState& state);
 
-// After a firmware file was loaded into the bootloader host: the device
-// name, target version, settings file and progress ratio follow the file.
-void AdoptLoadedFirmware(AppState& state);
+// Hands a loaded firmware file to the bootloader host: the device name,
+// target version, settings file and progress ratio follow the file.
+void AdoptFirmware(AppState& state, std::shared_ptr<const FirmwareImage> image);
 
 // Deletes the log file when the run wrote nothing to it.
 void CloseAppState(AppState& state);

@@ -229,12 +229,13 @@ int MainWindowModel::OpenFirmwareFile(const std::string& path)
     // Never swap the image under a running transfer.
     if (!state_.repMode || state_.updating)
         return -13;
-    int result = state_.bootloader->BSLLoadTIFile(path.c_str());
+    std::shared_ptr<const FirmwareImage> image;
+    int result = FirmwareImage::Load(path.c_str(), state_.log.get(), &image);
     if (result < 0) {
         ui_.ShowMessage(texts::FileError(result, state_.caption, BaseName(path)), "File Error", MessageKind::Error);
         return result;
     }
-    AdoptLoadedFirmware(state_);
+    AdoptFirmware(state_, image);
     SetTargetLabels(state_.deviceName, state_.bootloader->TargetName());
     demonstrationImage_ = false;
     labels_.demoNotice.clear();
