@@ -98,8 +98,8 @@ bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* er
 
     state.log = std::make_unique<KeloLog>(state.logFilePath.c_str(), state.verboseLog ? 30 : 1, false);
     state.portEnumerator = std::make_unique<KeloSerial>(state.log.get());
-    state.instrument = std::make_unique<Kelo_protocol>(state.log.get());
     state.port = std::make_unique<KeloSerial>(state.log.get());
+    state.instrument = std::make_unique<Kelo_protocol>(*state.port, state.log.get());
     state.bootloader = std::make_unique<KeloBSLHost>(*state.port, state.log.get());
     return true;
 }

@@ -38,10 +38,9 @@ public:
     uint32_t Baud() const { return baud_; }
     const char* PortName() const { return portName_.c_str(); }
     KeloLog* Log() const { return log_; }
-
-protected:
-    // What the last wait collected (NUL-terminated); null without a buffer.
-    const char* ReadBuffer() const { return readBuffer_; }
+    // What the last wait collected (NUL-terminated); null without a buffer
+    // (never after a wait that did not fail).
+    virtual const char* ReadBuffer() const { return readBuffer_; }
 
 private:
     int FailedIo(const char* what, int error);

@@ -47,8 +47,10 @@ void MemoryLine::Run()
             unmatched_.erase(0, step.bytes.size());
         } else {
             if (step.bytes.compare(0, unmatched_.size(), unmatched_) != 0) {
+                // The first difference says it; the rest of the script is off.
                 errors_ += "expected \"" + step.bytes + "\", got \"" + unmatched_ + "\"\n";
                 unmatched_.clear();
+                steps_.clear();
             }
             return;
         }

@@ -41,6 +41,7 @@ public:
     int KSPurge(int mode) override;
     int KSHostBaud(uint32_t baud) override;
     bool IsOpen() const override { return open_; }
+    const char* ReadBuffer() const override { return waited_.c_str(); }
 
 private:
     struct Step {
