@@ -25,9 +25,9 @@ struct SetupOptions {
 
 // Fills the state as the window does at start-up: device name and caption
 // from the build's target, rep and factory modes, the data folder, the log
-// (level 30 when verbose, else 1) and the port enumerator, instrument and
-// bootloader objects. Returns false with a message when the data folder
-// cannot be made.
+// (level 30 when verbose, else 1), the port enumerator, and the instrument
+// and bootloader objects with the one serial port they share. Returns false
+// with a message when the data folder cannot be made.
 bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* error);
 
 // <data folder>/<device name>.settings.txt, or <device name>-<file tag>.settings.txt
