@@ -15,6 +15,8 @@
 static_assert(FirmwareImage::kTargetNameSize == FirmwareTarget::kNameSize, "target names are copied whole");
 static_assert(FirmwareImage::kVectorCount == TITextReader::kVectorCount, "one vector table");
 
+// The log lines keep the words and the "KeloBSL" tag they had when the host
+// loaded the file itself: people and scripts search the logs for them.
 #define IMAGE_LOG(level, ...)                                \
     do {                                                     \
         if (log)                                             \
