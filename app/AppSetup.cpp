@@ -98,25 +98,27 @@ bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* er
 
     state.log = std::make_unique<KeloLog>(state.logFilePath.c_str(), state.verboseLog ? 30 : 1, false);
     state.portEnumerator = std::make_unique<KeloSerial>(state.log.get());
-    state.instrument = std::make_unique<Kelo_protocol>(state.log.get());
-    state.bootloader = std::make_unique<KeloBSLHost>(state.log.get());
+    state.port = std::make_unique<KeloSerial>(state.log.get());
+    state.instrument = std::make_unique<Kelo_protocol>(*state.port, state.log.get());
+    state.bootloader = std::make_unique<KeloBSLHost>(*state.port, state.log.get());
     return true;
 }
 
-void AdoptLoadedFirmware(AppState& state)
+void AdoptFirmware(AppState& state, std::shared_ptr<const FirmwareImage> image)
 {
-    const KeloBSLHost& host = *state.bootloader;
-    state.deviceName = DeviceTypeName(host.TargetType());
-    state.targetVersion = static_cast<uint32_t>(host.ImageVersion());
+    state.deviceName = DeviceTypeName(image->TargetType());
+    state.targetVersion = static_cast<uint32_t>(image->Version());
     state.settingsFilePath = SettingsFilePath(state);
     state.eraseProgressStep = 1;
-    state.uploadProgressRatio = UploadProgressRatio(host.ImageLength());
+    state.uploadProgressRatio = UploadProgressRatio(image->Length());
+    state.bootloader->SetImage(std::move(image));
 }
 
 void CloseAppState(AppState& state)
 {
     state.bootloader.reset();
     state.instrument.reset();
+    state.port.reset();
     state.portEnumerator.reset();
     // Only an empty log file of our own goes: --log /dev/null must not
     // remove the device node (as root it would).

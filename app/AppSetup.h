@@ -2,6 +2,7 @@
 // line: the data folder, the log, the protocol objects and the target.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "AppState.h"
@@ -24,9 +25,9 @@ struct SetupOptions {
 
 // Fills the state as the window does at start-up: device name and caption
 // from the build's target, rep and factory modes, the data folder, the log
-// (level 30 when verbose, else 1) and the port enumerator, instrument and
-// bootloader objects. Returns false with a message when the data folder
-// cannot be made.
+// (level 30 when verbose, else 1), the port enumerator, and the instrument
+// and bootloader objects with the one serial port they share. Returns false
+// with a message when the data folder cannot be made.
 bool SetUpAppState(AppState& state, const SetupOptions& options, std::string* error);
 
 // <data folder>/<device name>.settings.txt, or <device name>-<file tag>.settings.txt
@@ -36,9 +37,9 @@ std::string SettingsFilePath(const AppState& state);
 // the file a run with one port keeps; empty otherwise.
 std::string OnePortSettingsFilePath(const AppState& state);
 
-// After a firmware file was loaded into the bootloader host: the device
-// name, target version, settings file and progress ratio follow the file.
-void AdoptLoadedFirmware(AppState& state);
+// Hands a loaded firmware file to the bootloader host: the device name,
+// target version, settings file and progress ratio follow the file.
+void AdoptFirmware(AppState& state, std::shared_ptr<const FirmwareImage> image);
 
 // Deletes the log file when the run wrote nothing to it.
 void CloseAppState(AppState& state);

@@ -70,6 +70,7 @@ struct AppState {
     // Created in this order, destroyed in reverse: the log outlives the rest.
     std::unique_ptr<KeloLog> log;
     std::unique_ptr<KeloSerial> portEnumerator;
+    std::unique_ptr<KeloSerial> port;  // lent to the instrument's protocol and the bootloader host
     std::unique_ptr<Kelo_protocol> instrument;
     std::unique_ptr<KeloBSLHost> bootloader;
 };

@@ -230,13 +230,15 @@ int MainWindowModel::OpenFirmwareFile(const std::string& path)
     // Never swap the image under a running transfer.
     if (!state_.repMode || state_.updating)
         return result::kNotNow;
-    int result = state_.bootloader->BSLLoadTIFile(path.c_str());
+    std::shared_ptr<const FirmwareImage> image;
+    InputFileStatus problem = InputFileStatus::Ok;
+    int result = FirmwareImage::Load(path.c_str(), state_.log.get(), &image, &problem);
     if (result < 0) {
-        ui_.ShowMessage(texts::FileError(result, state_.bootloader->LoadProblem(), state_.caption, BaseName(path)),
+        ui_.ShowMessage(texts::FileError(result, problem, state_.caption, BaseName(path)),
                         "File Error", MessageKind::Error);
         return result;
     }
-    AdoptLoadedFirmware(state_);
+    AdoptFirmware(state_, image);
     SetTargetLabels(state_.deviceName, state_.bootloader->TargetName());
     demonstrationImage_ = false;
     labels_.demoNotice.clear();

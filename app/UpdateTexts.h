@@ -52,7 +52,7 @@ std::string HelpText(const std::string& caption, const std::string& device, bool
 std::string AboutText(const std::string& engineVersion);
 
 // Opening a firmware file (title "File Error"): the loader's result, and why
-// the file was refused when it was (KeloBSLHost::LoadProblem).
+// the file was refused when it was (FirmwareImage::Load gives it).
 std::string FileError(int code, InputFileStatus problem, const std::string& caption, const std::string& fileName);
 // A firmware file whose name names no device type (title "File Error").
 std::string UnknownFirmwareType(const std::string& fileName);

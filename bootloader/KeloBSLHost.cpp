@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "BslLog.h"
-#include "BuiltInImage.h"
 #include "Result.h"
 #include "Timing.h"
 
@@ -25,31 +24,14 @@ bool Contains(const char* text, uint32_t length, const char* needle)
 
 }  // namespace
 
-KeloBSLHost::KeloBSLHost(KeloLog* log) : KeloSerial(log), log_(log)
+KeloBSLHost::KeloBSLHost(KeloSerial& port, KeloLog* log, std::shared_ptr<const FirmwareImage> image)
+    : port_(port), log_(log), image_(std::move(image))
 {
-    frame_ = static_cast<char*>(std::calloc(kFrameBufferSize, 1));
-    payload_ = static_cast<char*>(std::calloc(kFrameBufferSize, 1));
-    UseBuiltInImage();
 }
 
 KeloBSLHost::~KeloBSLHost()
 {
     BSLDisconnect();
-    std::free(frame_);
-    std::free(payload_);
-    if (imageOwned_)
-        std::free(const_cast<char*>(imageText_));
-}
-
-void KeloBSLHost::UseBuiltInImage()
-{
-    imageText_ = kBuiltInImageText;
-    imageLength_ = kBuiltInImageLength;
-    std::memcpy(vectors_, kBuiltInVectors, sizeof vectors_);
-    std::snprintf(targetName_, sizeof targetName_, "%s", kBuiltInTargetName);
-    targetType_ = kBuiltInTargetType;
-    imageVersion_ = kBuiltInImageVersion;
-    imageOwned_ = false;
 }
 
 int KeloBSLHost::BSLConnect(const char* portName, bool progress, uint32_t tries)
@@ -59,7 +41,7 @@ int KeloBSLHost::BSLConnect(const char* portName, bool progress, uint32_t tries)
     progress_ = progress;
     tries_ = tries;
 
-    int result = KSOpen(portName, 9600);
+    int result = port_.KSOpen(portName, 9600);
     if (result < 0) {
         BSL_LOG(1, "BSLConnect received error while opening serial port (%d)", result);
         return result;
@@ -107,7 +89,7 @@ int KeloBSLHost::BSLDisconnect()
 {
     if (!portOpen_)
         return 0;
-    int result = KSClose();
+    int result = port_.KSClose();
     portOpen_ = false;
     PauseMs(100);
     return result;
@@ -123,14 +105,14 @@ int KeloBSLHost::BSLInvocation()
 
     // One request of the exchange: purge, send, pause, read what came.
     auto exchange = [&](const char* text, uint32_t pauseMs, uint32_t* got) -> int {
-        KSPurge(1);
+        port_.KSPurge(1);
         std::memset(answer, 0, sizeof answer);
         uint32_t written = 0;
-        int r = KSWrite(text, static_cast<uint32_t>(std::strlen(text)), &written);
+        int r = port_.KSWrite(text, static_cast<uint32_t>(std::strlen(text)), &written);
         if (r < 0)
             return r;
         PauseMs(pauseMs);
-        r = KSRead(answer, kInvocationCapacity, got);
+        r = port_.KSRead(answer, kInvocationCapacity, got);
         if (r < 0)
             return r;
         answer[*got] = '\0';
@@ -197,7 +179,7 @@ int KeloBSLHost::BSLInvocation()
 int KeloBSLHost::BSLCommand(char command, const uint32_t* words, uint32_t count, char endChar,
                             char* answer, uint32_t* elapsedMs)
 {
-    if (!IsOpen())
+    if (!port_.IsOpen())
         return result::kNoAnswer;
     if (count > kMaxPayloadWords)
         return result::kOutOfRange;
@@ -217,7 +199,7 @@ int KeloBSLHost::BSLCommand(char command, const uint32_t* words, uint32_t count,
 int KeloBSLHost::BSLCommand(char command, const char* payload, uint32_t length, char endChar,
                             char* answer, uint32_t* elapsedMs)
 {
-    if (!IsOpen())
+    if (!port_.IsOpen())
         return result::kNoAnswer;
     if (length > kMaxPayloadChars)
         return result::kOutOfRange;
@@ -249,19 +231,19 @@ int KeloBSLHost::SendFrame(char command, uint32_t payloadLength, char endChar, c
     const uint32_t frameLength = payloadLength + 7;
 
     const uint32_t start = TickMs();
-    KSPurge(1);
+    port_.KSPurge(1);
     answer[0] = '\0';
     uint32_t got = 0;
     int result = 0;
     uint32_t written = 0;
-    int r = KSWrite(frame_, frameLength, &written);
+    int r = port_.KSWrite(frame_, frameLength, &written);
     if (r < 0) {
         BSL_LOG(1, "BSLCommand got unexpected response (%d) from KCommWrite", r);
         result = result::kNoAnswer;
-    } else if ((r = KSWait(kCommandTimeoutMs, endChar)) < 0) {
+    } else if ((r = port_.KSWait(kCommandTimeoutMs, endChar)) < 0) {
         BSL_LOG(1, "BSLCommand got unexpected response (%d) from KCommWait", r);
         result = result::kNoAnswer;
-    } else if ((r = KSRead(answer, kAnswerCapacity, &got)) < 0) {
+    } else if ((r = port_.KSRead(answer, kAnswerCapacity, &got)) < 0) {
         BSL_LOG(1, "BSLCommand got unexpected response (%d) from KCommRead", r);
         result = result::kNoAnswer;
         got = 0;

@@ -55,7 +55,7 @@ void KeloBSLHost::DropLateAnswer(int result, uint32_t attempt, char endChar)
 {
     if (result != result::kNoAnswer || attempt + 1 >= tries_)
         return;
-    if (KSWait(kCommandTimeoutMs, endChar) > 0)
+    if (port_.KSWait(kCommandTimeoutMs, endChar) > 0)
         BSL_LOG(30, "BSLCommand dropped an answer that came after its time-out");
 }
 
@@ -156,8 +156,12 @@ int KeloBSLHost::BSLEraseFlash(uint32_t start, uint32_t end)
 int KeloBSLHost::BSLSendFirmware()
 {
     const uint32_t begin = TickMs();
-    if (!imageText_)
+    if (!image_)
         return result::kBadArgument;
+    // Held for the whole write: the text stays valid whatever SetImage does meanwhile.
+    const std::shared_ptr<const FirmwareImage> image = image_;
+    const char* const text = image->Text();
+    const uint32_t length = image->Length();
     int result = 1;
     uint32_t pending = 0;
     uint32_t position = 0;
@@ -165,27 +169,27 @@ int KeloBSLHost::BSLSendFirmware()
     uint32_t recordBytes = 0;     // of that record in earlier pieces: two characters a byte
     char answer[kAnswerCapacity + 1];
 
-    while (position < imageLength_ && result >= 0) {
-        if (position % kMaxPayloadChars == 0 && !Progress(imageLength_, position, 1, 'W')) {
+    while (position < length && result >= 0) {
+        if (position % kMaxPayloadChars == 0 && !Progress(length, position, 1, 'W')) {
             result = result::kStopped;
             break;
         }
-        if (imageText_[position] == '@') {
+        if (text[position] == '@') {
             if (pending) {
                 result = WriteWithRetry(pending, PieceAddress(recordAddress, recordBytes), answer);
                 if (result < 0)
                     break;
             }
             // A truncated record address is sent as it stands; the bootloader refuses it.
-            uint32_t addressChars = imageLength_ - position - 1 < 4 ? imageLength_ - position - 1 : 4;
-            std::memcpy(payload_, imageText_ + position + 1, addressChars);
+            uint32_t addressChars = length - position - 1 < 4 ? length - position - 1 : 4;
+            std::memcpy(payload_, text + position + 1, addressChars);
             position += 1 + addressChars;
             result = CommandWithRetry('@', payload_, addressChars, '\r', answer);
             recordAddress = RecordAddress(payload_, addressChars);
             recordBytes = 0;
             pending = 0;
         } else {
-            payload_[pending++] = imageText_[position++];
+            payload_[pending++] = text[position++];
             if (pending == kMaxPayloadChars) {
                 result = WriteWithRetry(pending, PieceAddress(recordAddress, recordBytes), answer);
                 if (result < 0)
@@ -199,7 +203,7 @@ int KeloBSLHost::BSLSendFirmware()
         result = WriteWithRetry(pending, PieceAddress(recordAddress, recordBytes), answer);
 
     int seconds = static_cast<int>(ElapsedMs(begin, TickMs()) / 1000);
-    Progress(imageLength_, imageLength_, 2, 'W');
+    Progress(length, length, 2, 'W');
     if (result < 0)
         BSL_LOG(1, "BSLSendFirmware failed with error %d (%d s)", result, seconds);
     else
@@ -211,7 +215,9 @@ int KeloBSLHost::BSLSendVectors()
 {
     uint32_t totalMs = 0;
     char answer[kAnswerCapacity + 1];
-    int result = CommandWithRetry('V', vectors_, kVectorCount, '+', answer, &totalMs);
+    if (!image_)
+        return result::kBadArgument;
+    int result = CommandWithRetry('V', image_->Vectors(), kVectorCount, '+', answer, &totalMs);
     if (result < 0)
         BSL_LOG(1, "BSLSendVectors failed with error %d (%d ms)", result, static_cast<int>(totalMs));
     else

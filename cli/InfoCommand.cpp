@@ -10,8 +10,8 @@
 #include "Commands.h"
 #include "DeviceTypes.h"
 #include "ExitCodes.h"
+#include "FirmwareImage.h"
 #include "InstrumentInfo.h"
-#include "KeloBSLHost.h"
 #include "Kelo_protocol.h"
 
 namespace {
@@ -48,21 +48,21 @@ Verdict Judge(const DeviceIdentity& id, bool inLoader, int battery, int8_t targe
 
 int RunInfoCommand(const InfoArgs& args)
 {
-    KeloBSLHost host(nullptr);
+    std::shared_ptr<const FirmwareImage> file;
     std::string image = std::string(DeviceTypeModelWord(BuildTarget::kDeviceType)) + " " +
                         VersionText(BuildTarget::kVersion) + " (built-in image)";
     uint32_t targetVersion = BuildTarget::kVersion;
     if (!args.firmware.empty()) {
-        int loaded = host.BSLLoadTIFile(args.firmware.c_str());
+        int loaded = FirmwareImage::Load(args.firmware.c_str(), nullptr, &file);
         if (loaded < 0) {
             std::cerr << "kelobsl-cli: " << args.firmware << ": " << FirmwareFileProblem(loaded, args.firmware)
                       << ".\n";
             return exit_code::kUsage;
         }
-        image = std::string(host.TargetName()) + " (" + args.firmware + ")";
-        targetVersion = static_cast<uint32_t>(host.ImageVersion());
+        image = std::string(file->TargetName()) + " (" + args.firmware + ")";
+        targetVersion = static_cast<uint32_t>(file->Version());
     }
-    const int8_t targetType = args.firmware.empty() ? BuildTarget::kDeviceType : host.TargetType();
+    const int8_t targetType = file ? file->TargetType() : BuildTarget::kDeviceType;
 
     Kelo_protocol instrument(nullptr);
     DeviceIdentity id{};

@@ -12,7 +12,7 @@
 #include "ExitCodes.h"
 #include "AppState.h"
 #include "InputFile.h"
-#include "KeloBSLHost.h"
+#include "FirmwareImage.h"
 #include "UpdateTexts.h"
 
 namespace {
@@ -59,10 +59,10 @@ std::string BaseName(const std::string& path)
 
 int RunInspectCommand(const std::string& file, bool json)
 {
-    KeloBSLHost host(nullptr);
-    // Without a file the host keeps the built-in image.
+    // Without a file: the built-in image.
     const bool builtIn = file.empty();
-    int result = builtIn ? 1 : host.BSLLoadTIFile(file.c_str());
+    std::shared_ptr<const FirmwareImage> image = FirmwareImage::BuiltIn();
+    int result = builtIn ? 1 : FirmwareImage::Load(file.c_str(), nullptr, &image);
     if (result < 0) {
         std::string why = FirmwareFileProblem(result, file);
         if (json)
@@ -74,25 +74,26 @@ int RunInspectCommand(const std::string& file, bool json)
         return exit_code::kUsage;
     }
 
-    std::vector<Record> records = Records(host.ImageText(), host.ImageLength());
-    const uint32_t* vectors = host.VectorTable();
-    std::string displayName = DeviceTypeName(host.TargetType());
+    const FirmwareImage& loaded = *image;
+    std::vector<Record> records = Records(loaded.Text(), loaded.Length());
+    const uint32_t* vectors = loaded.Vectors();
+    std::string displayName = DeviceTypeName(loaded.TargetType());
 
     if (json) {
         auto recs = nlohmann::json::array();
         for (const Record& r : records)
             recs.push_back({{"address", r.address}, {"bytes", r.bytes}});
         auto vecs = nlohmann::json::array();
-        for (uint32_t i = 0; i < KeloBSLHost::kVectorCount; ++i)
+        for (uint32_t i = 0; i < FirmwareImage::kVectorCount; ++i)
             vecs.push_back(vectors[i]);
         std::cout << nlohmann::json{{"file", builtIn ? "(built-in)" : file},
                                     {"demoImage", builtIn && BuiltInImageIsDemo()},
-                                    {"target", host.TargetName()},
-                                    {"deviceType", host.TargetType()},
+                                    {"target", loaded.TargetName()},
+                                    {"deviceType", loaded.TargetType()},
                                     {"deviceName", displayName},
-                                    {"version", host.ImageVersion()},
-                                    {"versionKnown", host.ImageVersionKnown()},
-                                    {"imageLength", host.ImageLength()},
+                                    {"version", loaded.Version()},
+                                    {"versionKnown", loaded.VersionKnown()},
+                                    {"imageLength", loaded.Length()},
                                     {"records", recs},
                                     {"vectors", vecs}}
                          .dump()
@@ -101,25 +102,25 @@ int RunInspectCommand(const std::string& file, bool json)
     }
 
     std::cout << "File:         " << (builtIn ? "(built-in image)" : file) << '\n'
-              << "Target:       " << host.TargetName() << '\n'
-              << "Device type:  " << static_cast<int>(host.TargetType()) << " (" << displayName << ")\n"
+              << "Target:       " << loaded.TargetName() << '\n'
+              << "Device type:  " << static_cast<int>(loaded.TargetType()) << " (" << displayName << ")\n"
               << "Version:      "
-              << (host.ImageVersionKnown() ? std::to_string(host.ImageVersion())
+              << (loaded.VersionKnown() ? std::to_string(loaded.Version())
                                            : std::string("unknown (the file name gives none)"))
               << '\n'
-              << "Image length: " << host.ImageLength() << " characters of image text\n"
+              << "Image length: " << loaded.Length() << " characters of image text\n"
               << "Records:\n";
     for (const Record& r : records)
         std::cout << "  " << Hex(r.address) << "  " << r.bytes << " bytes\n";
     std::cout << "Vectors (0xFFE0..0xFFFE):\n ";
-    for (uint32_t i = 0; i < KeloBSLHost::kVectorCount; ++i)
+    for (uint32_t i = 0; i < FirmwareImage::kVectorCount; ++i)
         std::cout << ' ' << Hex(vectors[i]) << (i % 8 == 7 ? "\n " : "");
     std::cout << '\n';
     if (builtIn && BuiltInImageIsDemo())
         std::cout << "Note: the built-in image is a " << texts::DemoImageNote() << ".\n";
-    if (host.TargetType() == 0)
+    if (loaded.TargetType() == 0)
         std::cout << "Note: the file name does not name a known device type, so an update refuses this file.\n";
-    if (host.TargetType() == 0 || !host.ImageVersionKnown())
+    if (loaded.TargetType() == 0 || !loaded.VersionKnown())
         std::cout << "Firmware files are named MODEL-M-mp.txt, for example R7F-3-52.txt (R7F, version 3.52).\n";
     return exit_code::kSuccess;
 }

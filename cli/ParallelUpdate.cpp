@@ -1,6 +1,7 @@
 // kelobsl-cli update --port A --port B ...: every port's update on its own
 // thread with its own state, protocol objects, log and settings file. The
-// threads share only the ProgressBoard (the screen) and the Ctrl+C count.
+// threads share only the ProgressBoard (the screen), the Ctrl+C count and the
+// firmware image, loaded once before they start.
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -36,7 +37,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start)
 }
 
 PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, const std::string& fileTag, int row,
-                         ProgressBoard& board, PortNotes* notes)
+                         const std::shared_ptr<const FirmwareImage>& image, ProgressBoard& board, PortNotes* notes)
 {
     UpdateArgs args = runArgs;
     args.port = port;
@@ -58,17 +59,8 @@ PortResult UpdateOnePort(const UpdateArgs& runArgs, const std::string& port, con
     workflow.AnswerWhichInstrument(args.settingsFile, args.noSettings);
     if (args.json)
         ui.SetStartEvent([&] { return StartEvent(state, workflow, args, true).dump(); });
-    if (!args.firmware.empty()) {
-        // Checked once before the threads started; each port has its own copy.
-        const int loaded = state.bootloader->BSLLoadTIFile(args.firmware.c_str());
-        if (loaded < 0) {
-            outcome.exitCode = exit_code::kUsage;
-            outcome.message = FirmwareFileProblem(loaded, args.firmware) + ".";
-            CloseAppState(state);
-            return outcome;
-        }
-        AdoptLoadedFirmware(state);
-    }
+    if (image)
+        AdoptFirmware(state, image);
     AimAtPort(state, args);
     // A file named without a version loads no "0.00".
     outcome.newVersion = state.bootloader->ImageVersionKnown() ? VersionText(state.targetVersion) : "unknown";
@@ -133,12 +125,12 @@ int RunParallelUpdate(const UpdateArgs& args)
         std::cerr << "kelobsl-cli: --settings-file answers for one device: update its port alone with it.\n";
         return exit_code::kUsage;
     }
+    std::shared_ptr<const FirmwareImage> image;  // null: the built-in one
     if (!args.firmware.empty()) {
-        KeloBSLHost probe(nullptr);
-        const int loaded = probe.BSLLoadTIFile(args.firmware.c_str());
+        const int loaded = FirmwareImage::Load(args.firmware.c_str(), nullptr, &image);
         std::string why = loaded < 0 ? FirmwareFileProblem(loaded, args.firmware)
-                          : probe.TargetType() == 0 ? "the file name names no device type"
-                                                    : "";
+                          : image->TargetType() == 0 ? "the file name names no device type"
+                                                     : "";
         if (!why.empty()) {
             std::cerr << "kelobsl-cli: update not started: " << args.firmware << ": " << why << ".\n";
             return exit_code::kUsage;
@@ -165,7 +157,7 @@ int RunParallelUpdate(const UpdateArgs& args)
         std::vector<std::thread> threads;
         for (std::size_t i = 0; i < args.ports.size(); ++i)
             threads.emplace_back([&, i] {
-                results[i] = UpdateOnePort(args, args.ports[i], tags[i], static_cast<int>(i), board, &notes[i]);
+                results[i] = UpdateOnePort(args, args.ports[i], tags[i], static_cast<int>(i), image, board, &notes[i]);
             });
         for (std::thread& thread : threads)
             thread.join();

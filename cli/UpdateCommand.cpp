@@ -380,9 +380,11 @@ int RunUpdateCommand(const UpdateArgs& args)
         ui.SetStartEvent([&] { return StartEvent(state, workflow, args, imageReady).dump(); });
 
     if (!args.firmware.empty()) {
-        int loaded = state.bootloader->BSLLoadTIFile(args.firmware.c_str());
+        std::shared_ptr<const FirmwareImage> file;
+        InputFileStatus problem = InputFileStatus::Ok;
+        int loaded = FirmwareImage::Load(args.firmware.c_str(), state.log.get(), &file, &problem);
         if (loaded < 0) {
-            ui.ShowMessage(texts::FileError(loaded, state.bootloader->LoadProblem(), state.caption, BaseName(args.firmware)), "File Error",
+            ui.ShowMessage(texts::FileError(loaded, problem, state.caption, BaseName(args.firmware)), "File Error",
                            MessageKind::Error);
             const std::string why = FirmwareFileProblem(loaded, args.firmware);
             if (args.json)
@@ -397,7 +399,7 @@ int RunUpdateCommand(const UpdateArgs& args)
         }
         // A file for no known type would be written blind to a device found
         // in its loader: refuse it before any device is touched.
-        if (state.bootloader->TargetType() == 0) {
+        if (file->TargetType() == 0) {
             ui.ShowMessage(texts::UnknownFirmwareType(BaseName(args.firmware)), "File Error", MessageKind::Error);
             const std::string why = "the file name names no device type";
             if (args.json)
@@ -410,7 +412,7 @@ int RunUpdateCommand(const UpdateArgs& args)
             CloseAppState(state);
             return exit_code::kUsage;
         }
-        AdoptLoadedFirmware(state);
+        AdoptFirmware(state, file);
         imageReady = true;
     }
 

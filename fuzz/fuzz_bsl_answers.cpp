@@ -4,6 +4,7 @@
 // one, so a run stays short.
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "FakeLine.h"
@@ -19,14 +20,18 @@ const char kSmallImage[] =
     "@FFE0\n00 E0 00 E0 00 E0 00 E0 00 E0 00 E0 00 E0 00 E0\n"
     "00 E0 00 E0 00 E0 00 E0 00 E0 00 E0 00 E0 00 E0\nq\n";
 
-const std::string& ImagePath()
+// Loaded once: every run writes the same image.
+const std::shared_ptr<const FirmwareImage>& SmallImage()
 {
-    static const std::string path = [] {
-        std::string p = fuzz_files::PathOf("R7F-3-52.txt");
-        fuzz_files::WriteFile(p, reinterpret_cast<const uint8_t*>(kSmallImage), sizeof kSmallImage - 1);
-        return p;
+    static const std::shared_ptr<const FirmwareImage> image = [] {
+        std::string path = fuzz_files::PathOf("R7F-3-52.txt");
+        fuzz_files::WriteFile(path, reinterpret_cast<const uint8_t*>(kSmallImage), sizeof kSmallImage - 1);
+        std::shared_ptr<const FirmwareImage> loaded;
+        if (FirmwareImage::Load(path.c_str(), FuzzLog(), &loaded) != 1)
+            std::abort();
+        return loaded;
     }();
-    return path;
+    return image;
 }
 
 }  // namespace
@@ -35,9 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     if (size == 0)
         return 0;
-    KeloBSLHost host(FuzzLog());
-    if (host.BSLLoadTIFile(ImagePath().c_str()) != 1)
-        std::abort();
+    KeloSerial port(FuzzLog());
+    KeloBSLHost host(port, FuzzLog(), SmallImage());
     fake_line::Serve(data + 1, size - 1);
 
     const uint32_t tries = 1 + data[0] % 3;

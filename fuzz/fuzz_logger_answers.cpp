@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const uint8_t options = data[0];
     fake_line::Serve(data + 1, size - 1);
 
-    NIVRA_Protocol protocol(FuzzLog());
+    KeloSerial port(FuzzLog());
+    NIVRA_Protocol protocol(port, FuzzLog());
     ProtocolConfig config{};
     config.serialRetries = 2;
     config.radioRetries = 2;

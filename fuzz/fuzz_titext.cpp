@@ -1,4 +1,4 @@
-// TI-Text firmware files: the reader and the host's loading of the image.
+// TI-Text firmware files: the reader and the loading of a FirmwareImage.
 // A file that loads must give image text the bootloader can take: "@AAAA"
 // records and whole words of hex digits, none inside the bootloader's own
 // flash or the vector table.
@@ -6,10 +6,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "FuzzFiles.h"
-#include "KeloBSLHost.h"
+#include "FirmwareImage.h"
 
 namespace {
 
@@ -34,10 +35,10 @@ bool ProgramFlash(unsigned address)
     return address + 1 < 0xFA00 || (address > 0xFDFF && address < 0xFFE0);
 }
 
-void CheckImage(const KeloBSLHost& host)
+void CheckImage(const FirmwareImage& image)
 {
-    const char* text = host.ImageText();
-    const uint32_t length = host.ImageLength();
+    const char* text = image.Text();
+    const uint32_t length = image.Length();
     if (!text || std::strlen(text) != length)
         std::abort();
     unsigned address = 0;
@@ -63,9 +64,9 @@ void CheckImage(const KeloBSLHost& host)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     static const std::string path = fuzz_files::PathOf("R7F-3-52.txt");
-    static KeloBSLHost host(nullptr);  // kept: each load replaces the last image
     fuzz_files::WriteFile(path, data, size);
-    if (host.BSLLoadTIFile(path.c_str()) == 1)
-        CheckImage(host);
+    std::shared_ptr<const FirmwareImage> image;
+    if (FirmwareImage::Load(path.c_str(), nullptr, &image) == 1)
+        CheckImage(*image);
     return 0;
 }

@@ -19,8 +19,14 @@ constexpr uint32_t kShortAnswer = 32;  // every exchange of the connection steps
 constexpr int64_t kSecondsTo2000 = 946684800;  // 1970-01-01 to 2000-01-01
 }  // namespace
 
+Kelo_protocol::Kelo_protocol(KeloSerial& port, KeloLog* log)
+    : protocol_(std::make_unique<NIVRA_Protocol>(port, log)), log_(log)
+{
+}
+
 Kelo_protocol::Kelo_protocol(KeloLog* log)
-    : protocol_(std::make_unique<NIVRA_Protocol>(log)), log_(log)
+    : ownPort_(std::make_unique<KeloSerial>(log)), protocol_(std::make_unique<NIVRA_Protocol>(*ownPort_, log)),
+      log_(log)
 {
 }
 

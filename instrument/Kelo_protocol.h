@@ -1,6 +1,7 @@
 // Kelo_protocol: the one object through which the update talks to a device's
 // command interpreter, logger or instrument alike. It owns the logger command
-// protocol and uses it as its transport; on top of it it identifies the device
+// protocol and uses it as its transport, over the serial port it is lent (or,
+// for work without a device, a port of its own); on top of it it identifies the device
 // from its version line, decides per device type which steps of an update
 // apply, and saves and restores the device's settings through a settings file.
 // One thread, one operation at a time; results are codes, never exceptions.
@@ -24,6 +25,9 @@ public:
     static constexpr const char* kAccessCode = "*4827";  // privileged command mode
     static constexpr int kSnMaxLength = kInstSnSize - 1;  // devices keep 15 characters
 
+    // The port must outlive the object.
+    Kelo_protocol(KeloSerial& port, KeloLog* log);
+    // With a port of its own: settings files, and callers with no port to share.
     explicit Kelo_protocol(KeloLog* log);
     ~Kelo_protocol();
     Kelo_protocol(const Kelo_protocol&) = delete;
@@ -159,6 +163,7 @@ private:
     int32_t CheckFileComplete(const char* text);
     int LogLine(uint32_t level, const char* format, ...) KELO_PRINTF(3, 4);
 
+    std::unique_ptr<KeloSerial> ownPort_;  // before protocol_: it outlives the protocol
     std::unique_ptr<NIVRA_Protocol> protocol_;
     LoggerInfo loggerInfo_;
     InstrumentInfo instInfo_;

@@ -8,7 +8,7 @@
 //
 // The operating system's error number never becomes a result: a file or port
 // call that fails for a system reason returns one code here and keeps the
-// system's number beside it (KeloSerial::SystemError, KeloBSLHost::LoadProblem,
+// system's number beside it (KeloSerial::SystemError, FirmwareImage::Load,
 // Kelo_protocol::FileSystemError).
 #pragma once
 

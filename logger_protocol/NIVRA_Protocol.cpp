@@ -23,12 +23,6 @@ constexpr uint32_t kStalledMs = 500;
 // A silent try longer ago than this owes no answer any more.
 constexpr uint32_t kOwedAnswerMs = 10000;
 
-// The base takes the receive buffer at construction, before our members exist.
-char* NewReceiveBuffer()
-{
-    return static_cast<char*>(std::malloc(kReceiveSize));
-}
-
 // Formats the line first, so that the log sees one finished text.
 int LogFormatted(KeloLog* log, uint32_t level, const char* tag, const char* format, va_list args)
 {
@@ -41,16 +35,13 @@ int LogFormatted(KeloLog* log, uint32_t level, const char* tag, const char* form
 
 }  // namespace
 
-NIVRA_Protocol::NIVRA_Protocol(KeloLog* log) : KeloSerial(log, NewReceiveBuffer()), log_(log)
+NIVRA_Protocol::NIVRA_Protocol(KeloSerial& port, KeloLog* log) : port_(port), log_(log)
 {
-    receive_ = const_cast<char*>(ReadBuffer());
     answer_ = static_cast<char*>(std::malloc(kAnswerSize));
     if (answer_)
         answer_[0] = '\0';
-    if (!answer_ || !receive_)
-        initStatus_ = result::kOutOfMemory;
     else
-        std::memset(receive_, 0, kReceiveSize);
+        initStatus_ = result::kOutOfMemory;
 }
 
 NIVRA_Protocol::~NIVRA_Protocol()
@@ -59,16 +50,14 @@ NIVRA_Protocol::~NIVRA_Protocol()
         config_.keepPortOpen = 0;
         DisconnectDevice();
     }
-    KSClose();  // the base must not touch the receive buffer after it is freed
     std::free(answer_);
-    std::free(receive_);
 }
 
 int NIVRA_Protocol::LogLine(uint32_t level, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    const int logged = LogFormatted(log_, level, PortName(), format, args);
+    const int logged = LogFormatted(log_, level, port_.PortName(), format, args);
     va_end(args);
     return logged;
 }
@@ -163,10 +152,11 @@ void NIVRA_Protocol::DropLateAnswer()
     bool ended = false;
     for (;;) {
         // '\0' is never awaited: the wait collects for the whole quiet time.
-        if (KSWait(kQuietMs, '\0') < 0)
+        if (port_.KSWait(kQuietMs, '\0') < 0)
             break;
-        const uint32_t heard = static_cast<uint32_t>(strnlen(receive_, kReceiveSize));
-        if (heard && std::memchr(receive_, lateTerminator_, heard)) {
+        const char* received = port_.ReadBuffer();
+        const uint32_t heard = static_cast<uint32_t>(strnlen(received, kReceiveSize));
+        if (heard && std::memchr(received, lateTerminator_, heard)) {
             ended = true;
             silentPending_ = false;  // the silent try's answer came: nothing is owed
         }
@@ -180,7 +170,7 @@ void NIVRA_Protocol::DropLateAnswer()
             break;
         }
     }
-    KSPurge(1);
+    port_.KSPurge(1);
     if (dropped)
         LogLine(30, "DeviceCommand dropped %u bytes that came after their time-out",
                 static_cast<unsigned>(dropped));
@@ -206,13 +196,13 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
     while (tries < retryCount_) {
         ++tries;
         DropLateAnswer();
-        KSPurge(1);
+        port_.KSPurge(1);
         answer_[0] = '\0';
         bytesRead = 0;
 
         const uint32_t sent = TickMs();
         uint32_t written = 0;
-        int r = KSWrite(command, commandLength, &written);
+        int r = port_.KSWrite(command, commandLength, &written);
         if (r < 0) {
             LogLine(30, "DeviceCommand got unexpected response (%d) from KCommWrite", r);
             result = r;
@@ -220,14 +210,14 @@ int32_t NIVRA_Protocol::DeviceCommand(const char* command, char terminator, uint
         }
         TraceSent(command);
 
-        r = KSWait(timeoutMs, terminator);
+        r = port_.KSWait(timeoutMs, terminator);
         if (r < 0) {
             LogLine(30, "DeviceCommand got unexpected response (%d) from KCommWait", r);
             result = r;
             break;
         }
         // A time-out is not an error: whatever came is judged below.
-        r = KSRead(answer_, kReceiveSize, &bytesRead);
+        r = port_.KSRead(answer_, kReceiveSize, &bytesRead);
         if (r < 0) {
             LogLine(30, "DeviceCommand got unexpected response (%d) from KCommRead", r);
             result = r;

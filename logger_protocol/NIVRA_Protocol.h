@@ -1,7 +1,8 @@
 // NIVRA_Protocol: the host side of the data loggers' text command interpreter,
 // over a direct cable (link type 10) or through a Tz9 radio modem (link type
-// 30). It is itself the serial port: it opens and closes the port as its
-// connections begin and end. One thread, one operation at a time.
+// 30). It talks over the serial port it is lent (shared with the bootloader
+// host): it opens and closes that port as its connections begin and end. One
+// thread, one operation at a time.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,7 @@
 #include "LoggerRecords.h"
 #include "Result.h"
 
-class NIVRA_Protocol : public KeloSerial {
+class NIVRA_Protocol {
 public:
     static constexpr uint32_t kAnswerSize = 2049;  // 2048 bytes of text and a NUL
 
@@ -25,8 +26,13 @@ public:
     using ProgressHook = std::function<bool(uint32_t total, uint32_t done, int phase)>;
     using TraceHook = std::function<void(const char* text)>;
 
-    explicit NIVRA_Protocol(KeloLog* log);
-    ~NIVRA_Protocol() override;
+    // The port must outlive the protocol.
+    NIVRA_Protocol(KeloSerial& port, KeloLog* log);
+    ~NIVRA_Protocol();
+    NIVRA_Protocol(const NIVRA_Protocol&) = delete;
+    NIVRA_Protocol& operator=(const NIVRA_Protocol&) = delete;
+
+    KeloSerial& Port() const { return port_; }
 
     // 1 after construction, -60 when a buffer could not be allocated.
     int32_t InitStatus() const { return initStatus_; }
@@ -136,7 +142,7 @@ private:
     uint32_t retryCount_ = 3;
     int32_t resets_ = 0;
     char* answer_ = nullptr;
-    char* receive_ = nullptr;
+    KeloSerial& port_;
     KeloLog* log_;
     ProgressHook progressHook_;
     TraceHook traceHook_;

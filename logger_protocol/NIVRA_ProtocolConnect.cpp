@@ -49,7 +49,7 @@ int32_t NIVRA_Protocol::SendWake()
     for (uint32_t i = 0; i < kWakePackets; ++i, ++slot) {
         uint32_t written = 0;
         const uint32_t sentAt = TickMs();
-        KSWrite("\r", 1, &written);
+        port_.KSWrite("\r", 1, &written);
         if (reporting && !behind) {
             if (i % 18 == 0 && !ReportProgress(kWakePackets, i, kPhaseProgress)) {
                 LogLine(30, "SendWake canceled by user after sending %d of %d packets",
@@ -373,7 +373,7 @@ int32_t NIVRA_Protocol::SetBaudCommand(uint32_t rate)
                 break;
             }
             result = result::kNoAnswer;
-            if (Baud() == 9600)
+            if (port_.Baud() == 9600)
                 PauseMs(1000);
             continue;
         }
@@ -389,8 +389,8 @@ int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
 {
     if (!name || !baudIndex)
         return result::kBadArgument;
-    if (Baud() != 9600) {
-        int r = KSHostBaud(9600);
+    if (port_.Baud() != 9600) {
+        int r = port_.KSHostBaud(9600);
         if (r < 0) {
             LogLine(30, "DeviceLogin: host reports it can't change baud (error %d)", r);
             return result::kDeviceSilent;
@@ -445,7 +445,7 @@ int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
         }
         *baudIndex = kBaudIndex9600;
         LogLine(30, "DeviceLogin communicating with a device running %s at %d baud", info_.version,
-                static_cast<int>(Baud()));
+                static_cast<int>(port_.Baud()));
         return 1;
     }
 
@@ -460,7 +460,7 @@ int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
     }
     if (info_.features & logger_feature::kSetBaud) {
         const uint32_t rate = LoggerBaudRate(*baudIndex);
-        if (rate == Baud()) {
+        if (rate == port_.Baud()) {
             *baudIndex = kBaudIndex9600;
         } else if (DeviceRateCode(rate) < 0) {
             // The logger has no code for this rate: stay where both ends are.
@@ -472,7 +472,7 @@ int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
                 LogLine(30, "DeviceLogin: device didn't change baud rate (error %d)", s);
                 *baudIndex = kBaudIndex9600;
             } else {
-                int h = KSHostBaud(rate);
+                int h = port_.KSHostBaud(rate);
                 if (h < 0) {
                     LogLine(1, "DeviceLogin: host reports it can't change baud (error %d)", h);
                     return result::kDeviceSilent;
@@ -483,7 +483,7 @@ int32_t NIVRA_Protocol::DeviceLogin(char* name, uint8_t* baudIndex)
         *baudIndex = kBaudIndex9600;
     }
     LogLine(30, "DeviceLogin communicating with a device running %s at %d baud", info_.version,
-            static_cast<int>(Baud()));
+            static_cast<int>(port_.Baud()));
     return 1;
 }
 
@@ -514,7 +514,7 @@ int32_t NIVRA_Protocol::ConnectDevice(ConnectParams* params)
     params->loginName[kLoggerNameSize - 1] = '\0';
 
     if (connection_.linkType == 0) {
-        int r = KSOpen(params->port, 9600);
+        int r = port_.KSOpen(params->port, 9600);
         if (r < 0)
             return r;
     }
@@ -527,7 +527,7 @@ int32_t NIVRA_Protocol::ConnectDevice(ConnectParams* params)
         if (r != 1) {
             if (!config_.keepPortOpen) {
                 connection_.linkType = 0;
-                KSClose();
+                port_.KSClose();
             }
             return result::kFeatureMissing;
         }
@@ -538,7 +538,7 @@ int32_t NIVRA_Protocol::ConnectDevice(ConnectParams* params)
     std::memcpy(connection_.loginName, params->loginName, sizeof connection_.loginName);
     connection_.baudIndex = params->baudIndex;
     if (result < 0 && !config_.keepPortOpen) {
-        KSClose();
+        port_.KSClose();
         connection_.linkType = 0;
     }
     return result;
@@ -554,23 +554,23 @@ int32_t NIVRA_Protocol::DisconnectDevice()
 
     int32_t result = 1;
     if (connection_.linkType == kLinkSerial) {
-        if (Baud() != 9600)
+        if (port_.Baud() != 9600)
             SetBaudCommand(9600);
     } else {
         result = result::kNoUsableAnswer;
         char command[32];
         std::snprintf(command, sizeof command, "login %s\r", info_.name);
         char heard[32];
-        KSPurge(1);
+        port_.KSPurge(1);
         for (uint32_t attempt = 0; attempt < retryCount_; ++attempt) {
             uint32_t written = 0;
-            KSWrite("logout\r", 7, &written);
+            port_.KSWrite("logout\r", 7, &written);
             TraceSent("logout\r");
             PauseMs(100);
-            KSWrite(command, static_cast<uint32_t>(std::strlen(command)), &written);
+            port_.KSWrite(command, static_cast<uint32_t>(std::strlen(command)), &written);
             TraceSent(command);
             uint32_t got = 0;
-            if (KSRead(heard, sizeof heard - 1, &got) < 0)
+            if (port_.KSRead(heard, sizeof heard - 1, &got) < 0)
                 got = 0;
             heard[got] = '\0';
             if (got == 0) {
@@ -584,14 +584,14 @@ int32_t NIVRA_Protocol::DisconnectDevice()
     ClearInfo();
 
     if (config_.keepPortOpen) {
-        int r = KSHostBaud(9600);
+        int r = port_.KSHostBaud(9600);
         if (r < 0) {
-            KSClose();
+            port_.KSClose();
             connection_.linkType = 0;
             LogLine(1, "DisconnectDevice: Error setting host baud rate; can't keep port open (error %d)", r);
         }
     } else {
-        KSClose();
+        port_.KSClose();
         connection_.linkType = 0;
     }
     if (result > 0)

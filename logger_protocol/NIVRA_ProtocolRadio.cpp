@@ -242,7 +242,7 @@ int32_t NIVRA_Protocol::MSRadioCommand(int32_t* rch, int32_t* rsch, char* rver, 
         }
         // "term" hands the line to the logger's own modem until the next "term".
         uint32_t written = 0;
-        KSWrite("term\r", 5, &written);
+        port_.KSWrite("term\r", 5, &written);
         TraceSent("term\r");
         PauseMs(500);
         int32_t r = Tz9Config(rch, rsch, rver, direction, radioMask);

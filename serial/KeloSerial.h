@@ -1,6 +1,10 @@
 // KeloSerial: one serial port, synchronous, with the fixed line settings of
 // the instruments (8N1, no flow control, DTR and RTS on). Every exchange on
 // the line is purge, write, wait for the answer's end character, read.
+//
+// The protocols do not own a port: the caller lends them one (the bootloader
+// host and the interpreter's protocol share it). Its line operations are
+// virtual so that a test can lend an in-memory line instead of a device.
 #pragma once
 
 #include <cstddef>
@@ -23,25 +27,24 @@ public:
     KeloSerial(const KeloSerial&) = delete;
     KeloSerial& operator=(const KeloSerial&) = delete;
 
-    int KSOpen(const char* portName, uint32_t baud);
-    int KSClose();
-    int KSWrite(const void* bytes, uint32_t count, uint32_t* written);
-    int KSRead(void* destination, uint32_t capacity, uint32_t* delivered);
-    int KSWait(uint32_t timeoutMs, char awaited);
-    int KSPurge(int mode);
-    int KSHostBaud(uint32_t baud);
+    virtual int KSOpen(const char* portName, uint32_t baud);
+    virtual int KSClose();
+    virtual int KSWrite(const void* bytes, uint32_t count, uint32_t* written);
+    virtual int KSRead(void* destination, uint32_t capacity, uint32_t* delivered);
+    virtual int KSWait(uint32_t timeoutMs, char awaited);
+    virtual int KSPurge(int mode);
+    virtual int KSHostBaud(uint32_t baud);
 
-    bool IsOpen() const;
+    virtual bool IsOpen() const;
     uint32_t Baud() const { return baud_; }
     const char* PortName() const { return portName_.c_str(); }
     KeloLog* Log() const { return log_; }
     // The system's own number for the last failure that was one of the
     // system's (result::kPortSystemError and the port codes).
     int SystemError() const { return systemError_; }
-
-protected:
-    // What the last wait collected (NUL-terminated); null without a buffer.
-    const char* ReadBuffer() const { return readBuffer_; }
+    // What the last wait collected (NUL-terminated); null without a buffer
+    // (never after a wait that did not fail).
+    virtual const char* ReadBuffer() const { return readBuffer_; }
 
 private:
     int FailedIo(const char* what, int error);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "BslTestSupport.h"
+#include "KeloBSLHost.h"
 #include "KeloLog.h"
 #include "KeloSerial.h"
 #include "SimProcess.h"
@@ -69,7 +70,8 @@ protected:
     std::string dump = dir.Path("flash.bin");
     std::string logPath = dir.Path("log.txt");
     KeloLog log{logPath.c_str(), 30, true};
-    KeloBSLHost host{&log};
+    KeloSerial port{&log};
+    KeloBSLHost host{port, &log};
     SimProcess sim;
 };
 
@@ -171,7 +173,7 @@ TEST_F(BslSimTest, FaultsOfTheInvocation)
 {
     StartSim({"--type", "R7F", "--fault", "no-bootloader"});
     EXPECT_EQ(host.BSLConnect(sim.Path().c_str(), true, 3), -112);
-    EXPECT_FALSE(host.IsOpen());
+    EXPECT_FALSE(port.IsOpen());
     sim.Stop();
     StartSim({"--type", "R7F", "--fault", "bsl-refuse=1"});
     EXPECT_EQ(host.BSLConnect(sim.Path().c_str(), true, 3), -1);  // "g" refused every time

@@ -1,5 +1,7 @@
 #include "BslTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -77,4 +79,11 @@ bool DecodeImage(const char* text, uint32_t length, std::vector<uint8_t>* memory
         i += 4;
     }
     return true;
+}
+
+std::shared_ptr<const FirmwareImage> LoadImage(const std::string& path, KeloLog* log)
+{
+    std::shared_ptr<const FirmwareImage> image;
+    EXPECT_EQ(FirmwareImage::Load(path.c_str(), log, &image), 1) << path;
+    return image;
 }

@@ -2,10 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "KeloBSLHost.h"
+#include "FirmwareImage.h"
 
 // A scratch folder removed with the object.
 class TempDir {
@@ -29,9 +30,5 @@ std::string WordFrame(char command, const std::vector<uint32_t>& words);
 // malformed text.
 bool DecodeImage(const char* text, uint32_t length, std::vector<uint8_t>* memory);
 
-// A host that can drop its image.
-class TestHost : public KeloBSLHost {
-public:
-    using KeloBSLHost::KeloBSLHost;
-    using KeloBSLHost::ForgetImage;
-};
+// A firmware file written to `path` and loaded; fails the test when it does not load.
+std::shared_ptr<const FirmwareImage> LoadImage(const std::string& path, KeloLog* log = nullptr);

@@ -1,4 +1,5 @@
-// Erase, image write and vector write against a scripted bootloader.
+// Erase, image write and vector write against a scripted bootloader on an
+// in-memory line.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +8,8 @@
 
 #include "BslTestSupport.h"
 #include "KeloLog.h"
-#include "PtyPeer.h"
+#include "KeloBSLHost.h"
+#include "MemoryLine.h"
 
 namespace {
 
@@ -16,12 +18,8 @@ using Call = std::tuple<uint32_t, uint32_t, int, char>;
 class TransferTest : public ::testing::Test {
 protected:
     // The bootloader is already running: the quickest connect there is.
-    void ScriptConnect() { peer.Expect("boot ZUVA\r").Reply("?\r").Expect("g.0095\r").Reply("+12+\r"); }
-    void Connect()
-    {
-        peer.Start();
-        ASSERT_EQ(host.BSLConnect(peer.SlavePath(), true, 3), 12);
-    }
+    void ScriptConnect() { line.Expect("boot ZUVA\r").Reply("?\r").Expect("g.0095\r").Reply("+12+\r"); }
+    void Connect() { ASSERT_EQ(host.BSLConnect("memory", true, 3), 12); }
     void RecordProgress(int stopAtCall = -1)
     {
         host.SetProgressHook([this, stopAtCall](uint32_t total, uint32_t current, int phase, char kind) {
@@ -37,15 +35,15 @@ protected:
         for (uint32_t i = 0; i < bytes; ++i)
             text += (i % 16 == 15 || i + 1 == bytes) ? "A5\n" : "A5 ";
         text += more + "@FFFE\n00 72\nq\n";
-        ASSERT_EQ(host.BSLLoadTIFile(dir.Write("R7F-3-60.txt", text).c_str()), 1);
+        host.SetImage(::LoadImage(dir.Write("R7F-3-60.txt", text), &log));
     }
     std::string Log() { return ReadFile(logPath); }
 
     TempDir dir;
     std::string logPath = dir.Path("log.txt");
     KeloLog log{logPath.c_str(), 30, true};
-    PtyPeer peer;
-    TestHost host{&log};
+    MemoryLine line;
+    KeloBSLHost host{line, &log};
     std::vector<Call> calls;
 };
 
@@ -69,8 +67,8 @@ TEST_F(TransferTest, EraseWalksTheSegmentsAndReportsProgress)
     ASSERT_EQ(addresses[3], 0x1300u);
     ASSERT_EQ(addresses.back(), 0xF900u);
     for (uint32_t a : addresses)
-        peer.Expect(WordFrame('X', {a})).Reply("+\r");
-    peer.Expect(WordFrame('X', {0x1100})).Reply("+\r");
+        line.Expect(WordFrame('X', {a})).Reply("+\r");
+    line.Expect(WordFrame('X', {0x1100})).Reply("+\r");
     Connect();
     RecordProgress();
 
@@ -87,7 +85,7 @@ TEST_F(TransferTest, EraseWalksTheSegmentsAndReportsProgress)
     EXPECT_EQ(host.BSLEraseFlash(0x1100, 0x1300), 2);
     EXPECT_EQ(calls, (std::vector<Call>{{1, 0, 1, 'X'}, {1, 1, 2, 'X'}}));
     EXPECT_EQ(host.BSLEraseFlash(0x2000, 0x2000), 1);  // nothing to erase, nothing sent
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(line.Finish(), "");
 }
 
 TEST_F(TransferTest, StopDuringEraseEndsWithMinus40AfterTheCommandInProgress)
@@ -95,13 +93,12 @@ TEST_F(TransferTest, StopDuringEraseEndsWithMinus40AfterTheCommandInProgress)
     ScriptConnect();
     const std::vector<uint32_t> addresses = EraseAddresses(0x1000, 0xF9FF);
     for (size_t i = 0; i < 10; ++i)
-        peer.Expect(WordFrame('X', {addresses[i]})).Reply("+\r");
-    peer.Silence(300);
+        line.Expect(WordFrame('X', {addresses[i]})).Reply("+\r");
     Connect();
     RecordProgress(2);
 
     EXPECT_EQ(host.BSLEraseFlash(0x1000, 0xF9FF), -40);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(line.Finish(), "");
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls.back(), Call(116, 116, 2, 'X'));
     EXPECT_NE(Log().find("BSLEraseFlash failed with error -40"), std::string::npos);
@@ -110,21 +107,21 @@ TEST_F(TransferTest, StopDuringEraseEndsWithMinus40AfterTheCommandInProgress)
 TEST_F(TransferTest, RefusedCommandsAreRetriedUpToTheTries)
 {
     ScriptConnect();
-    peer.Expect(WordFrame('X', {0x1100})).Reply("-\r").Expect(WordFrame('X', {0x1100})).Reply("+\r");
-    peer.Expect(WordFrame('X', {0x1300})).Reply("-\r");
-    peer.Expect(WordFrame('X', {0x1300})).Reply("-\r");
-    peer.Expect(WordFrame('X', {0x1300})).Reply("-\r");
+    line.Expect(WordFrame('X', {0x1100})).Reply("-\r").Expect(WordFrame('X', {0x1100})).Reply("+\r");
+    line.Expect(WordFrame('X', {0x1300})).Reply("-\r");
+    line.Expect(WordFrame('X', {0x1300})).Reply("-\r");
+    line.Expect(WordFrame('X', {0x1300})).Reply("-\r");
     std::vector<uint32_t> vectors(16, 0xFFFF);
     for (int i = 0; i < 3; ++i)
-        peer.Expect(WordFrame('V', vectors)).Reply("-\r");
+        line.Expect(WordFrame('V', vectors)).Reply("-\r");
     Connect();
     const std::string text = "@7200\n01 02\n@FFE0\n" + std::string(16, ' ') + "\nq\n";
-    ASSERT_EQ(host.BSLLoadTIFile(dir.Write("x.txt", text).c_str()), 1);
+    host.SetImage(::LoadImage(dir.Write("x.txt", text)));
 
     EXPECT_EQ(host.BSLEraseFlash(0x1100, 0x1500), -1);
     EXPECT_NE(Log().find("BSLEraseFlash failed with error -1"), std::string::npos);
     EXPECT_EQ(host.BSLSendVectors(), -1);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(line.Finish(), "");
     EXPECT_NE(Log().find("BSLSendVectors failed with error -1 ("), std::string::npos);
 }
 
@@ -138,17 +135,17 @@ TEST_F(TransferTest, FirmwareIsSentInPiecesOfAtMost512Characters)
             s += "A5A5";
         return s;
     }();
-    peer.Expect(Frame('@', "7200")).Reply("+\r");
-    peer.Expect(Frame('W', words600.substr(0, 512))).Reply("-\r");  // refused once
-    peer.Expect(Frame('@', "7200")).Reply("+\r");
-    peer.Expect(Frame('W', words600.substr(0, 512))).Reply("+\r");
-    peer.Expect(Frame('W', words600.substr(512))).Reply("+\r");
+    line.Expect(Frame('@', "7200")).Reply("+\r");
+    line.Expect(Frame('W', words600.substr(0, 512))).Reply("-\r");  // refused once
+    line.Expect(Frame('@', "7200")).Reply("+\r");
+    line.Expect(Frame('W', words600.substr(0, 512))).Reply("+\r");
+    line.Expect(Frame('W', words600.substr(512))).Reply("+\r");
     // 256 bytes end exactly on a piece; no empty "W" before the next "@".
-    peer.Expect(Frame('@', "7200")).Reply("+\r");
-    peer.Expect(Frame('W', words600.substr(0, 512))).Reply("+\r");
-    peer.Expect(Frame('@', "8000")).Reply("+\r");
-    peer.Expect(Frame('W', "0201")).Reply("+\r");
-    peer.Expect(WordFrame('V', {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
+    line.Expect(Frame('@', "7200")).Reply("+\r");
+    line.Expect(Frame('W', words600.substr(0, 512))).Reply("+\r");
+    line.Expect(Frame('@', "8000")).Reply("+\r");
+    line.Expect(Frame('W', "0201")).Reply("+\r");
+    line.Expect(WordFrame('V', {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,
                                 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0x7200}))
         .Reply("+");
     Connect();
@@ -160,7 +157,7 @@ TEST_F(TransferTest, FirmwareIsSentInPiecesOfAtMost512Characters)
     LoadImage(256, "@8000\n01 02\n");
     EXPECT_EQ(host.BSLSendFirmware(), 2);
     EXPECT_EQ(host.BSLSendVectors(), 1);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(line.Finish(), "");
     EXPECT_NE(Log().find("BSLSendFirmware successful (0 s)"), std::string::npos);
     EXPECT_NE(Log().find("BSLSendVectors successful ("), std::string::npos);
 }
@@ -175,17 +172,17 @@ TEST_F(TransferTest, RepeatedPieceIsReaddressedToWhereItBegins)
     std::string words600;
     for (int i = 0; i < 150; ++i)
         words600 += "A5A5";
-    peer.Expect(Frame('@', "7200")).Reply("+\r");
-    peer.Expect(Frame('W', words600.substr(0, 512))).Reply("+\r");
-    peer.Expect(Frame('W', words600.substr(512))).Reply("-\r");
-    peer.Expect(Frame('@', "7300")).Reply("-\r");
-    peer.Expect(Frame('@', "7300")).Reply("+\r");
-    peer.Expect(Frame('W', words600.substr(512))).Reply("+\r");
+    line.Expect(Frame('@', "7200")).Reply("+\r");
+    line.Expect(Frame('W', words600.substr(0, 512))).Reply("+\r");
+    line.Expect(Frame('W', words600.substr(512))).Reply("-\r");
+    line.Expect(Frame('@', "7300")).Reply("-\r");
+    line.Expect(Frame('@', "7300")).Reply("+\r");
+    line.Expect(Frame('W', words600.substr(512))).Reply("+\r");
     Connect();
     LoadImage(300);
 
     EXPECT_EQ(host.BSLSendFirmware(), 2);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(line.Finish(), "");
     EXPECT_NE(Log().find("BSLSendFirmware sends the address 7300 again"), std::string::npos);
 }
 
@@ -193,11 +190,10 @@ TEST_F(TransferTest, StopAndFailuresOfTheImageWrite)
 {
     ScriptConnect();
     // The stop comes at image position 512, before the first piece is full.
-    peer.Expect(Frame('@', "7200")).Reply("+\r");
+    line.Expect(Frame('@', "7200")).Reply("+\r");
     // Second run: the record address is refused three times, no data follows.
     for (int i = 0; i < 3; ++i)
-        peer.Expect(Frame('@', "7200")).Reply("-\r");
-    peer.Silence(300);
+        line.Expect(Frame('@', "7200")).Reply("-\r");
     Connect();
     LoadImage(300);
 
@@ -206,13 +202,13 @@ TEST_F(TransferTest, StopAndFailuresOfTheImageWrite)
     EXPECT_EQ(calls.back(), Call(605, 605, 2, 'W'));
     host.SetProgressHook(nullptr);
     EXPECT_EQ(host.BSLSendFirmware(), -1);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(line.Finish(), "");
     EXPECT_NE(Log().find("BSLSendFirmware failed with error -40"), std::string::npos);
     EXPECT_NE(Log().find("BSLSendFirmware failed with error -1"), std::string::npos);
 
     // Without an image there is nothing to send and nothing to log.
     const std::string before = Log();
-    host.ForgetImage();
+    host.SetImage(nullptr);
     EXPECT_EQ(host.BSLSendFirmware(), -10);
     EXPECT_EQ(Log(), before);
 }

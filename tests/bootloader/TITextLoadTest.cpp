@@ -1,28 +1,33 @@
-// Loading TI-Text firmware files into the host.
+// Loading TI-Text firmware files into a FirmwareImage, and the built-in image.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "BslTestSupport.h"
+#include "FirmwareImage.h"
 #include "FirmwareTarget.h"
+#include "KeloBSLHost.h"
 #include "KeloLog.h"
+#include "MemoryLine.h"
 
 namespace {
 
 class LoadTest : public ::testing::Test {
 protected:
+    // A failed load leaves `image` as it was.
     int Load(const std::string& text, const std::string& name = "R7F-3-60.txt")
     {
-        return host.BSLLoadTIFile(dir.Write(name, text).c_str());
+        return FirmwareImage::Load(dir.Write(name, text).c_str(), &log, &image);
     }
-    std::string Image() const { return std::string(host.ImageText(), host.ImageLength()); }
+    std::string Image() const { return std::string(image->Text(), image->Length()); }
 
     TempDir dir;
     std::string logPath = dir.Path("log.txt");
     KeloLog log{logPath.c_str(), 30, true};
-    KeloBSLHost host{&log};
+    std::shared_ptr<const FirmwareImage> image = FirmwareImage::BuiltIn();
 };
 
 const std::string kVectors = "@FFE0\n"
@@ -33,13 +38,13 @@ TEST_F(LoadTest, CompactImageVectorsAndTarget)
 {
     ASSERT_EQ(Load("@7200\n2C 01 FF 3F\n@FE00\n01 02\n" + kVectors + "q\n"), 1);
     EXPECT_EQ(Image(), "@7200012C3FFF@FE000201");
-    EXPECT_TRUE(host.ImageOwned());
-    EXPECT_EQ(host.VectorTable()[0], 0x1100u);
-    EXPECT_EQ(host.VectorTable()[14], 0x111Cu);
-    EXPECT_EQ(host.VectorTable()[15], 0x7200u);
-    EXPECT_STREQ(host.TargetName(), "R7F 3.60");
-    EXPECT_EQ(host.TargetType(), 12);
-    EXPECT_EQ(host.ImageVersion(), 360);
+    EXPECT_FALSE(image->IsBuiltIn());
+    EXPECT_EQ(image->Vectors()[0], 0x1100u);
+    EXPECT_EQ(image->Vectors()[14], 0x111Cu);
+    EXPECT_EQ(image->Vectors()[15], 0x7200u);
+    EXPECT_STREQ(image->TargetName(), "R7F 3.60");
+    EXPECT_EQ(image->TargetType(), 12);
+    EXPECT_EQ(image->Version(), 360);
     EXPECT_NE(ReadFile(logPath).find("KeloBSL: BSLLoadTIFile loaded file " + dir.Path("R7F-3-60.txt") + " ("),
               std::string::npos);
 }
@@ -50,13 +55,13 @@ TEST_F(LoadTest, OddLinesWindowsLineEndsAndPartialVectors)
     ASSERT_EQ(Load("@1100\r\n01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n\r\n@FFFE\r\n34 12\r\nq\r\n"), 1);
     EXPECT_EQ(Image(), "@110002010403060508070A090C0B0E0DFF0F");
     for (int i = 0; i < 15; ++i)
-        EXPECT_EQ(host.VectorTable()[i], 0xFFFFu) << i;
-    EXPECT_EQ(host.VectorTable()[15], 0x1234u);
+        EXPECT_EQ(image->Vectors()[i], 0xFFFFu) << i;
+    EXPECT_EQ(image->Vectors()[15], 0x1234u);
 }
 
 TEST_F(LoadTest, InvalidFilesAreRejectedAndKeepThePreviousImage)
 {
-    const std::string builtIn(host.ImageText(), host.ImageLength());
+    const std::shared_ptr<const FirmwareImage> builtIn = image;
     const std::vector<std::string> invalid = {
         "\n@7200\n01 02\n" + kVectors + "q\n",            // first line blank
         "; comment\n@7200\n01 02\n" + kVectors + "q\n",   // first line a comment
@@ -73,11 +78,7 @@ TEST_F(LoadTest, InvalidFilesAreRejectedAndKeepThePreviousImage)
     };
     for (const std::string& text : invalid) {
         EXPECT_EQ(Load(text), -100) << text;
-        EXPECT_EQ(std::string(host.ImageText(), host.ImageLength()), builtIn);
-        EXPECT_STREQ(host.TargetName(), "Series 7F 3.52");
-        EXPECT_EQ(host.TargetType(), 12);
-        EXPECT_EQ(host.VectorTable()[0], 0x721Cu);
-        EXPECT_FALSE(host.ImageOwned());
+        EXPECT_EQ(image, builtIn);
     }
     EXPECT_NE(ReadFile(logPath).find("is not a valid TI-Text file ("), std::string::npos);
 
@@ -85,11 +86,11 @@ TEST_F(LoadTest, InvalidFilesAreRejectedAndKeepThePreviousImage)
     ASSERT_EQ(Load("@7200\n2C 01\n" + kVectors + "q\n", "QX70-1-03.txt"), 1);
     EXPECT_EQ(Load("@7200\n2C 01\n"), -100);
     EXPECT_EQ(Image(), "@7200012C");
-    EXPECT_STREQ(host.TargetName(), "QX70 1.03");
-    EXPECT_EQ(host.TargetType(), 3);
-    EXPECT_EQ(host.ImageVersion(), 103);
+    EXPECT_STREQ(image->TargetName(), "QX70 1.03");
+    EXPECT_EQ(image->TargetType(), 3);
+    EXPECT_EQ(image->Version(), 103);
 
-    EXPECT_LT(host.BSLLoadTIFile(dir.Path("missing.txt").c_str()), 0);
+    EXPECT_EQ(FirmwareImage::Load(dir.Path("missing.txt").c_str(), &log, &image), -2);
     EXPECT_NE(ReadFile(logPath).find("BSLLoadTIFile got error 2 trying to open datafile"), std::string::npos);
     EXPECT_EQ(Image(), "@7200012C");
 }
@@ -118,13 +119,13 @@ TEST_F(LoadTest, BootloaderAreaIsLeftOutAndSectionsAreClassifiedPerWord)
         text += bytes[i] + ((i % 16 == 15 || i + 1 == bytes.size()) ? "\n" : " ");
     ASSERT_EQ(Load(text + "q\n"), 1);
     EXPECT_EQ(Image(), "@FFDC02010403");
-    EXPECT_EQ(host.VectorTable()[0], 0x2211u);
-    EXPECT_EQ(host.VectorTable()[15], 0x7200u);
+    EXPECT_EQ(image->Vectors()[0], 0x2211u);
+    EXPECT_EQ(image->Vectors()[15], 0x7200u);
 
     // Vectors from 0xFFE0 with 32 bytes fill all 16 entries.
     ASSERT_EQ(Load("@7200\n01 02\n" + kVectors + "q\n"), 1);
     for (int i = 0; i < 15; ++i)
-        EXPECT_EQ(host.VectorTable()[i], 0x1100u + 2 * i);
+        EXPECT_EQ(image->Vectors()[i], 0x1100u + 2 * i);
 }
 
 TEST_F(LoadTest, OnlyTheFirstSixteenBytesOfALineCount)
@@ -140,8 +141,36 @@ TEST_F(LoadTest, OneByteLinesCannotOverflowTheImage)
     for (int i = 0; i < 5000; ++i)
         text += "AB\n";
     ASSERT_EQ(Load(text + "@FFFE\n00 72\nq"), 1);
-    EXPECT_EQ(host.ImageLength(), 5u + 4 * 5000);
+    EXPECT_EQ(image->Length(), 5u + 4 * 5000);
     EXPECT_EQ(Image().substr(0, 13), "@1100FFABFFAB");
+}
+
+// The host writes the image it is handed; the built-in one unless told.
+TEST(BuiltInImage, IsTheR7F352FirmwareFileOfTheBuild)
+{
+    const std::shared_ptr<const FirmwareImage> builtIn = FirmwareImage::BuiltIn();
+    EXPECT_EQ(FirmwareImage::BuiltIn(), builtIn);  // one object, shared
+    EXPECT_TRUE(builtIn->IsBuiltIn());
+    MemoryLine line;
+    EXPECT_EQ(KeloBSLHost(line, nullptr).Image(), builtIn);
+    EXPECT_EQ(builtIn->Length(), 56334u);
+    EXPECT_STREQ(builtIn->TargetName(), "Series 7F 3.52");
+    EXPECT_EQ(builtIn->TargetType(), 12);
+    EXPECT_EQ(std::string(builtIn->Text(), 5), "@7200");
+    EXPECT_EQ(builtIn->Vectors()[15], 0x7200u);  // reset starts at the identity header
+
+    // The constant is the firmware file, as the loader reads it.
+    std::shared_ptr<const FirmwareImage> loaded;
+    ASSERT_EQ(FirmwareImage::Load(KELO_SOURCE_DIR "/firmware/R7F-3-52.txt", nullptr, &loaded), 1);
+    ASSERT_EQ(loaded->Length(), builtIn->Length());
+    EXPECT_EQ(std::memcmp(loaded->Text(), builtIn->Text(), builtIn->Length()), 0);
+    EXPECT_EQ(std::memcmp(loaded->Vectors(), builtIn->Vectors(), 16 * sizeof(uint32_t)), 0);
+    EXPECT_EQ(loaded->Version(), 352);
+    EXPECT_NE(std::string(builtIn->Text(), builtIn->Length()).find("@FE00"), std::string::npos);
+
+    std::vector<uint8_t> memory;
+    ASSERT_TRUE(DecodeImage(builtIn->Text(), builtIn->Length(), &memory));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&memory[0x7200]), 12), std::string("KELOR7F 3.52"));
 }
 
 TEST(FirmwareTargetTest, FileNameRules)

@@ -41,13 +41,13 @@ void Check(const std::vector<Section>& sections, uint32_t seed)
     const std::string expected = ReadFile(bin);
     ASSERT_EQ(expected.size(), 0x10000u);
 
-    KeloBSLHost host(nullptr);
-    ASSERT_EQ(host.BSLLoadTIFile(ti.c_str()), 1) << ReadFile(ti).substr(0, 300);
+    std::shared_ptr<const FirmwareImage> image;
+    ASSERT_EQ(FirmwareImage::Load(ti.c_str(), nullptr, &image), 1) << ReadFile(ti).substr(0, 300);
     std::vector<uint8_t> memory;
-    ASSERT_TRUE(DecodeImage(host.ImageText(), host.ImageLength(), &memory));
+    ASSERT_TRUE(DecodeImage(image->Text(), image->Length(), &memory));
     for (uint32_t a = 0; a < 0xFFE0; ++a) {
         if (a >= 0xFA00 && a < 0xFE00) {
-            ASSERT_EQ(memory[a], 0xFF) << "bootloader area written at " << std::hex << a << " " << std::string(host.ImageText(), 30);
+            ASSERT_EQ(memory[a], 0xFF) << "bootloader area written at " << std::hex << a << " " << std::string(image->Text(), 30);
             continue;
         }
         ASSERT_EQ(memory[a], static_cast<uint8_t>(expected[a])) << "address " << std::hex << a;
@@ -55,7 +55,7 @@ void Check(const std::vector<Section>& sections, uint32_t seed)
     for (uint32_t v = 0; v < 16; ++v) {
         uint32_t word = static_cast<uint8_t>(expected[0xFFE0 + 2 * v]) |
                         static_cast<uint8_t>(expected[0xFFE1 + 2 * v]) << 8;
-        ASSERT_EQ(host.VectorTable()[v], word) << "vector " << v;
+        ASSERT_EQ(image->Vectors()[v], word) << "vector " << v;
     }
 }
 

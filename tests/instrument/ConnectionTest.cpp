@@ -128,7 +128,7 @@ TEST(QPChecks, BatteryFirmwareErase)
     TempLog log("qpchecks");
     Kelo_protocol kp(log.get());
     PtyPeer peer;
-    ASSERT_EQ(kp.Protocol().KSOpen(peer.SlavePath(), 9600), 1);
+    ASSERT_EQ(kp.Protocol().Port().KSOpen(peer.SlavePath(), 9600), 1);
     kp.Protocol().SetRetryCount(1);
     peer.Expect("get -batt\r").Reply("\r87\r>");
     peer.Expect("get -batt\r").Reply("\rlow\r>");

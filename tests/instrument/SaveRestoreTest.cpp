@@ -18,7 +18,7 @@ protected:
     {
         file_ = TempPath("inst-settings");
         std::remove(file_.c_str());
-        ASSERT_EQ(kp_.Protocol().KSOpen(peer_.SlavePath(), 9600), 1);
+        ASSERT_EQ(kp_.Protocol().Port().KSOpen(peer_.SlavePath(), 9600), 1);
         kp_.Protocol().SetRetryCount(1);
     }
     void TearDown() override { std::remove(file_.c_str()); }

@@ -1,6 +1,9 @@
+// One command, one answer: the answers' logic on an in-memory line, the
+// time-outs and late answers on a pseudo-terminal.
 #include <chrono>
 
 #include "LoggerFixture.h"
+#include "MemoryLine.h"
 #include "Timing.h"
 
 namespace {
@@ -9,7 +12,7 @@ class CommandExchange : public LoggerFixture {
 protected:
     void Open(PtyPeer& peer)
     {
-        ASSERT_EQ(proto_->KSOpen(peer.SlavePath(), 9600), 1);
+        ASSERT_EQ(port_->KSOpen(peer.SlavePath(), 9600), 1);
         peer.Start();
     }
     int32_t Command(const char* command, uint32_t timeoutMs = 300, uint32_t size = 64)
@@ -22,27 +25,40 @@ protected:
     uint32_t elapsed_ = 0;
 };
 
+// The same exchange over an in-memory line that answers at once.
+class AnswerLogic : public CommandExchange {
+protected:
+    void SetUp() override
+    {
+        CommandExchange::SetUp();
+        proto_ = std::make_unique<NIVRA_Protocol>(line, log_.get());
+        line.KSOpen("memory", 9600);
+    }
+    void TearDown() override
+    {
+        proto_.reset();  // before the line it borrows
+        CommandExchange::TearDown();
+    }
+    MemoryLine line;
+};
+
 }  // namespace
 
-TEST_F(CommandExchange, AnswerIsCopiedAndCounted)
+TEST_F(AnswerLogic, AnswerIsCopiedAndCounted)
 {
-    PtyPeer peer;
-    peer.Expect("get -w\r").Reply("\r60\r>");
-    Open(peer);
+    line.Expect("get -w\r").Reply("\r60\r>");
     EXPECT_EQ(Command("get -w\r"), 5);
     EXPECT_STREQ(answer_, "\r60\r>");
     EXPECT_EQ(length_, 5u);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(line.Finish(), "");
 }
 
-TEST_F(CommandExchange, EchoEndsAtOnce)
+TEST_F(AnswerLogic, EchoEndsAtOnce)
 {
-    PtyPeer peer;
-    peer.Expect("get -w\r").Reply("get -w\r>");
-    Open(peer);
+    line.Expect("get -w\r").Reply("get -w\r>");
     EXPECT_EQ(Command("get -w\r"), -32);
-    EXPECT_EQ(peer.Finish(), "");
-    EXPECT_EQ(peer.Received(), "get -w\r");  // no second try
+    EXPECT_EQ(line.Finish(), "");
+    EXPECT_EQ(line.Received(), "get -w\r");  // no second try
     EXPECT_STREQ(answer_, "");
     EXPECT_EQ(length_, 0u);
     EXPECT_TRUE(Logged("DeviceCommand is hearing echoed commands -- device is broken? Relay active?"));
@@ -60,7 +76,7 @@ TEST_F(CommandExchange, SilenceOnEveryTryIsMinus21AnswerOnLaterTryWins)
         EXPECT_GE(ms, 3 * 200);  // every try waited its full time-out
         EXPECT_EQ(peer.Finish(), "");
         EXPECT_EQ(peer.Received(), "get -w\rget -w\rget -w\r");
-        proto_->KSClose();
+        port_->KSClose();
     }
     PtyPeer peer;
     peer.Expect("get -w\r").Expect("get -w\r").Reply("\r5\r>");
@@ -98,39 +114,34 @@ TEST_F(CommandExchange, SilenceAfterUnusableAnswerIsMinus22)
     EXPECT_EQ(Command("x\r", 200), -22);
 }
 
-TEST_F(CommandExchange, QuestionMarkAnywhereIsRefusalRepeated)
+TEST_F(AnswerLogic, QuestionMarkAnywhereIsRefusalRepeated)
 {
-    PtyPeer peer;
-    peer.Expect("set -w 5\r").Reply("\rwhat?\r>").Expect("set -w 5\r").Reply("\rERROR\r>")
+    line.Expect("set -w 5\r").Reply("\rwhat?\r>").Expect("set -w 5\r").Reply("\rERROR\r>")
         .Expect("set -w 5\r").Reply("\rUnsupported\r>");
-    Open(peer);
     EXPECT_EQ(Command("set -w 5\r"), -34);
-    EXPECT_EQ(peer.Finish(), "");
+    EXPECT_EQ(line.Finish(), "");
 }
 
-TEST_F(CommandExchange, ShortBufferGetsPrefixAndLogLine)
+TEST_F(AnswerLogic, ShortBufferGetsPrefixAndLogLine)
 {
-    PtyPeer peer;
-    peer.Expect("get -sn\r").Reply("\rKS000123\r>");
-    Open(peer);
+    line.Expect("get -sn\r").Reply("\rKS000123\r>");
     EXPECT_EQ(Command("get -sn\r", 300, 5), 11);
     EXPECT_STREQ(answer_, "\rKS0");
     EXPECT_EQ(length_, 4u);
     EXPECT_TRUE(Logged("DeviceCommand got 7 more bytes than expected"));
 }
 
-TEST_F(CommandExchange, BarePromptIsMinus31AfterTheCopy)
+TEST_F(AnswerLogic, BarePromptIsMinus31AfterTheCopy)
 {
-    PtyPeer peer;
-    peer.Expect("get -i\r").Reply("\r\r>");
-    Open(peer);
+    line.Expect("get -i\r").Reply("\r\r>");
     EXPECT_EQ(Command("get -i\r"), -31);
     EXPECT_STREQ(answer_, "\r\r>");
     EXPECT_TRUE(Logged("DeviceCommand: device returned empty answer"));
 }
 
-TEST_F(CommandExchange, ClosedPortPassesSerialError)
+TEST_F(AnswerLogic, ClosedPortPassesSerialError)
 {
+    line.KSClose();
     EXPECT_EQ(Command("get -w\r"), -21);
 }
 
@@ -153,7 +164,8 @@ TEST(CheckDeviceName, Rules)
 
 TEST(Configure, LimitsAndDefaults)
 {
-    NIVRA_Protocol proto(nullptr);
+    MemoryLine line;
+    NIVRA_Protocol proto(line, nullptr);
     EXPECT_EQ(proto.InitStatus(), 1);
     ProtocolConfig config;
     config.serialRetries = 13;
@@ -184,16 +196,14 @@ TEST(Configure, LimitsAndDefaults)
     EXPECT_EQ(proto.RetryCount(), 7u);
 }
 
-TEST_F(CommandExchange, TraceHookSeesSentAndReceived)
+TEST_F(AnswerLogic, TraceHookSeesSentAndReceived)
 {
     std::string traced;
     proto_->SetTraceHook([&](const char* text) { traced += std::string("[") + text + "]"; });
     ProtocolConfig config;
     config.traceMode = 3;
     ASSERT_EQ(proto_->Configure(&config, 1), 1);
-    PtyPeer peer;
-    peer.Expect("get -w\r").Reply("\r5\r>");
-    Open(peer);
+    line.Expect("get -w\r").Reply("\r5\r>");
     EXPECT_EQ(Command("get -w\r"), 4);
     EXPECT_EQ(traced, "[get -w\r][\r5\r>]");
 }

@@ -26,7 +26,7 @@ TEST_F(Connection, BootloaderAnswersEndIdentification)
         PtyPeer peer;
         EXPECT_EQ(ConnectSerial(peer, "+"), -80);
         EXPECT_EQ(peer.Finish(), "");
-        EXPECT_FALSE(proto_->IsOpen());  // a failed connection closes the port
+        EXPECT_FALSE(port_->IsOpen());  // a failed connection closes the port
     }
     PtyPeer peer;
     EXPECT_EQ(ConnectSerial(peer, "$"), -81);
@@ -78,7 +78,7 @@ TEST_F(Connection, RaisesLineRateWhenAsked)
     peer.Start();
     ASSERT_EQ(proto_->ConnectDevice(&params), 1);
     EXPECT_EQ(params.baudIndex, 6);
-    EXPECT_EQ(proto_->Baud(), 115200u);
+    EXPECT_EQ(port_->Baud(), 115200u);
     EXPECT_EQ(peer.Finish(), "");
 }
 
@@ -193,9 +193,9 @@ TEST_F(Connection, DisconnectReturnsToNineSixHundredAndCloses)
     params.baudIndex = 3;
     peer.Start();
     ASSERT_EQ(proto_->ConnectDevice(&params), 1);
-    EXPECT_EQ(proto_->Baud(), 19200u);
+    EXPECT_EQ(port_->Baud(), 19200u);
     EXPECT_EQ(proto_->DisconnectDevice(), 1);
-    EXPECT_FALSE(proto_->IsOpen());
+    EXPECT_FALSE(port_->IsOpen());
     EXPECT_EQ(proto_->Connection().linkType, 0);
     EXPECT_EQ(proto_->DisconnectDevice(), 0);
     EXPECT_EQ(peer.Finish(), "");

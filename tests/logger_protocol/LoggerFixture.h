@@ -22,11 +22,13 @@ protected:
         path_ = std::string(::testing::TempDir()) + "logger" + std::to_string(::getpid()) + "_" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
         log_ = std::make_unique<KeloLog>(path_.c_str(), 40, true);
-        proto_ = std::make_unique<NIVRA_Protocol>(log_.get());
+        port_ = std::make_unique<KeloSerial>(log_.get());
+        proto_ = std::make_unique<NIVRA_Protocol>(*port_, log_.get());
     }
     void TearDown() override
     {
         proto_.reset();
+        port_.reset();
         std::remove(path_.c_str());
     }
 
@@ -68,5 +70,6 @@ protected:
 
     std::string path_;
     std::unique_ptr<KeloLog> log_;
+    std::unique_ptr<KeloSerial> port_;  // lent to proto_
     std::unique_ptr<NIVRA_Protocol> proto_;
 };

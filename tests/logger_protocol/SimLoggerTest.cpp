@@ -76,7 +76,7 @@ TEST_F(SimLoggers, LineRateChangeAndMismatch)
     ConnectParams params = Params();
     params.baudIndex = 6;
     ASSERT_EQ(proto_->ConnectDevice(&params), 1);
-    EXPECT_EQ(proto_->Baud(), 115200u);
+    EXPECT_EQ(port_->Baud(), 115200u);
     char name[9] = {};
     EXPECT_EQ(proto_->NameCommand(name, 0), 1);
     EXPECT_EQ(proto_->DisconnectDevice(), 1);  // takes the logger back to 9600
@@ -134,7 +134,7 @@ TEST_F(SimLoggers, RadioLinkQueryLoginSettingsAndLogout)
     EXPECT_EQ(mask, m::kName | m::kWake | m::kVer | m::kTrait | m::kRch | m::kRsch);
     EXPECT_EQ(info.rch, 1);  // the PC's modem was asked
     EXPECT_EQ(proto_->DisconnectDevice(), 1);
-    EXPECT_FALSE(proto_->IsOpen());
+    EXPECT_FALSE(port_->IsOpen());
 }
 
 TEST_F(SimLoggers, RadioRelayEchoIsReported)

@@ -42,7 +42,8 @@ TEST(WakeTiming, NineHundredNinePacketsFiftyFiveMsApart)
         }
     });
 
-    NIVRA_Protocol proto(nullptr);
+    KeloSerial port(nullptr);
+    NIVRA_Protocol proto(port, nullptr);
     // With progress reporting the time spent in the hook must come off the pauses.
     ProtocolConfig config;
     config.progressReporting = 1;
@@ -54,12 +55,12 @@ TEST(WakeTiming, NineHundredNinePacketsFiftyFiveMsApart)
         std::this_thread::sleep_for(std::chrono::milliseconds(30));  // 1.5 s in all: uncompensated, it shows
         return true;
     });
-    ASSERT_EQ(proto.KSOpen(path, 9600), 1);
+    ASSERT_EQ(port.KSOpen(path, 9600), 1);
     EXPECT_EQ(proto.SendWake(), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     stop = true;
     reader.join();
-    proto.KSClose();
+    port.KSClose();
     ::close(slave);
     ::close(master);
 
