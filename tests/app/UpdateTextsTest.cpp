@@ -23,14 +23,29 @@ TEST(UpdateTexts, ConnectionErrorsNameThePortAndTheCause)
               std::string::npos);
 }
 
-TEST(UpdateTexts, MendedTextsReadProperly)
+// Texts put together from pieces: the device's name stands apart from the
+// next word, and no sentence ends twice or starts with a blank before its stop.
+TEST(UpdateTexts, PiecesJoinWithOneBlankAndOneFullStop)
 {
-    // A blank before "because", and one full stop after "loader".
-    EXPECT_EQ(texts::DataEraseError(-65, kCaption, kDevice),
-              "The Hydrova Series 3 Firmware Updater was unable to erase the data in your Hydrova Series 3 "
-              "because the data storage chip is reporting errors.\n\nPlease contact Tessaly for help.");
-    EXPECT_EQ(texts::LoaderMissing(kDevice),
-              "This Hydrova Series 3 does not have a working firmware loader.\n\nPlease contact Tessaly for help.");
+    const std::string joined[] = {
+        texts::DataEraseError(-65, kCaption, kDevice), texts::DataEraseError(-66, kCaption, kDevice),
+        texts::LoaderMissing(kDevice), texts::LoaderNoAnswer(kCaption, kDevice),
+        texts::WorkingError(kCaption, kDevice, -40), texts::FirmwareCorrupt(kDevice),
+        texts::RestoreError(-35, kCaption, kDevice), texts::SettingsError(kCaption, kDevice),
+        texts::WrongDevice(kCaption, kDevice, "Qx70"), texts::FirmwareTooOld(kDevice),
+        texts::NewerFirmware(kDevice), texts::DontQuitNow(kCaption, kDevice),
+        texts::DataEraseWarning(kCaption, kDevice), texts::BatteryUnreadable(kDevice),
+    };
+    for (const std::string& text : joined) {
+        for (std::size_t at = text.find(kDevice); at != std::string::npos; at = text.find(kDevice, at + 1)) {
+            const std::size_t after = at + kDevice.size();
+            EXPECT_TRUE(after == text.size() || std::string(" .,;:'?!\n").find(text[after]) != std::string::npos)
+                << text;
+        }
+        EXPECT_EQ(text.find(".."), std::string::npos) << text;
+        EXPECT_EQ(text.find(" ."), std::string::npos) << text;
+        EXPECT_EQ(text.find("  "), std::string::npos) << text;
+    }
 }
 
 TEST(UpdateTexts, RestoreErrorsCarryTheirCode)

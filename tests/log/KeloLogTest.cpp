@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -108,10 +109,17 @@ TEST(KeloLog, InvalidLevelsAreRefused)
     EXPECT_EQ(log.Level(), 40u);
 }
 
-TEST(KeloLog, NullPathMeansErrorTxtInCurrentDirectory)
+TEST(KeloLog, WithoutAPathTheLinesGoToErrorTxtInTheCurrentFolder)
 {
-    KeloLog log(nullptr, 1, false);
-    EXPECT_STREQ(log.Path(), "error.txt");
+    namespace fs = std::filesystem;
+    const fs::path folder = TempPath("cwd");
+    fs::create_directories(folder);
+    const fs::path before = fs::current_path();
+    fs::current_path(folder);
+    KeloLog(nullptr, 1, true).LogMessage(1, "run", "no path given");
+    fs::current_path(before);
+    EXPECT_NE(Slurp((folder / "error.txt").string()).find("no path given"), std::string::npos);
+    fs::remove_all(folder);
 }
 
 TEST(KeloLog, EraseFlagStartsFreshOtherwiseAppends)
