@@ -111,15 +111,13 @@ TEST(KeloLog, InvalidLevelsAreRefused)
 
 TEST(KeloLog, WithoutAPathTheLinesGoToErrorTxtInTheCurrentFolder)
 {
-    namespace fs = std::filesystem;
-    const fs::path folder = TempPath("cwd");
-    fs::create_directories(folder);
-    const fs::path before = fs::current_path();
-    fs::current_path(folder);
+    const std::filesystem::path folder = TempPath("cwd"), before = std::filesystem::current_path();
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
     KeloLog(nullptr, 1, true).LogMessage(1, "run", "no path given");
-    fs::current_path(before);
+    std::filesystem::current_path(before);
     EXPECT_NE(Slurp((folder / "error.txt").string()).find("no path given"), std::string::npos);
-    fs::remove_all(folder);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(KeloLog, EraseFlagStartsFreshOtherwiseAppends)
