@@ -4,7 +4,7 @@
 
 std::string PortDevicePath(const std::string& name)
 {
-    if (name.size() >= 2 && name[0] == '\\' && name[1] == '\\')
+    if (name.empty() || (name.size() >= 2 && name[0] == '\\' && name[1] == '\\'))
         return name;
     return "\\\\.\\" + name;
 }
