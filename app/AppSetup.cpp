@@ -7,35 +7,7 @@
 
 #include "DeviceTypes.h"
 
-#if defined(_WIN32)
-#include <shlobj.h>
-#include <windows.h>
-#endif
-
 namespace fs = std::filesystem;
-
-std::string DefaultDataFolder()
-{
-    fs::path base;
-#if defined(_WIN32)
-    char appData[MAX_PATH];
-    char program[MAX_PATH];
-    if (SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, appData) == S_OK) {
-        base = fs::path(appData) / "Tessaly" / "KeloBSL";
-    } else {
-        // No application-data folder: the program's own folder.
-        const DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
-        if (length > 0 && length < MAX_PATH)
-            base = fs::path(program).parent_path();
-    }
-#else
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
-        base = fs::path(xdg) / "Tessaly" / "KeloBSL";
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        base = fs::path(home) / ".local" / "share" / "Tessaly" / "KeloBSL";
-#endif
-    return base.string();
-}
 
 namespace {
 

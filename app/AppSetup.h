@@ -6,11 +6,7 @@
 #include <string>
 
 #include "AppState.h"
-
-// The per-user data folder: $XDG_DATA_HOME (or ~/.local/share) + /Tessaly/KeloBSL
-// on Linux, the roaming application-data folder + \Tessaly\KeloBSL on Windows.
-// Created with its parents; empty when there is none.
-std::string DefaultDataFolder();
+#include "DataFolder.h"
 
 struct SetupOptions {
     bool repMode = false;

@@ -4,11 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
-#if !defined(_WIN32)
-#include <sys/stat.h>
-#endif
-
-#include "SerialBackend.h"
+#include "PortPath.h"
 
 namespace {
 
@@ -17,13 +13,6 @@ constexpr std::size_t kMaxLength = 64;
 bool StartsWith(const std::string& text, const std::string& prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// The path a port is opened by, by the serial port's own rule: "ttyS0" and
-// "/dev/ttyS0", "COM10" and "\\.\COM10" are one device.
-std::string FullPath(const std::string& port)
-{
-    return serial_backend::DevicePath(port.c_str());
 }
 
 }  // namespace
@@ -74,18 +63,7 @@ std::vector<std::string> PortShortNames(const std::vector<std::string>& ports)
 
 bool SamePort(const std::string& a, const std::string& b)
 {
-    const std::string pathA = FullPath(a);
-    const std::string pathB = FullPath(b);
-#if defined(_WIN32)
-    // COM port names are not case-sensitive.
-    return _stricmp(pathA.c_str(), pathB.c_str()) == 0;
-#else
-    if (pathA == pathB)
-        return true;
-    // std::filesystem::equivalent refuses device files; stat tells for them too.
-    struct stat statA {};
-    struct stat statB {};
-    return ::stat(pathA.c_str(), &statA) == 0 && ::stat(pathB.c_str(), &statB) == 0 &&
-           statA.st_dev == statB.st_dev && statA.st_ino == statB.st_ino;
-#endif
+    // By the path each name opens: "ttyS0" and "/dev/ttyS0", "COM10" and
+    // "\\.\COM10" are one device.
+    return SameDevicePath(PortDevicePath(a), PortDevicePath(b));
 }

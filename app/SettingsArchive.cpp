@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "DurableFile.h"
+#include "TimeSplit.h"
 #include "Kelo_protocol.h"
 
 namespace fs = std::filesystem;
@@ -29,11 +30,7 @@ std::string FileNamePart(const std::string& serialNumber)
 std::string Format(std::time_t when, const char* format, bool utc)
 {
     std::tm parts{};
-#if defined(_WIN32)
-    utc ? gmtime_s(&parts, &when) : localtime_s(&parts, &when);
-#else
-    utc ? gmtime_r(&when, &parts) : localtime_r(&when, &parts);
-#endif
+    utc ? SplitUtc(when, &parts) : SplitLocal(when, &parts);
     char text[32];
     std::strftime(text, sizeof text, format, &parts);
     return text;

@@ -10,14 +10,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "DurableFile.h"
 #include "SettingsArchive.h"
-
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace fs = std::filesystem;
 
@@ -57,18 +51,6 @@ std::string ValueOf(const std::string& text, const std::string& key)
     return {};
 }
 
-#if !defined(_WIN32)
-void FlushFolder(const std::string& file)
-{
-    const std::string folder = fs::path(file).parent_path().string();
-    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-#endif
-
 // Writes text to path so that it is either all there or the old file stays.
 std::string WriteDurably(const std::string& path, const std::string& text)
 {
@@ -76,19 +58,12 @@ std::string WriteDurably(const std::string& path, const std::string& text)
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file)
         return "cannot create " + temporary + ": " + std::strerror(errno);
-    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     int error = written ? 0 : errno;
-#if defined(_WIN32)
-    if (written && _commit(_fileno(file)) != 0) {
+    if (const int32_t flushed = written ? FlushFileToDisk(file) : 1; flushed <= 0) {
         written = false;
-        error = errno;
+        error = -flushed;
     }
-#else
-    if (written && ::fsync(::fileno(file)) != 0) {
-        written = false;
-        error = errno;
-    }
-#endif
     if (std::fclose(file) != 0 && written) {
         written = false;
         error = errno;
@@ -103,9 +78,7 @@ std::string WriteDurably(const std::string& path, const std::string& text)
         std::remove(temporary.c_str());
         return "cannot rename " + temporary + " to " + path + ": " + ec.message();
     }
-#if !defined(_WIN32)
-    FlushFolder(path);
-#endif
+    FlushFolderOf(path.c_str());
     return {};
 }
 

@@ -1,84 +1,47 @@
 #include "UpdateRecord.h"
 
 #include <cmath>
-#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "TimeSplit.h"
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at text[at], 0 when there is none.
-std::size_t Utf8Length(const std::string& text, std::size_t at)
+using Json = nlohmann::ordered_json;
+
+Json TextOrNull(const std::string& text)
 {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;   // no overlong forms
-        if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF)
-            return 0;
-    return length;
+    return text.empty() ? Json(nullptr) : Json(text);
 }
 
-std::string TextOrNull(const std::string& text)
+// Bytes that are not UTF-8 become U+FFFD, so that any reader can parse the
+// line whatever a device or a port name held. DEL is escaped too, as every
+// other control character is: a line shown on a terminal shows none of them.
+std::string Dumped(const Json& json)
 {
-    return text.empty() ? "null" : JsonQuoted(text);
+    const std::string text = json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\x7f')
+            out += "\\u007f";
+        else
+            out += c;
+    }
+    return out;
 }
 
 }  // namespace
 
 std::string JsonQuoted(const std::string& text)
 {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            const std::size_t length = Utf8Length(text, i);
-            out += length ? text.substr(i, length) : "\xEF\xBF\xBD";
-            i += length ? length : 1;
-            continue;
-        }
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-        ++i;
-    }
-    return out + "\"";
+    return Dumped(Json(text));
 }
 
 std::string IsoUtcTime(std::time_t when)
 {
     std::tm parts{};
-#if defined(_WIN32)
-    gmtime_s(&parts, &when);
-#else
-    gmtime_r(&when, &parts);
-#endif
+    SplitUtc(when, &parts);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
     return text;
@@ -86,14 +49,19 @@ std::string IsoUtcTime(std::time_t when)
 
 std::string UpdateRecord::ToJson() const
 {
-    // Built from whole tenths: printf would take the decimal comma of the
-    // window's locale, which is not JSON.
+    // Whole tenths, as the history has always held them: 66.25 s is 66.3.
     const long long tenths = seconds > 0 ? std::llround(seconds * 10.0) : 0;
-    const std::string number = std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-    return "{\"time\":" + JsonQuoted(IsoUtcTime(time)) + ",\"port\":" + JsonQuoted(port) +
-           ",\"device\":" + TextOrNull(device) + ",\"serialNumber\":" + TextOrNull(serialNumber) +
-           ",\"oldVersion\":" + TextOrNull(oldVersion) + ",\"newVersion\":" + TextOrNull(newVersion) +
-           ",\"result\":" + std::to_string(result) + ",\"words\":" + JsonQuoted(words) + ",\"seconds\":" + number +
-           ",\"settingsArchive\":" + TextOrNull(settingsArchive) +
-           ",\"newSerialNumber\":" + TextOrNull(newSerialNumber) + "}";
+    Json line;
+    line["time"] = IsoUtcTime(time);
+    line["port"] = port;
+    line["device"] = TextOrNull(device);
+    line["serialNumber"] = TextOrNull(serialNumber);
+    line["oldVersion"] = TextOrNull(oldVersion);
+    line["newVersion"] = TextOrNull(newVersion);
+    line["result"] = result;
+    line["words"] = words;
+    line["seconds"] = static_cast<double>(tenths) / 10.0;
+    line["settingsArchive"] = TextOrNull(settingsArchive);
+    line["newSerialNumber"] = TextOrNull(newSerialNumber);
+    return Dumped(line);
 }

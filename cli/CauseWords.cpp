@@ -6,13 +6,8 @@
 #include <vector>
 
 #include "InputFile.h"
+#include "PortPath.h"
 #include "TITextReader.h"
-
-#if !defined(_WIN32)
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -79,44 +74,9 @@ std::string FirmwareFileProblem(int code, const std::string& path)
     return WithCode(why.c_str(), code);
 }
 
-std::string PortPath(const std::string& port)
-{
-#if defined(_WIN32)
-    return port;
-#else
-    return !port.empty() && port[0] != '/' ? "/dev/" + port : port;
-#endif
-}
-
-std::string PortGroup(const std::string& path)
-{
-#if !defined(_WIN32)
-    // Only a group the port lets read and write is worth joining; root's is not.
-    struct stat st {};
-    const mode_t groupReadWrite = S_IRGRP | S_IWGRP;
-    if (::stat(path.c_str(), &st) == 0 && st.st_gid != 0 && (st.st_mode & groupReadWrite) == groupReadWrite) {
-        // The ports of a several-port run ask this on their own threads:
-        // getgrgid's shared record would be overwritten under them.
-        long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
-        std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 1024);
-        struct group entry {};
-        struct group* found = nullptr;
-        int error;
-        while ((error = ::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
-               buffer.size() < (1u << 20))
-            buffer.resize(buffer.size() * 2);
-        if (error == 0 && found)
-            return found->gr_name;
-    }
-#else
-    (void)path;
-#endif
-    return "dialout";
-}
-
 std::string PortProblem(int code, const std::string& port)
 {
-    const std::string path = PortPath(port);
+    const std::string path = PortPathForPeople(port);
     switch (code) {
     case result::kNoSuchPort:
         return "no port " + path + " (" + std::to_string(code) + ").\n" +
@@ -133,26 +93,4 @@ std::string PortProblem(int code, const std::string& port)
     default:
         return {};
     }
-}
-
-std::string BuildPlatform()
-{
-#if defined(_WIN32)
-    std::string system = "Windows";
-#elif defined(__APPLE__)
-    std::string system = "macOS";
-#elif defined(__linux__)
-    std::string system = "Linux";
-#else
-    std::string system = "POSIX";
-#endif
-#if defined(__x86_64__) || defined(_M_X64)
-    return system + " x86_64";
-#elif defined(__aarch64__) || defined(_M_ARM64)
-    return system + " arm64";
-#elif defined(__i386__) || defined(_M_IX86)
-    return system + " x86";
-#else
-    return system;
-#endif
 }

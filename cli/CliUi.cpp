@@ -11,15 +11,9 @@
 #include "CauseWords.h"
 #include "TerminalLine.h"
 #include "SettingsArchive.h"
+#include "Terminal.h"
 #include "Timing.h"
 #include "UpdateOutcome.h"
-
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -28,25 +22,11 @@ namespace {
 std::atomic<int> gInterrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-#if defined(_WIN32)
-// The C runtime's signal() resets to the default after the first Ctrl+C, so a
-// second press would kill the process mid-transfer; a console control
-// handler stays installed.
-BOOL WINAPI OnConsoleControl(DWORD event)
-{
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE;  // closing the console or logging off: let Windows end us
-    gInterrupts.fetch_add(1);
-    WakeTerminalReader();
-    return TRUE;
-}
-#else
-void OnInterrupt(int)
+void CountInterrupt()
 {
     gInterrupts.fetch_add(1);
     WakeTerminalReader();  // a question waiting on another thread ends too
 }
-#endif
 
 // "01:05": minutes and seconds, whole seconds rounded up so that "00:00"
 // means done.
@@ -80,15 +60,7 @@ CliUi::CliUi(AppState& state, Options options)
 void CliUi::InstallInterruptHandler()
 {
     PrepareTerminalWake();
-#if defined(_WIN32)
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-#else
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a wait wakes up and the flag is seen soon
-    sigaction(SIGINT, &action, nullptr);
-#endif
+    OnInterrupt(CountInterrupt);
 }
 
 int CliUi::InterruptCount()

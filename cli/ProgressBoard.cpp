@@ -5,17 +5,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "Terminal.h"
 #include "TerminalLine.h"
-
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -30,12 +21,8 @@ constexpr int kBarWidth = 20;
 
 std::size_t TerminalWidth()
 {
-#if !defined(_WIN32)
-    winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
-        return size.ws_col;
-#endif
-    return 100;
+    const std::size_t columns = TerminalColumns();
+    return columns > 20 ? columns : 100;
 }
 
 std::string Fit(const std::string& text, std::size_t width)
@@ -68,13 +55,7 @@ ProgressBoard::ProgressBoard(std::vector<std::string> ports, std::vector<std::st
         rows_.push_back(std::move(row));
     }
     if (mode_ == Mode::Terminal) {
-#if defined(_WIN32)
-        // The lines are redrawn with cursor moves, which the console must be told to obey.
-        HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-        DWORD consoleMode = 0;
-        if (GetConsoleMode(console, &consoleMode))
-            SetConsoleMode(console, consoleMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-#endif
+        AllowCursorMoves();  // the lines are redrawn with cursor moves
         redraw_ = std::thread([this] { RedrawLoop(); });
     }
 }

@@ -6,10 +6,12 @@
 #include "AppSetup.h"
 #include "AppState.h"
 #include "CauseWords.h"
+#include "CommPortEnum.h"
 #include "Commands.h"
 #include "DeviceTypes.h"
 #include "ExitCodes.h"
 #include "PortShortName.h"
+#include "ThisSystem.h"
 #include "UpdateTexts.h"
 #include "UsageCheck.h"
 
@@ -200,11 +202,8 @@ int main(int argc, char** argv)
     bool listJson = false;
     CLI::App* listCmd = app.add_subcommand("list-ports", "List the serial ports");
     listCmd->footer(kListExitCodes);
-#if defined(_WIN32)
-    const char* allHelp = "Also try to open COM1 to COM16 directly, for ports the system does not list";
-#else
-    const char* allHelp = "Also try to open ttyS0-15, ttyUSB0-15 and ttyACM0-15 directly, for ports the system does not list";
-#endif
+    const std::string allHelp =
+        std::string("Also try to open ") + CommPortProbedNames() + " directly, for ports the system does not list";
     listCmd->add_flag("--all", all, allHelp);
     listCmd->add_flag("--json", listJson, "JSON output");
 

@@ -51,11 +51,6 @@ namespace serial_backend {
 const Handle kNullHandle = 0;
 const Handle kInvalidHandle = -1;
 
-std::string DevicePath(const char* name)
-{
-    return name ? name : "";
-}
-
 int Open(const char*, Handle* handle)
 {
     *handle = kOpenHandle;

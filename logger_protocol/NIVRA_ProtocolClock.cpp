@@ -7,6 +7,7 @@
 #include "LoggerText.h"
 #include "NIVRA_Protocol.h"
 #include "Result.h"
+#include "TimeSplit.h"
 #include "Timing.h"
 
 using logger_text::Contains;
@@ -14,24 +15,6 @@ using logger_text::Contains;
 namespace {
 
 constexpr int64_t kEpoch2000 = 946684800;  // 2000-01-01 00:00 in seconds since 1970
-
-bool SplitUtc(std::time_t t, std::tm* out)
-{
-#if defined(_WIN32)
-    return gmtime_s(out, &t) == 0;
-#else
-    return gmtime_r(&t, out) != nullptr;
-#endif
-}
-
-bool SplitLocal(std::time_t t, std::tm* out)
-{
-#if defined(_WIN32)
-    return localtime_s(out, &t) == 0;
-#else
-    return localtime_r(&t, out) != nullptr;
-#endif
-}
 
 }  // namespace
 

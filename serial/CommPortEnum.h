@@ -22,6 +22,9 @@ struct CommPortEntry {
 // -1 when the system's enumeration failed (logged).
 int CommPortEnum(KeloSerial* serial, CommPortEntry* entries, int* count, bool findAll);
 
+// The names findAll probes, in words for a help text: "COM1 to COM16".
+const char* CommPortProbedNames();
+
 namespace comm_port_enum_detail {
 // Shared by the platform strategies.
 bool Contains(const CommPortEntry* entries, int filled, const char* name);

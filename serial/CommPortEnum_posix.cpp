@@ -179,3 +179,8 @@ int CommPortEnum(KeloSerial* serial, CommPortEntry* entries, int* count, bool fi
     (void)serial;  // the system list cannot fail here, so nothing is logged
     return *count;
 }
+
+const char* CommPortProbedNames()
+{
+    return "ttyS0-15, ttyUSB0-15 and ttyACM0-15";
+}

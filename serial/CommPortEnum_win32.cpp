@@ -299,3 +299,8 @@ int CommPortEnum(KeloSerial* serial, CommPortEntry* entries, int* count, bool fi
     }
     return result;
 }
+
+const char* CommPortProbedNames()
+{
+    return "COM1 to COM16";
+}

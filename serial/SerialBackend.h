@@ -28,12 +28,6 @@ enum class ConfigStep { None, Queues, GetState, ApplyState, Timeouts };
 // longest path Linux opens, so any by-id name fits and no name is ever cut.
 constexpr std::size_t kPortNameSize = 4096;
 
-// The system path of a port name: COM3 -> \\.\COM3 on Windows, where a name
-// already in the device namespace (\\.\COM10) is used as given; ttyUSB0 ->
-// /dev/ttyUSB0 on POSIX, where a name starting with '/' is used as given.
-// Any length: made once per open, never on the line's hot path.
-std::string DevicePath(const char* name);
-
 // Opens the device exclusively. On failure *handle is kInvalidHandle.
 int Open(const char* name, Handle* handle);
 

@@ -1,5 +1,7 @@
 #include "SerialBackend.h"
 
+#include "PortPath.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -73,15 +75,10 @@ int64_t NowMs()
 
 }  // namespace
 
-std::string DevicePath(const char* name)
-{
-    return name[0] == '/' ? std::string(name) : "/dev/" + std::string(name);
-}
-
 int Open(const char* name, Handle* handle)
 {
     *handle = kInvalidHandle;
-    const std::string path = DevicePath(name);
+    const std::string path = PortDevicePath(name);
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return FromErrno(errno);

@@ -1,6 +1,7 @@
 // Windows comm ports through the Win32 communications API. Error numbers are
 // GetLastError() values, passed on unchanged.
 #include "SerialBackend.h"
+#include "PortPath.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -50,18 +51,9 @@ bool ReadState(HANDLE handle, DCB* dcb)
 
 }  // namespace
 
-std::string DevicePath(const char* name)
-{
-    // \\.\COM3: the device namespace, which also reaches COM10 and above. A
-    // name typed with its prefix (\\.\COM10, \\?\...) is one already.
-    if (name[0] == '\\' && name[1] == '\\')
-        return name;
-    return std::string("\\\\.\\") + name;
-}
-
 int Open(const char* name, Handle* handle)
 {
-    const std::string path = DevicePath(name);
+    const std::string path = PortDevicePath(name);
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     *handle = reinterpret_cast<Handle>(h);
     if (h == INVALID_HANDLE_VALUE)

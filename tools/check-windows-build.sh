@@ -10,7 +10,7 @@ set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build-mingw}"
-targets=(kelo_log kelo_serial kelo_bootloader kelo_logger_protocol kelo_instrument kelo_app kelobsl-cli
+targets=(kelo_log kelo_platform kelo_serial kelo_bootloader kelo_logger_protocol kelo_instrument kelo_app kelobsl-cli
          kelobsl windows_tests)
 
 if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then

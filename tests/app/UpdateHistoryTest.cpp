@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <latch>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
 #include <unistd.h>
@@ -59,6 +60,15 @@ TEST(UpdateRecord, JsonEscapesTextsAndWritesEmptyOnesAsNull)
                                "\"serialNumber\":null,\"oldVersion\":null,\"newVersion\":null,\"result\":-20,"
                                "\"words\":\"no such port (-2)\",\"seconds\":66.3,\"settingsArchive\":null,"
                                "\"newSerialNumber\":null}");
+
+    // Bytes that are not UTF-8 in a field: the line still reads back whole.
+    record.device = "Hydrova\xff";
+    record.words = "cut \xe2\x82";
+    const nlohmann::json line = nlohmann::json::parse(record.ToJson(), nullptr, false);
+    ASSERT_FALSE(line.is_discarded()) << record.ToJson();
+    EXPECT_EQ(line["device"], "Hydrova\xef\xbf\xbd");
+    EXPECT_EQ(line["words"], "cut \xef\xbf\xbd");
+    EXPECT_EQ(line["result"], -20);
 }
 
 // Parallel updates: every record ends up whole on a line of its own. Long

@@ -23,14 +23,19 @@ TEST(UpdateTexts, ConnectionErrorsNameThePortAndTheCause)
               std::string::npos);
 }
 
-TEST(UpdateTexts, MendedTextsReadProperly)
+// Texts put together from pieces: the device's name stands apart from the
+// next word (the end counts), no sentence ends twice, no blank is doubled.
+TEST(UpdateTexts, PiecesJoinWithOneBlankAndOneFullStop)
 {
-    // A blank before "because", and one full stop after "loader".
-    EXPECT_EQ(texts::DataEraseError(-65, kCaption, kDevice),
-              "The Hydrova Series 3 Firmware Updater was unable to erase the data in your Hydrova Series 3 "
-              "because the data storage chip is reporting errors.\n\nPlease contact Tessaly for help.");
-    EXPECT_EQ(texts::LoaderMissing(kDevice),
-              "This Hydrova Series 3 does not have a working firmware loader.\n\nPlease contact Tessaly for help.");
+    for (const std::string& text :
+         {texts::DataEraseError(-65, kCaption, kDevice), texts::LoaderMissing(kDevice),
+          texts::LoaderNoAnswer(kCaption, kDevice), texts::FirmwareCorrupt(kDevice), texts::FirmwareTooOld(kDevice),
+          texts::WrongDevice(kCaption, kDevice, "Qx70"), texts::DataEraseWarning(kCaption, kDevice)}) {
+        for (std::size_t at = text.find(kDevice); at != std::string::npos; at = text.find(kDevice, at + 1))
+            EXPECT_NE(std::string(" .,;:'\n\0", 8).find(text[at + kDevice.size()]), std::string::npos) << text;
+        for (const char* wrong : {"..", " .", "  "})
+            EXPECT_EQ(text.find(wrong), std::string::npos) << text;
+    }
 }
 
 TEST(UpdateTexts, RestoreErrorsCarryTheirCode)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -108,10 +109,15 @@ TEST(KeloLog, InvalidLevelsAreRefused)
     EXPECT_EQ(log.Level(), 40u);
 }
 
-TEST(KeloLog, NullPathMeansErrorTxtInCurrentDirectory)
+TEST(KeloLog, WithoutAPathTheLinesGoToErrorTxtInTheCurrentFolder)
 {
-    KeloLog log(nullptr, 1, false);
-    EXPECT_STREQ(log.Path(), "error.txt");
+    const std::filesystem::path folder = TempPath("cwd"), before = std::filesystem::current_path();
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+    KeloLog(nullptr, 1, true).LogMessage(1, "run", "no path given");
+    std::filesystem::current_path(before);
+    EXPECT_NE(Slurp((folder / "error.txt").string()).find("no path given"), std::string::npos);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(KeloLog, EraseFlagStartsFreshOtherwiseAppends)

@@ -306,20 +306,6 @@ TEST_F(SerialTest, PortNamesOfAnyLengthOpen)
 #endif
 }
 
-// A bare name is prefixed once; a name the person typed with its prefix is
-// used as given.
-TEST(SerialBackendTest, DevicePathPrefixesOnlyBareNames)
-{
-#if defined(_WIN32)
-    EXPECT_EQ(serial_backend::DevicePath("COM3"), "\\\\.\\COM3");
-    EXPECT_EQ(serial_backend::DevicePath("\\\\.\\COM10"), "\\\\.\\COM10");
-#else
-    EXPECT_EQ(serial_backend::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
-    EXPECT_EQ(serial_backend::DevicePath("pts/3"), "/dev/pts/3");
-    EXPECT_EQ(serial_backend::DevicePath("/dev/serial/by-id/usb-X-if00"), "/dev/serial/by-id/usb-X-if00");
-#endif
-}
-
 TEST_F(SerialTest, ClosedLineAfterOpenReportsReadFailure)
 {
 #if defined(_WIN32)

@@ -45,3 +45,11 @@ private:
     bool flushed_ = false;  // the bytes are on the disk and the file is closed
     char tempPath_[kMaxPath + 32] = {};
 };
+
+// The steps DurableFile takes, for files written another way: the stream's
+// buffer and the system's cache go to the disk (the file stays open), and
+// the folder that holds path is flushed so that a rename into it survives a
+// power loss (Windows needs nothing there: renames are written through). 1,
+// or the negated C error number.
+int32_t FlushFileToDisk(std::FILE* file);
+int32_t FlushFolderOf(const char* path);

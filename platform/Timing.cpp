@@ -1,5 +1,7 @@
 #include "Timing.h"
 
+#include "TimeSplit.h"
+
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -75,13 +77,8 @@ int LocalTimeOffset()
     std::time_t t = std::time(nullptr);
     std::tm local{};
     std::tm utc{};
-#if defined(_WIN32)
-    localtime_s(&local, &t);
-    gmtime_s(&utc, &t);
-#else
-    localtime_r(&t, &local);
-    gmtime_r(&t, &utc);
-#endif
+    SplitLocal(t, &local);
+    SplitUtc(t, &utc);
     int correction = local.tm_isdst > 0 ? 3600 : 0;
     utc.tm_isdst = 0;
     std::time_t u = std::mktime(&utc);

@@ -5,6 +5,8 @@
 // names the holder.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 class FileLock {
@@ -30,10 +32,10 @@ public:
     static std::string ReadHolder(const std::string& path);
 
 private:
+    static constexpr std::size_t kMaxHolderText = 1024;
+    // A descriptor on POSIX, a HANDLE on Windows, whose failed opens are -1 too.
+    static constexpr std::intptr_t kNotHeld = -1;
+
     std::string path_;
-#if defined(_WIN32)
-    void* handle_ = nullptr;
-#else
-    int fd_ = -1;
-#endif
+    std::intptr_t handle_ = kNotHeld;
 };
