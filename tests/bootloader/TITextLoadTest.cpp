@@ -8,6 +8,7 @@
 
 #include "BslTestSupport.h"
 #include "FirmwareImage.h"
+#include "Result.h"
 #include "FirmwareTarget.h"
 #include "KeloBSLHost.h"
 #include "KeloLog.h"
@@ -77,20 +78,22 @@ TEST_F(LoadTest, InvalidFilesAreRejectedAndKeepThePreviousImage)
         "",                                               // empty file
     };
     for (const std::string& text : invalid) {
-        EXPECT_EQ(Load(text), -100) << text;
+        EXPECT_EQ(Load(text), result::kNotFirmware) << text;
         EXPECT_EQ(image, builtIn);
     }
     EXPECT_NE(ReadFile(logPath).find("is not a valid TI-Text file ("), std::string::npos);
 
     // A loaded image survives a failed load, too.
     ASSERT_EQ(Load("@7200\n2C 01\n" + kVectors + "q\n", "QX70-1-03.txt"), 1);
-    EXPECT_EQ(Load("@7200\n2C 01\n"), -100);
+    EXPECT_EQ(Load("@7200\n2C 01\n"), result::kNotFirmware);
     EXPECT_EQ(Image(), "@7200012C");
     EXPECT_STREQ(image->TargetName(), "QX70 1.03");
     EXPECT_EQ(image->TargetType(), 3);
     EXPECT_EQ(image->Version(), 103);
 
-    EXPECT_EQ(FirmwareImage::Load(dir.Path("missing.txt").c_str(), &log, &image), -2);
+    InputFileStatus problem = InputFileStatus::Ok;
+    EXPECT_EQ(FirmwareImage::Load(dir.Path("missing.txt").c_str(), &log, &image, &problem), result::kFirmwareUnreadable);
+    EXPECT_EQ(problem, InputFileStatus::NotFound);
     EXPECT_NE(ReadFile(logPath).find("BSLLoadTIFile got error 2 trying to open datafile"), std::string::npos);
     EXPECT_EQ(Image(), "@7200012C");
 }
