@@ -47,6 +47,10 @@ int Write(Handle handle, const void* bytes, std::size_t count, std::size_t* writ
 int PurgeInput(Handle handle);
 int Close(Handle handle);
 
+// Whether the port's name is there now (a USB adapter plugged in), without
+// opening it: cheap enough to ask a few times a second while a station waits.
+bool Present(const char* name);
+
 // Brief exclusive open for the port list: 0 usable, kErrorInUse busy, other
 // errors mean the port is not there.
 int Probe(const char* name);

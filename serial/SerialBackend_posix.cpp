@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -74,6 +75,13 @@ int64_t NowMs()
 }
 
 }  // namespace
+
+bool Present(const char* name)
+{
+    // Through a by-id link to the device node; a dangling link is no port.
+    struct stat info {};
+    return name && *name && ::stat(PortDevicePath(name).c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+}
 
 int Open(const char* name, Handle* handle)
 {

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace serial_backend {
 
@@ -50,6 +51,17 @@ bool ReadState(HANDLE handle, DCB* dcb)
 }
 
 }  // namespace
+
+bool Present(const char* name)
+{
+    if (!name || !*name)
+        return false;
+    // The DOS device names of the ports (COM3 -> \Device\Serial0); a
+    // name typed with its \\.\ prefix is looked up without it.
+    const char* bare = std::strncmp(name, "\\\\.\\", 4) == 0 ? name + 4 : name;
+    char target[512];
+    return QueryDosDeviceA(bare, target, sizeof target) != 0 || GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
 
 int Open(const char* name, Handle* handle)
 {

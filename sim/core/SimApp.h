@@ -29,6 +29,9 @@ public:
     virtual std::map<std::string, std::string>& Settings() = 0;
     // Call after changing Settings() so that a --state file keeps them.
     virtual void SettingsChanged() = 0;
+    // True for the first application start after power-on (each device of a
+    // tray is powered on afresh), false ever after.
+    virtual bool TakePowerOn() = 0;
 };
 
 class SimApp {

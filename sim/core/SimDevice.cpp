@@ -162,6 +162,13 @@ void SimDevice::OnTick(uint32_t nowMs)
         app_->OnTick(nowMs);
 }
 
+bool SimDevice::TakePowerOn()
+{
+    const bool first = poweredOn_;
+    poweredOn_ = false;
+    return first;
+}
+
 void SimDevice::EnterBootloader()
 {
     if (options_.HasFault("no-bootloader")) {

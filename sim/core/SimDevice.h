@@ -42,8 +42,11 @@ public:
     bool FirmwareGood() const override;
     std::map<std::string, std::string>& Settings() override { return settings_; }
     void SettingsChanged() override;
+    bool TakePowerOn() override;
 
     bool InBootloader() const { return mode_ == Mode::Bootloader; }
+    // An update ended ("V") and the device restarted into its firmware.
+    bool UpdatedAndRunning() const { return writesSinceRestart_ >= 0 && mode_ == Mode::App; }
     const SimFlash& Flash() const { return flash_; }
 
 private:
@@ -69,5 +72,6 @@ private:
     bool updatePending_ = false;  // an erase or write began and "V" has not ended it
     uint32_t restartAtMs_ = 0;
     bool restartDue_ = false;
+    bool poweredOn_ = true;  // no application has started yet
     long writesSinceRestart_ = -1;  // settings writes since the last restart after "V"; -1 before one
 };

@@ -22,6 +22,18 @@ long SimOptions::FaultNumber(const std::string& name, long fallback) const
     return (end && *end == '\0') ? number : fallback;
 }
 
+std::string SimOptions::SerialNumberOf(uint32_t n) const
+{
+    std::size_t start = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const std::size_t comma = sn.find(',', start);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return sn.substr(start, sn.find(',', start) - start);
+}
+
 void PrintSimHelp()
 {
     std::puts(
@@ -32,7 +44,8 @@ void PrintSimHelp()
         "                     LC, QX7 ...); default R7F\n"
         "  --version X.YZ     firmware version the device starts with; default 3.51\n"
         "                     (--version last, without X.YZ: show kelosim's own version)\n"
-        "  --sn TEXT          serial number; default KS000123\n"
+        "  --sn TEXT          serial number; default KS000123 (with --devices, a comma\n"
+        "                     list: one a device, the last one repeats)\n"
         "  --battery PCT      battery charge in percent; default 80\n"
         "  --bootloader       start inside the bootloader (no valid firmware)\n"
         "  --radio            a radio modem sits between the host and the logger\n"
@@ -45,6 +58,14 @@ void PrintSimHelp()
         "  --restart-ms MS    time the device takes to restart; default 1500\n"
         "  --fault NAME[=V]   inject a fault (repeatable), listed below\n"
         "  --trace            print every byte in and out on stderr\n"
+        "\n"
+        "A station's tray (needs --link; --state and --flash-dump apply to no device):\n"
+        "  --devices N        N devices, one after another on the link, each with a fresh\n"
+        "                     flash and settings; kelosim ends when the last has left\n"
+        "  --leave-idle MS    a device leaves (unplugged: the link and the port go away)\n"
+        "                     once it restarted after an update and heard nothing for MS\n"
+        "  --gap MS           from a device leaving to the next appearing; default 1000\n"
+        "  SIGUSR1            the present device leaves now\n"
         "\n"
         "\n"
         "Faults of every device:\n"
@@ -93,7 +114,8 @@ void PrintSimHelp()
         "  awake              behind the radio: the logger starts awake\n"
         "  wake-after=N       behind the radio: carriage returns needed to wake (800)\n"
         "\n"
-        "Prints 'ready <path>' on stdout once the port is open; SIGTERM or SIGINT end it cleanly.");
+        "Prints 'ready <path>' on stdout once the port is open ('plugged <path>' for each\n"
+        "later device of a tray, 'left' when one leaves); SIGTERM or SIGINT end it cleanly.");
 }
 
 bool ParseSimOptions(int argc, char** argv, SimOptions* o)
@@ -180,12 +202,36 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o)
                 o->faults.emplace(std::string(v, eq), std::string(eq + 1));
             else
                 o->faults.emplace(v, "");
+        } else if (arg == "--devices") {
+            if (!number("--devices", &n))
+                return false;
+            if (n < 1) {
+                std::fprintf(stderr, "kelosim: --devices needs at least 1\n");
+                return false;
+            }
+            o->devices = static_cast<uint32_t>(n);
+        } else if (arg == "--leave-idle") {
+            if (!number("--leave-idle", &n))
+                return false;
+            o->leaveIdleMs = static_cast<uint32_t>(n);
+        } else if (arg == "--gap") {
+            if (!number("--gap", &n))
+                return false;
+            o->gapMs = static_cast<uint32_t>(n);
         } else if (arg == "--trace") {
             o->trace = true;
         } else {
             std::fprintf(stderr, "kelosim: unknown option '%s' (try --help)\n", arg.c_str());
             return false;
         }
+    }
+    if (o->devices > 1 && o->link.empty()) {
+        std::fprintf(stderr, "kelosim: --devices needs --link: the devices appear one after another there\n");
+        return false;
+    }
+    if (o->devices > 1 && (!o->stateFile.empty() || !o->flashDump.empty())) {
+        std::fprintf(stderr, "kelosim: --state and --flash-dump keep one device; not with --devices\n");
+        return false;
     }
     return true;
 }

@@ -19,12 +19,19 @@ struct SimOptions {
     uint32_t paceBaud = 0;            // 0: no pacing, else bytes move at this rate
     uint32_t restartMs = 1500;        // time the device takes to restart
     bool trace = false;               // every byte to stderr
+    // A station's tray: devices plugged in one after another on --link.
+    uint32_t devices = 1;             // how many, each with a fresh flash and settings
+    uint32_t leaveIdleMs = 0;         // 0: stays; else leaves this long after its update went quiet
+    uint32_t gapMs = 1000;            // from one device leaving to the next appearing
     std::multimap<std::string, std::string> faults;  // --fault NAME[=VALUE]
 
     bool HasFault(const std::string& name) const { return faults.count(name) != 0; }
     // The fault's value, or fallback when absent or given without a value.
     std::string FaultValue(const std::string& name, const std::string& fallback = "") const;
     long FaultNumber(const std::string& name, long fallback) const;
+    // The serial number of the n-th device (from 0) of a tray: --sn may list
+    // one per device, separated by commas; the last one repeats.
+    std::string SerialNumberOf(uint32_t n) const;
 };
 
 // Parses argv; on a bad option prints the reason and returns false.

@@ -1,4 +1,5 @@
-// kelosim: one simulated device on one pseudo-terminal.
+// kelosim: one simulated device on one pseudo-terminal, or (--devices N) a
+// station's tray of them plugged in one after another on one --link.
 #include <csignal>
 #include <cstdio>
 #include <sys/stat.h>
@@ -11,19 +12,45 @@
 namespace {
 
 volatile std::sig_atomic_t gStop = 0;
+volatile std::sig_atomic_t gLeave = 0;
 
 void OnSignal(int)
 {
     gStop = 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+void OnLeave(int)
 {
-    SimOptions options;
-    if (!ParseSimOptions(argc, argv, &options))
-        return 2;
+    gLeave = 1;
+}
+
+// Only an old link of ours goes; a file or device there stays.
+void RemoveLink(const std::string& link)
+{
+    struct stat existing {};
+    if (!link.empty() && ::lstat(link.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode))
+        ::unlink(link.c_str());
+}
+
+// Sleeps ms, or less when asked to stop.
+void PauseUnlessStopped(uint32_t ms)
+{
+    const uint32_t start = SimLine::NowMs();
+    while (!gStop && SimLine::NowMs() - start < ms)
+        ::usleep(10000);
+}
+
+struct Traffic {
+    unsigned long long in = 0;
+    unsigned long long out = 0;
+};
+
+// Plugs in the n-th device, runs it until it leaves or kelosim is stopped,
+// then unplugs it. 0, or 1 when it could not be plugged in.
+int RunDevice(const SimOptions& tray, uint32_t n, Traffic* traffic)
+{
+    SimOptions options = tray;
+    options.sn = tray.SerialNumberOf(n);
 
     SimLine line;
     std::string error;
@@ -40,38 +67,78 @@ int main(int argc, char** argv)
         return 1;
     }
     if (!options.link.empty()) {
-        // Only an old link of ours makes way; a file or device there stays.
-        struct stat existing {};
-        if (::lstat(options.link.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode))
-            ::unlink(options.link.c_str());
+        RemoveLink(options.link);
         if (::symlink(line.SlavePath().c_str(), options.link.c_str()) != 0) {
             std::perror("kelosim: cannot make the --link symlink");
             return 1;
         }
     }
+    std::printf("%s %s\n", n == 0 ? "ready" : "plugged", line.SlavePath().c_str());
+    std::fflush(stdout);
+
+    gLeave = 0;
+    uint32_t lastHeard = SimLine::NowMs();
+    bool updated = false;
+    while (!gStop && !gLeave) {
+        std::string in = line.Poll(10);
+        const uint32_t now = SimLine::NowMs();
+        if (!in.empty()) {
+            lastHeard = now;
+            device.OnBytes(in.data(), in.size());
+        }
+        device.OnTick(now);
+        if (!updated && device.UpdatedAndRunning()) {
+            updated = true;
+            lastHeard = now;  // quiet is counted from the restart on
+        }
+        if (options.leaveIdleMs && updated && !line.Sending() && now - lastHeard >= options.leaveIdleMs)
+            break;
+    }
+    device.Shutdown();
+    traffic->in += line.BytesIn();
+    traffic->out += line.BytesOut();
+    RemoveLink(options.link);
+    if (!gStop) {
+        // The cable is pulled: the port hangs up and its name goes away.
+        line.Unplug();
+        std::printf("left\n");
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    SimOptions options;
+    if (!ParseSimOptions(argc, argv, &options))
+        return 2;
 
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    struct sigaction leave {};
+    leave.sa_handler = OnLeave;
+    sigaction(SIGUSR1, &leave, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    std::printf("ready %s\n", line.SlavePath().c_str());
-    std::fflush(stdout);
-
-    while (!gStop) {
-        std::string in = line.Poll(10);
-        if (!in.empty())
-            device.OnBytes(in.data(), in.size());
-        device.OnTick(SimLine::NowMs());
+    Traffic traffic;
+    for (uint32_t n = 0; n < options.devices && !gStop; ++n) {
+        if (n > 0)
+            PauseUnlessStopped(options.gapMs);
+        if (gStop)
+            break;
+        if (RunDevice(options, n, &traffic) != 0)
+            return 1;
     }
-    device.Shutdown();
+    // One device without --leave-idle ends only when stopped: as before.
+
     int status = 0;
     if (!options.statsFile.empty()) {
         std::FILE* stats = std::fopen(options.statsFile.c_str(), "w");
-        bool written = stats && std::fprintf(stats, "rx=%llu tx=%llu\n",
-                                             static_cast<unsigned long long>(line.BytesIn()),
-                                             static_cast<unsigned long long>(line.BytesOut())) > 0;
+        bool written = stats && std::fprintf(stats, "rx=%llu tx=%llu\n", traffic.in, traffic.out) > 0;
         if (stats && std::fclose(stats) != 0)
             written = false;
         if (!written) {
@@ -79,8 +146,5 @@ int main(int argc, char** argv)
             status = 1;
         }
     }
-    struct stat ours {};
-    if (!options.link.empty() && ::lstat(options.link.c_str(), &ours) == 0 && S_ISLNK(ours.st_mode))
-        ::unlink(options.link.c_str());
     return status;
 }

@@ -43,8 +43,6 @@ const SimInstrumentModel kModels[] = {
     {"NIVRA-TE", {}, false},
 };
 
-bool firstStart = true;
-
 std::string Upper(std::string text)
 {
     for (char& c : text)
@@ -61,9 +59,7 @@ std::unique_ptr<SimApp> MakeInstrumentApp(SimDeviceControl& device)
     for (const SimInstrumentModel& model : kModels) {
         if (word != model.word)
             continue;
-        bool powerOn = firstStart;
-        firstStart = false;
-        if (powerOn) {
+        if (device.TakePowerOn()) {
             auto& settings = device.Settings();
             if (options.HasFault("blank-settings")) {
                 settings.clear();

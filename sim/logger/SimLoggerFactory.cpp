@@ -30,14 +30,12 @@
 
 namespace {
 
-// The information flash is seeded once per run; after a firmware update it
-// stays blank, as on the real logger.
+// The information flash is seeded once per device, at power-on; after a
+// firmware update it stays blank, as on the real logger.
 void SeedSettings(SimDeviceControl& device)
 {
-    static bool seeded = false;
-    if (seeded)
+    if (!device.TakePowerOn())
         return;
-    seeded = true;
     auto& s = device.Settings();
     if (device.Options().HasFault("blank-settings")) {
         for (auto it = s.begin(); it != s.end();)

@@ -328,3 +328,27 @@ TEST_F(SerialTest, ClosedLineAfterOpenReportsReadFailure)
     EXPECT_LT(port.KSRead(buffer, sizeof buffer, &n), 0);
     EXPECT_LT(port.KSWrite("\r", 1, &n), 0);
 }
+
+// A station waits for a port's name to appear: a port, or a link to one, is
+// there; a link left by a pulled adapter, a plain file or nothing is not.
+TEST(SerialBackendTest, PresentOnlyWhileThePortsNameLeadsToADevice)
+{
+#if defined(_WIN32)
+    GTEST_SKIP() << "COM port names come and go with the driver, not a file";
+#else
+    PtyPeer peer;
+    const std::string dir = std::filesystem::temp_directory_path() / ("present-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string link = dir + "/usb-adapter-if00";
+    std::filesystem::create_symlink(peer.SlavePath(), link);
+    EXPECT_TRUE(serial_backend::Present(peer.SlavePath()));
+    EXPECT_TRUE(serial_backend::Present(link.c_str()));
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(dir + "/gone", link);
+    EXPECT_FALSE(serial_backend::Present(link.c_str()));
+    std::ofstream(dir + "/file") << "x";
+    EXPECT_FALSE(serial_backend::Present((dir + "/file").c_str()));
+    EXPECT_FALSE(serial_backend::Present(""));
+    std::filesystem::remove_all(dir);
+#endif
+}
