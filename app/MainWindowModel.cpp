@@ -196,7 +196,17 @@ int MainWindowModel::StartTimerFired()
     if (state_.updating || !workflow_)
         return 0;
     controls_.portListEnabled = false;
-    int result = workflow_->TimerStartTimer();
+    UpdateRequest request;
+    request.port = state_.commPortName;
+    if (state_.commPortIndex >= 0 && state_.commPortIndex < AppState::kPortListSize)
+        request.portLabel = state_.portList[state_.commPortIndex].displayText;
+    request.image = state_.bootloader->TargetName();
+    request.newSerialNumber = state_.replaceSerialNumber ? state_.newSerialNumber : "";
+    request.keepData = state_.dontEraseData;
+    const int result = workflow_->Run(request).result;
+    // The new serial number is for one instrument: the next update asks again.
+    state_.replaceSerialNumber = false;
+    state_.newSerialNumber.clear();
     controls_.startEnabled = true;
     controls_.startIsDefault = false;
     controls_.closeEnabled = true;
@@ -296,4 +306,29 @@ MainWindowModel::Menu MainWindowModel::GetMenu() const
     menu.replaceSerialVisible = state_.factoryMode;
     menu.replaceSerialChecked = state_.replaceSerialNumber;
     return menu;
+}
+
+// The time left is shown while the firmware write has some: before the rate
+// is known there is nothing honest to show, and after the write the
+// restart's wait is not part of it.
+std::string MainWindowModel::TimeLeftText(const Progress& progress)
+{
+    if (!progress.eta || *progress.eta <= 0)
+        return {};
+    return MinutesSeconds(*progress.eta) + " left";
+}
+
+void MainWindowModel::StatusShown(const std::string& text)
+{
+    status_ = text;
+    const std::string left = TimeLeftText(progress_);
+    statusLine_ = left.empty() ? status_ : status_ + " (" + left + ")";
+}
+
+bool MainWindowModel::ProgressShown(const Progress& progress)
+{
+    progress_ = progress;
+    const std::string before = statusLine_;
+    StatusShown(status_);
+    return statusLine_ != before;
 }

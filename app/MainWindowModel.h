@@ -106,6 +106,16 @@ public:
     void ShowHelp();
     void ShowAbout(const std::string& version);
 
+    // The status line: the workflow's status and, during the firmware
+    // write, the time it has left: "Uploading new firmware code... (01:05 left)".
+    // A view draws StatusLine() after StatusShown, and after ProgressShown
+    // when that returns true (the line changed).
+    void StatusShown(const std::string& text);
+    bool ProgressShown(const Progress& progress);
+    const std::string& StatusLine() const { return statusLine_; }
+    // "01:05 left", or empty when no time left is known or none is left.
+    static std::string TimeLeftText(const Progress& progress);
+
     const Labels& GetLabels() const { return labels_; }
     const Controls& GetControls() const { return controls_; }
     Menu GetMenu() const;
@@ -137,4 +147,7 @@ private:
     bool eraseWarningDue_ = false;
     bool shown_ = false;
     bool closed_ = false;
+    std::string status_;
+    Progress progress_;
+    std::string statusLine_;
 };

@@ -30,8 +30,6 @@ struct InfoArgs {
 };
 
 int RunUpdateCommand(const UpdateArgs& args);
-// kelobsl-cli update with several --port: one update per port, at the same time.
-int RunParallelUpdate(const UpdateArgs& args);
 
 struct RestoreArgs {
     std::string port;

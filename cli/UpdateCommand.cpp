@@ -1,155 +1,170 @@
-// kelobsl-cli update with one --port: the run of one update on the terminal.
-#include <chrono>
-#include <cmath>
-#include <filesystem>
+// kelobsl-cli update: one update per --port, at the same time when there are
+// several. A run of one port shows scrolling lines; a run of several a board
+// of rows and a table at the end; either, with --json, JSON lines.
 #include <iostream>
-#include <nlohmann/json.hpp>
 #include <thread>
+#include <unistd.h>
 
-#include "AppSetup.h"
 #include "CauseWords.h"
 #include "CliUi.h"
 #include "Commands.h"
 #include "ExitCodes.h"
-#include "Timing.h"
+#include "KeloBSLHost.h"
+#include "PortShortName.h"
+#include "PortUpdate.h"
+#include "ProgressBoard.h"
 #include "UpdateOutcome.h"
-#include "UpdateTexts.h"
-#include "UpdateWorkflow.h"
 
-static double SecondsSince(std::chrono::steady_clock::time_point start)
+namespace {
+
+void WriteJsonLine(const std::string& line)
 {
-    using namespace std::chrono;
-    return std::round(duration<double>(steady_clock::now() - start).count() * 10.0) / 10.0;
+    std::cout << line << '\n' << std::flush;
 }
+
+int UpdateOnePort(const UpdateArgs& args)
+{
+    LineSink lines;
+    JsonSink json(WriteJsonLine, "", nullptr);
+    UiSink& sink = args.json ? static_cast<UiSink&>(json) : lines;
+    CliUi::InstallInterruptHandler();
+    const PortRun run = UpdatePort(args, "", sink);
+    const int exitCode = run.row.exitCode;
+    if (!run.setupError.empty()) {
+        std::cerr << "kelobsl-cli: " << run.setupError << ".\n";
+        return exitCode;
+    }
+    if (args.json)
+        return exitCode;
+    if (!run.fileProblem.empty()) {
+        std::cout << "Update not started: " << BaseName(args.firmware) << ": " << run.fileProblem << ".\n";
+        return exitCode;
+    }
+    if (run.result < 0) {
+        std::cout << "Update failed: " << run.row.message << "\n";
+        if (!run.settingsKept.empty())
+            std::cout << "The settings file is kept: " << run.settingsKept << "\n";
+    } else if (exitCode == exit_code::kSettingsNotRestored) {
+        std::cout << "Firmware updated, but the settings were not (fully) restored: " << run.settingsNote << ".\n";
+        if (!run.settingsKept.empty())
+            std::cout << "The settings file is kept: " << run.settingsKept << "\n"
+                      << "Write it back once the cause is mended: kelobsl-cli restore-settings --port "
+                      << Quoted(args.port) << " --file " << Quoted(run.settingsKept) << "\n";
+    }
+    if (!run.log.empty())
+        std::cout << "Log: " << run.log << "\n";
+    // Last, so that it is what the person reads when the command ends.
+    if (run.leftInLoader)
+        std::cout << "The " << run.deviceName << " is left in its firmware loader. "
+                  << "Run the same command again: it finishes the update and restores the saved settings.\n";
+    return exitCode;
+}
+
+// Why a run of several ports cannot start, or empty.
+std::string SeveralPortsProblem(const UpdateArgs& args)
+{
+    if (!args.settingsFile.empty())
+        return "--settings-file answers for one device: update its port alone with it";
+    if (args.firmware.empty())
+        return {};
+    KeloBSLHost probe(nullptr);
+    const int loaded = probe.BSLLoadTIFile(args.firmware.c_str());
+    const std::string why = loaded < 0                ? FirmwareFileProblem(loaded, args.firmware)
+                            : probe.TargetType() == 0 ? "the file name names no device type"
+                                                      : "";
+    return why.empty() ? why : "update not started: " + args.firmware + ": " + why;
+}
+
+// What the run prints after the table.
+void PrintSummary(const std::vector<PortRun>& runs, int exitCode)
+{
+    std::vector<PortResult> rows;
+    for (const PortRun& run : runs)
+        rows.push_back(run.row);
+    std::cout << '\n' << ResultTable(rows);
+    for (const PortRun& run : runs) {
+        if (!run.settingsKept.empty())
+            std::cout << run.row.port << ": the settings file is kept: " << run.settingsKept << "\n";
+        if (!run.log.empty())
+            std::cout << run.row.port << ": log: " << run.log << "\n";
+    }
+    // A rerun with several ports asks which instrument a device in its
+    // loader is; on its own, with its file named, the port needs no question.
+    for (const PortRun& run : runs)
+        if (run.leftInLoader)
+            std::cout << run.row.port << ": the " << run.deviceName << " is left in its firmware loader. "
+                      << "Finish it on its own: the same command with only --port " << run.row.port
+                      << (run.settingsKept.empty() ? std::string()
+                                                   : " and --settings-file \"" + run.settingsKept + "\"")
+                      << ".\n";
+    std::cout << (exitCode == 0 ? "All " + std::to_string(runs.size()) + " devices updated."
+                                : "Exit code " + std::to_string(exitCode) + ": the highest of the ports' codes.")
+              << "\n" << std::flush;
+}
+
+// Every port's update on its own thread with its own state, protocol
+// objects, log and settings file. The threads share only the ProgressBoard
+// (the screen) and the Ctrl+C count.
+int UpdateSeveralPorts(const UpdateArgs& args)
+{
+    if (std::string why = SeveralPortsProblem(args); !why.empty()) {
+        std::cerr << "kelobsl-cli: " << why << ".\n";
+        return exit_code::kUsage;
+    }
+    const ProgressBoard::Mode mode = args.json                    ? ProgressBoard::Mode::Json
+                                     : ::isatty(STDOUT_FILENO) != 0 ? ProgressBoard::Mode::Terminal
+                                                                    : ProgressBoard::Mode::Plain;
+    const std::vector<std::string> tags = PortShortNames(args.ports);
+    if (!args.json) {
+        std::cout << "Updating " << args.ports.size() << " devices at the same time:";
+        for (std::size_t i = 0; i < args.ports.size(); ++i)
+            std::cout << (i ? ", " : " ") << args.ports[i] << (args.ports[i] == tags[i] ? "" : " (" + tags[i] + ")");
+        std::cout << ".\nEach port has its own settings file and log, named with the port's short name.\n"
+                  << std::flush;
+    }
+
+    CliUi::InstallInterruptHandler();
+    std::vector<PortRun> runs(args.ports.size());
+    {
+        ProgressBoard board(args.ports, tags, mode);
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < args.ports.size(); ++i)
+            threads.emplace_back([&, i] {
+                UpdateArgs portArgs = args;
+                portArgs.port = args.ports[i];
+                BoardSink rows(board, static_cast<int>(i));
+                JsonSink json([&board](const std::string& line) { board.Emit(line); }, portArgs.port, &board);
+                runs[i] = UpdatePort(portArgs, tags[i], args.json ? static_cast<UiSink&>(json) : rows);
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+        board.Stop();
+    }
+
+    std::vector<PortResult> rows;
+    for (const PortRun& run : runs)
+        rows.push_back(run.row);
+    const int exitCode = CombinedExitCode(rows);
+    if (args.json) {
+        nlohmann::json ports = nlohmann::json::array();
+        for (const PortResult& r : rows)
+            ports.push_back({{"port", r.port}, {"device", r.device}, {"oldVersion", r.oldVersion},
+                             {"newVersion", r.newVersion}, {"exit", r.exitCode}, {"seconds", r.seconds},
+                             {"message", r.message}});
+        std::cout << nlohmann::json{{"event", "summary"}, {"exit", exitCode}, {"ports", ports}}.dump() << '\n';
+        return exitCode;
+    }
+    PrintSummary(runs, exitCode);
+    return exitCode;
+}
+
+}  // namespace
 
 int RunUpdateCommand(const UpdateArgs& args)
 {
-    if (args.ports.size() > 1)
-        return RunParallelUpdate(args);
     if (std::string why = UpdateChecksProblem(args); !why.empty()) {
         std::cerr << "kelobsl-cli: " << why << ".\n";
         return exit_code::kUsage;
     }
-
-    AppState state;
-    std::string error;
-    if (!SetUpAppState(state, SetupFor(args), &error)) {
-        std::cerr << "kelobsl-cli: " << error << ".\n";
-        return exit_code::kUsage;
-    }
-
-    CliUi ui(state, CliUi::Options{args.json, args.yes, args.settingsFrom});
-    const auto start = std::chrono::steady_clock::now();
-    UpdateWorkflow workflow(state, ui);
-    workflow.AnswerWhichInstrument(args.settingsFile, args.noSettings);
-    bool imageReady = args.firmware.empty();
-    auto image = [&] { return ImageLabel(state, args); };
-    auto erasesData = [&] { return ErasesData(state, args); };
-    if (args.json)
-        ui.SetStartEvent([&] { return StartEvent(state, workflow, args, imageReady).dump(); });
-
-    if (!args.firmware.empty()) {
-        int loaded = state.bootloader->BSLLoadTIFile(args.firmware.c_str());
-        if (loaded < 0) {
-            ui.ShowMessage(texts::FileError(loaded, state.caption, BaseName(args.firmware)), "File Error",
-                           MessageKind::Error);
-            const std::string why = FirmwareFileProblem(loaded, args.firmware);
-            if (args.json)
-                ui.Result(nlohmann::json{{"event", "result"}, {"code", loaded}, {"exit", exit_code::kUsage},
-                                         {"seconds", SecondsSince(start)}, {"step", "firmware-file"},
-                                         {"cause", why}}
-                              .dump());
-            else
-                std::cout << "Update not started: " << BaseName(args.firmware) << ": " << why << ".\n";
-            CloseAppState(state);
-            return exit_code::kUsage;
-        }
-        // A file for no known type would be written blind to a device found
-        // in its loader: refuse it before any device is touched.
-        if (state.bootloader->TargetType() == 0) {
-            ui.ShowMessage(texts::UnknownFirmwareType(BaseName(args.firmware)), "File Error", MessageKind::Error);
-            const std::string why = "the file name names no device type";
-            if (args.json)
-                ui.Result(nlohmann::json{{"event", "result"}, {"code", -100}, {"exit", exit_code::kUsage},
-                                         {"seconds", SecondsSince(start)}, {"step", "firmware-file"},
-                                         {"cause", why}}
-                              .dump());
-            else
-                std::cout << "Update not started: " << BaseName(args.firmware) << ": " << why << ".\n";
-            CloseAppState(state);
-            return exit_code::kUsage;
-        }
-        AdoptLoadedFirmware(state);
-        imageReady = true;
-    }
-
-    AimAtPort(state, args);
-
-    if (!args.json) {
-        std::cout << "Updating " << state.deviceName << " on " << args.port << " to " << image()
-                  << (!args.firmware.empty()   ? ""
-                      : BuiltInImageIsDemo() ? " (" + texts::DemoImageNote() + ")"
-                                             : " (built-in image)")
-                  << (state.bootloader->ImageVersionKnown() ? "" : " (version unknown: the file name gives none)")
-                  << "\n";
-        if (erasesData())
-            std::cout << "This update erases the measurements stored in the " << state.deviceName
-                      << ": download them first, or add --keep-data to keep them.\n";
-    }
-
-    CliUi::InstallInterruptHandler();
-    // Long waits sleep in short slices so that Ctrl+C is noticed promptly.
-    SetEventPump([&ui](uint32_t maxWaitMs) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(maxWaitMs < 50 ? maxWaitMs : 50));
-        ui.HandleInterrupts();
-    });
-
-    int result = workflow.TimerStartTimer();
-    SetEventPump(nullptr);
-    const double seconds = SecondsSince(start);
-
-    const UpdateStep step = workflow.FailedStep();
-    const int exitCode = ExitCodeFor(result, workflow, state.keepGoing, ui.ConflictUnanswered());
-    const std::string cause = exitCode == exit_code::kUsage && step == UpdateStep::Question
-                                  ? SettingsRetrieveUnanswered(state)
-                              : result < 0 ? FailureCause(workflow, result, state, args)
-                                           : "";
-    const bool inLoader = result < 0 && LeftInLoader(workflow);
-    // A device that cannot say which instrument it is owns no file yet: the question listed them.
-    const bool settingsKept = exitCode != exit_code::kSuccess && step != UpdateStep::WhichInstrument &&
-                              std::filesystem::exists(state.settingsFilePath);
-    const std::string logPath = state.logFilePath;
-    CloseAppState(state);  // drops an empty log
-    const bool logWritten = std::filesystem::exists(logPath);
-
-    if (args.json) {
-        nlohmann::json event{{"event", "result"}, {"code", result},           {"exit", exitCode},
-                             {"seconds", seconds}, {"step", StepName(step)}, {"inFirmwareLoader", inLoader},
-                             {"log", logWritten ? nlohmann::json(logPath) : nlohmann::json(nullptr)}};
-        if (result < 0)
-            event["cause"] = cause;
-        if (settingsKept)
-            event["settingsFile"] = state.settingsFilePath;
-        ui.Result(event.dump());
-        return exitCode;
-    }
-    if (result < 0) {
-        std::cout << "Update failed: " << cause << "\n";
-        if (settingsKept)
-            std::cout << "The settings file is kept: " << state.settingsFilePath << "\n";
-    } else if (exitCode == exit_code::kSettingsNotRestored) {
-        std::cout << "Firmware updated, but the settings were not (fully) restored: " << workflow.SettingsNote()
-                  << ".\n";
-        if (settingsKept)
-            std::cout << "The settings file is kept: " << state.settingsFilePath << "\n"
-                      << "Write it back once the cause is mended: kelobsl-cli restore-settings --port "
-                      << Quoted(args.port) << " --file " << Quoted(state.settingsFilePath) << "\n";
-    }
-    if (logWritten)
-        std::cout << "Log: " << logPath << "\n";
-    // Last, so that it is what the person reads when the command ends.
-    if (inLoader)
-        std::cout << "The " << state.deviceName << " is left in its firmware loader. "
-                  << "Run the same command again: it finishes the update and restores the saved settings.\n";
-    return exitCode;
+    return args.ports.size() > 1 ? UpdateSeveralPorts(args) : UpdateOnePort(args);
 }

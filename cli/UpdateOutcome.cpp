@@ -262,17 +262,6 @@ const char* SettingsChoiceWord(SettingsChoice choice)
     return "none";
 }
 
-void AimAtPort(AppState& state, const UpdateArgs& args)
-{
-    state.commPortName = args.port;
-    std::snprintf(state.portList[0].portName, sizeof state.portList[0].portName, "%s", args.port.c_str());
-    std::snprintf(state.portList[0].displayText, sizeof state.portList[0].displayText, "%s", args.port.c_str());
-    state.commPortIndex = 0;
-    state.replaceSerialNumber = !args.newSn.empty();
-    state.newSerialNumber = args.newSn;
-    state.dontEraseData = args.keepData;
-}
-
 std::string ImageLabel(const AppState& state, const UpdateArgs& args)
 {
     return std::string(args.firmware.empty() ? BuildTarget::kLabel : state.bootloader->TargetName());

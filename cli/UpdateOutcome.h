@@ -31,8 +31,6 @@ SetupOptions SetupFor(const UpdateArgs& args, const std::string& fileTag = "");
 // and its word for the JSON question event.
 SettingsChoice SettingsChoiceFrom(const std::string& settingsFrom);
 const char* SettingsChoiceWord(SettingsChoice choice);
-// Points the state at args.port and the update's options.
-void AimAtPort(AppState& state, const UpdateArgs& args);
 std::string ImageLabel(const AppState& state, const UpdateArgs& args);
 bool ErasesData(const AppState& state, const UpdateArgs& args);
 nlohmann::json StartEvent(const AppState& state, const UpdateWorkflow& workflow, const UpdateArgs& args,

@@ -1,0 +1,26 @@
+// One port's update, the same in a run of one port and in a run of several:
+// its own state, image, log and settings file, the workflow behind a CliUi
+// that shows itself through the sink, and what came of it.
+#pragma once
+
+#include <string>
+
+#include "Commands.h"
+#include "ResultTable.h"
+#include "UiSinks.h"
+
+struct PortRun {
+    PortResult row;            // the summary's row: port, device, versions, exit code, seconds, message
+    int result = 0;            // the workflow's result
+    std::string setupError;    // the start-up failed: nothing ran
+    std::string fileProblem;   // the firmware file was refused: no device was touched
+    std::string deviceName;    // the device type this update was for
+    std::string settingsKept;  // the pending settings file left after a failure or an incomplete restore
+    std::string log;           // the log file, when one was written
+    std::string settingsNote;  // why the settings were not (fully) restored
+    bool leftInLoader = false;
+};
+
+// args.port is the port; fileTag names it in the file names of a run of
+// several ports (empty: today's names).
+PortRun UpdatePort(const UpdateArgs& args, const std::string& fileTag, UiSink& sink);
