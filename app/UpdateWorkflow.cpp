@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "AppSetup.h"
+#include "IdentifyDevice.h"
 #include "ResultWords.h"
 #include "SettingsArchive.h"
 #include "Timing.h"
@@ -15,8 +16,8 @@
 
 namespace {
 
-constexpr int kBaudIndex = 2;     // 9600 baud: the rate every device starts at
-constexpr int kSerialRetries = 3;
+constexpr int kBaudIndex = device_line::kBaudIndex;
+constexpr int kSerialRetries = device_line::kRetries;
 constexpr uint32_t kLoaderTries = 3;
 constexpr uint32_t kFirstSegment = 0x1000;
 constexpr uint32_t kLastAddress = 0xF9FF;  // the bootloader keeps 0xFA00 and up to itself

@@ -101,7 +101,7 @@ TEST_F(ModelTest, StartUpSelectsTheStoredPortOrFallsBack)
         prefs.values = {false, false, c.stored != nullptr, c.stored ? c.stored : ""};
         MainWindowModel& m = Start(c.args, c.ports);
         EXPECT_EQ(m.SelectedPortItem(), c.selected);
-        EXPECT_EQ(m.State().commPortName, c.portName);
+        EXPECT_EQ(m.SelectedPort(), c.portName);
         EXPECT_EQ(m.GetControls().startEnabled, c.startEnabled);
         if (!c.startEnabled) {
             EXPECT_EQ(m.PortItems(), std::vector<std::string>{"No Comm Ports Found"});
