@@ -1,4 +1,5 @@
-// The state of one updater run, shared by the workflow and its front end.
+// The state of one updater run: what the workflow works with (the device,
+// its protocol objects, the log and files); the request says what to do.
 #pragma once
 
 #include <cstdint>
@@ -37,25 +38,15 @@ inline float UploadProgressRatio(uint32_t imageLength)
 }
 
 struct AppState {
-    static constexpr int kPortListSize = 8;
-
     std::string deviceName;
     std::string caption;             // set once at start-up: "<device> Firmware Updater"
-    std::string commPortName;
-    int commPortIndex = 0;
-    CommPortEntry portList[kPortListSize] = {};
-    std::string commPortDisplay;     // display text of the chosen port, for messages
     std::string dataFolder;
     // In a run that updates several ports: the port's short name, added to
     // the settings file's and the log's names so that no two share a file.
     std::string fileTag;
     std::string settingsFilePath;
     std::string logFilePath;
-    bool findAllComms = false;
     bool verboseLog = false;
-    bool replaceSerialNumber = false;
-    std::string newSerialNumber;     // the newSNstr edit box
-    bool dontEraseData = false;
     bool repMode = false;
     bool factoryMode = false;
     bool updating = false;

@@ -60,7 +60,7 @@ bool MainWindowModel::FormShow(const StartOptions& options, std::string* error)
     setup.dataFolder = options.dataFolder;
     if (!SetUpAppState(state_, setup, error))
         return false;
-    state_.findAllComms = stored.findAllComms;
+    findAllComms_ = stored.findAllComms;
 
     labels_.caption = state_.caption;
     labels_.applicationTitle = state_.deviceName + " Updater";
@@ -76,20 +76,20 @@ bool MainWindowModel::FormShow(const StartOptions& options, std::string* error)
         };
     }
     FillPortList();
-    state_.commPortIndex = 0;
+    portIndex_ = 0;
     if (extraPort_.empty() && stored.hasCommPort) {
         for (int i = 0; i < portCount_; ++i) {
-            if (stored.commPort == state_.portList[i].portName) {
-                state_.commPortIndex = i;
+            if (stored.commPort == portList_[i].portName) {
+                portIndex_ = i;
                 break;
             }
         }
     }
-    selectedItem_ = state_.commPortIndex;
+    selectedItem_ = portIndex_;
     if (portCount_ > 0) {
-        state_.commPortName = state_.portList[state_.commPortIndex].portName;
+        portName_ = portList_[portIndex_].portName;
     } else {
-        state_.commPortName.clear();
+        portName_.clear();
         controls_.startEnabled = false;
     }
 
@@ -104,10 +104,10 @@ void MainWindowModel::FormClose()
         return;
     closed_ = true;
     PreferenceValues values;
-    values.findAllComms = state_.findAllComms;
+    values.findAllComms = findAllComms_;
     values.verboseLog = state_.verboseLog;
     values.hasCommPort = true;
-    values.commPort = state_.commPortName;
+    values.commPort = portName_;
     preferences_.Write(values);
     workflow_.reset();
     CloseAppState(state_);
@@ -133,18 +133,18 @@ void MainWindowModel::FillPortList()
     // A port named with --port comes first, ahead of what the system lists.
     int first = 0;
     if (!extraPort_.empty()) {
-        std::snprintf(state_.portList[0].portName, sizeof state_.portList[0].portName, "%s", extraPort_.c_str());
-        std::snprintf(state_.portList[0].displayText, sizeof state_.portList[0].displayText, "%s",
+        std::snprintf(portList_[0].portName, sizeof portList_[0].portName, "%s", extraPort_.c_str());
+        std::snprintf(portList_[0].displayText, sizeof portList_[0].displayText, "%s",
                       extraPort_.c_str());
         first = 1;
     }
-    int count = AppState::kPortListSize - first;
-    if (listPorts_(state_.portList + first, &count, state_.findAllComms) < 0)
+    int count = kPortListSize - first;
+    if (listPorts_(portList_ + first, &count, findAllComms_) < 0)
         count = 0;
     portCount_ = first + count;
     portItems_.clear();
     for (int i = 0; i < portCount_; ++i)
-        portItems_.push_back(state_.portList[i].displayText);
+        portItems_.push_back(portList_[i].displayText);
     if (portCount_ == 0)
         portItems_.push_back(kNoPortsItem);
 }
@@ -152,7 +152,7 @@ void MainWindowModel::FillPortList()
 void MainWindowModel::PortListDropDown()
 {
     FillPortList();
-    selectedItem_ = portCount_ > 0 && state_.commPortIndex < portCount_ ? state_.commPortIndex : 0;
+    selectedItem_ = portCount_ > 0 && portIndex_ < portCount_ ? portIndex_ : 0;
 }
 
 void MainWindowModel::PortPicked(int index)
@@ -160,9 +160,9 @@ void MainWindowModel::PortPicked(int index)
     if (index < 0 || index >= static_cast<int>(portItems_.size()))
         return;
     selectedItem_ = index;
-    state_.commPortIndex = index;
-    state_.commPortName = index < portCount_ ? state_.portList[index].portName : "";
-    if (!state_.commPortName.empty())
+    portIndex_ = index;
+    portName_ = index < portCount_ ? portList_[index].portName : "";
+    if (!portName_.empty())
         controls_.startEnabled = true;
 }
 
@@ -197,7 +197,17 @@ int MainWindowModel::StartTimerFired()
     if (state_.updating || !workflow_)
         return 0;
     controls_.portListEnabled = false;
-    int result = workflow_->TimerStartTimer();
+    UpdateRequest request;
+    request.port = portName_;
+    if (portIndex_ >= 0 && portIndex_ < kPortListSize)
+        request.portLabel = portList_[portIndex_].displayText;
+    request.image = state_.bootloader->TargetName();
+    request.newSerialNumber = replaceSerialNumber_ ? newSerialNumber_ : "";
+    request.keepData = dontEraseData_;
+    const int result = workflow_->Run(request).result;
+    // The new serial number is for one instrument: the next update asks again.
+    replaceSerialNumber_ = false;
+    newSerialNumber_.clear();
     controls_.startEnabled = true;
     controls_.startIsDefault = false;
     controls_.closeEnabled = true;
@@ -255,26 +265,26 @@ void MainWindowModel::ToggleVerboseLog()
 
 void MainWindowModel::ToggleFindAllComms()
 {
-    state_.findAllComms = !state_.findAllComms;
+    findAllComms_ = !findAllComms_;
 }
 
 void MainWindowModel::ToggleDontEraseData()
 {
     if (state_.factoryMode)
-        state_.dontEraseData = !state_.dontEraseData;
+        dontEraseData_ = !dontEraseData_;
 }
 
 void MainWindowModel::ToggleReplaceSerialNumber()
 {
     if (!state_.factoryMode)
         return;
-    state_.replaceSerialNumber = !state_.replaceSerialNumber;
-    controls_.newSerialVisible = state_.replaceSerialNumber;
+    replaceSerialNumber_ = !replaceSerialNumber_;
+    controls_.newSerialVisible = replaceSerialNumber_;
 }
 
 void MainWindowModel::SetNewSerialNumber(const std::string& text)
 {
-    state_.newSerialNumber = text.substr(0, kNewSerialMaxLength);
+    newSerialNumber_ = text.substr(0, kNewSerialMaxLength);
 }
 
 void MainWindowModel::ShowHelp()
@@ -294,10 +304,35 @@ MainWindowModel::Menu MainWindowModel::GetMenu() const
     menu.openFirmwareEnabled = state_.repMode && !state_.updating;
     menu.updateFirmwareEnabled = updateMenuEnabled_;
     menu.verboseChecked = state_.verboseLog;
-    menu.findAllChecked = state_.findAllComms;
+    menu.findAllChecked = findAllComms_;
     menu.dontEraseVisible = state_.factoryMode;
-    menu.dontEraseChecked = state_.dontEraseData;
+    menu.dontEraseChecked = dontEraseData_;
     menu.replaceSerialVisible = state_.factoryMode;
-    menu.replaceSerialChecked = state_.replaceSerialNumber;
+    menu.replaceSerialChecked = replaceSerialNumber_;
     return menu;
+}
+
+// The time left is shown while the firmware write has some: before the rate
+// is known there is nothing honest to show, and after the write the
+// restart's wait is not part of it.
+std::string MainWindowModel::TimeLeftText(const Progress& progress)
+{
+    if (!progress.eta || *progress.eta <= 0)
+        return {};
+    return MinutesSeconds(*progress.eta) + " left";
+}
+
+void MainWindowModel::StatusShown(const std::string& text)
+{
+    status_ = text;
+    const std::string left = TimeLeftText(progress_);
+    statusLine_ = left.empty() ? status_ : status_ + " (" + left + ")";
+}
+
+bool MainWindowModel::ProgressShown(const Progress& progress)
+{
+    progress_ = progress;
+    const std::string before = statusLine_;
+    StatusShown(status_);
+    return statusLine_ != before;
 }

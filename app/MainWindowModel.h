@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AppState.h"
+#include "CommPortEnum.h"
 #include "Preferences.h"
 #include "UpdateUi.h"
 
@@ -102,9 +103,19 @@ public:
     void ToggleDontEraseData();
     void ToggleReplaceSerialNumber();
     void SetNewSerialNumber(const std::string& text);
-    const std::string& NewSerialNumber() const { return state_.newSerialNumber; }
+    const std::string& NewSerialNumber() const { return newSerialNumber_; }
     void ShowHelp();
     void ShowAbout(const std::string& version);
+
+    // The status line: the workflow's status and, during the firmware
+    // write, the time it has left: "Uploading new firmware code... (01:05 left)".
+    // A view draws StatusLine() after StatusShown, and after ProgressShown
+    // when that returns true (the line changed).
+    void StatusShown(const std::string& text);
+    bool ProgressShown(const Progress& progress);
+    const std::string& StatusLine() const { return statusLine_; }
+    // "01:05 left", or empty when no time left is known or none is left.
+    static std::string TimeLeftText(const Progress& progress);
 
     const Labels& GetLabels() const { return labels_; }
     const Controls& GetControls() const { return controls_; }
@@ -112,6 +123,8 @@ public:
     bool Updating() const { return state_.updating; }
     bool Closed() const { return closed_; }
     const AppState& State() const { return state_; }
+    // The port the next update uses (empty: none).
+    const std::string& SelectedPort() const { return portName_; }
 
     // Open-dialog texts.
     static constexpr const char* kOpenTitle = "Please select a firmware file";
@@ -121,9 +134,19 @@ private:
     void FillPortList();
     bool AskDemonstrationImage();
 
+    static constexpr int kPortListSize = 8;
+
     Preferences& preferences_;
     UpdateUi& ui_;
     AppState state_;
+    // The window's session: the ports listed and the choices for the next update.
+    CommPortEntry portList_[kPortListSize] = {};
+    int portIndex_ = 0;
+    std::string portName_;
+    bool findAllComms_ = false;
+    bool replaceSerialNumber_ = false;
+    std::string newSerialNumber_;  // the newSNstr edit box
+    bool dontEraseData_ = false;
     std::unique_ptr<UpdateWorkflow> workflow_;
     PortLister listPorts_;
     std::string extraPort_;  // --port: listed first and selected
@@ -137,4 +160,7 @@ private:
     bool eraseWarningDue_ = false;
     bool shown_ = false;
     bool closed_ = false;
+    std::string status_;
+    Progress progress_;
+    std::string statusLine_;
 };

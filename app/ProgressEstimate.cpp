@@ -1,5 +1,8 @@
 #include "ProgressEstimate.h"
 
+#include <cmath>
+#include <cstdio>
+
 #include "Timing.h"
 
 // The rate is the average over the whole write so far, not over a short
@@ -72,4 +75,12 @@ std::optional<double> ProgressEstimate::SecondsLeft() const
     if (!rate)
         return std::nullopt;
     return (total_ - done_) / *rate;
+}
+
+std::string MinutesSeconds(double seconds)
+{
+    const long long whole = static_cast<long long>(std::ceil(seconds));
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02lld", whole / 60, whole % 60);
+    return text;
 }

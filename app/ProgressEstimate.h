@@ -6,6 +6,19 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+
+// How far one update is, as every front end shows it.
+struct Progress {
+    int percent = 0;             // the bar, 0 to 100
+    double elapsed = 0;          // seconds since the update began
+    std::optional<double> eta;   // seconds left of the firmware write, when known
+    std::optional<double> rate;  // bytes a second of the firmware write, when known
+};
+
+// "01:05": minutes and seconds, whole seconds rounded up so that "00:00"
+// means done.
+std::string MinutesSeconds(double seconds);
 
 class ProgressEstimate {
 public:
@@ -34,6 +47,8 @@ public:
     // Seconds the bytes still to write take at that rate; 0 once all is written,
     // none while the rate or the total is unknown.
     std::optional<double> SecondsLeft() const;
+    // All of the above with the bar's percent.
+    Progress At(int percent) const { return Progress{percent, ElapsedSeconds(), SecondsLeft(), BytesPerSecond()}; }
 
 private:
     bool started_ = false;

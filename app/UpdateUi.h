@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "UpdateContract.h"
+
 enum class MessageKind { Warning = 0, Error = 1, Information = 2, Confirmation = 3, Plain = 4 };
 
 // The answer to "Settings Conflict": restore the settings file left by an
@@ -32,14 +34,19 @@ public:
     // The status line: set, show, repaint, and let pending events run.
     virtual void ShowStatus(const std::string& text) = 0;
     virtual void HideStatus() = 0;
-    // The progress bar, 0 to 100.
-    virtual void SetProgress(int position) = 0;
-    // How much of the firmware image (characters of its image text, what
-    // the loader sends) is written: during the write before each frame, and
-    // once with done == total when the write has succeeded. Comes before
-    // the SetProgress of the same step. A front end that shows no time left
-    // ignores it.
-    virtual void SetTransferBytes(long long /*done*/, long long /*total*/) {}
+    // The bar moved: its percent, the time since the update began and,
+    // during the firmware write, its time left and line rate. The workflow
+    // works them out; a front end only shows them.
+    virtual void SetProgress(const Progress& progress) = 0;
+    // More of the firmware image is written (characters of its image text,
+    // what the loader sends), the bar may not have moved: the same figures,
+    // newer. Comes before the SetProgress of the same step. A front end that
+    // shows no time left ignores it.
+    virtual void ShowTransfer(const Progress& /*progress*/) {}
+    // The update reached step with the device as it answered so far (type
+    // 0 when it did not say: none, or one in its loader). Loader: the device
+    // is identified and its settings are safe, the firmware loader starts.
+    virtual void StepReached(UpdateStep /*step*/, const DeviceIdentity& /*device*/) {}
     // "Do NOT disconnect ..." and friends above the port list.
     virtual void SetConnectText(const std::string& text) = 0;
     // Controls disabled and busy cursor while an update runs.

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "AppSetup.h"
+#include "IdentifyDevice.h"
 #include "Result.h"
 #include "ResultWords.h"
 #include "SettingsArchive.h"
@@ -16,8 +17,8 @@
 
 namespace {
 
-constexpr int kBaudIndex = 2;     // 9600 baud: the rate every device starts at
-constexpr int kSerialRetries = 3;
+constexpr int kBaudIndex = device_line::kBaudIndex;
+constexpr int kSerialRetries = device_line::kRetries;
 constexpr uint32_t kLoaderTries = 3;
 constexpr uint32_t kFirstSegment = 0x1000;
 constexpr uint32_t kLastAddress = 0xF9FF;  // the bootloader keeps 0xFA00 and up to itself
@@ -60,15 +61,18 @@ void UpdateWorkflow::Show(const std::string& text)
 void UpdateWorkflow::SetBar(int position)
 {
     progress_ = position;
-    ui_.SetProgress(position);
+    estimate_.Tick(TickMs());
+    ui_.SetProgress(estimate_.At(position));
+}
+
+void UpdateWorkflow::Reach(UpdateStep step)
+{
+    ui_.StepReached(step, state_.deviceIdentity);
 }
 
 std::string UpdateWorkflow::PortDisplay() const
 {
-    if (state_.commPortIndex >= 0 && state_.commPortIndex < AppState::kPortListSize &&
-        state_.portList[state_.commPortIndex].displayText[0] != '\0')
-        return state_.portList[state_.commPortIndex].displayText;
-    return state_.commPortName;
+    return request_.portLabel.empty() ? request_.port : request_.portLabel;
 }
 
 void UpdateWorkflow::LogLine(int level, const std::string& text)
@@ -89,8 +93,10 @@ bool UpdateWorkflow::UpdateProgress(uint32_t total, uint32_t current, int phase,
     // The loader's closing call says "all written" even after a failure, so
     // only the readings under way go to the front end; RunUpdate reports the
     // end once the write has succeeded.
-    if (kind == 'W' && phase == 1)
-        ui_.SetTransferBytes(current, total);
+    if (kind == 'W' && phase == 1) {
+        estimate_.SetBytes(current, total, TickMs());
+        ui_.ShowTransfer(estimate_.At(progress_));
+    }
     if (kind == 'X') {
         SetBar(progress_ + state_.eraseProgressStep);
     } else if (kind == 'W') {
@@ -101,8 +107,9 @@ bool UpdateWorkflow::UpdateProgress(uint32_t total, uint32_t current, int phase,
     return state_.keepGoing;
 }
 
-int UpdateWorkflow::TimerStartTimer()
+UpdateOutcome UpdateWorkflow::Run(const UpdateRequest& request)
 {
+    request_ = request;
     state_.updating = true;
     state_.keepGoing = true;
     failedStep_ = UpdateStep::None;
@@ -115,8 +122,9 @@ int UpdateWorkflow::TimerStartTimer()
     elapsedSeconds_ = 0;
     record_ = UpdateRecord{};
     record_.time = std::time(nullptr);
-    record_.port = state_.commPortName;
+    record_.port = request_.port;
     const uint32_t startTick = TickMs();
+    estimate_.Start(startTick);
     ui_.SetBusy(true);
     SetBar(0);
     ui_.SetConnectText(texts::DoNotDisconnect(state_.deviceName));
@@ -141,11 +149,21 @@ int UpdateWorkflow::TimerStartTimer()
     }
     WriteHistory(result, startTick);
     ReleaseSettingsFiles();
-    state_.replaceSerialNumber = false;
-    state_.newSerialNumber.clear();
     ui_.SetBusy(false);
     state_.updating = false;
-    return result;
+
+    UpdateOutcome outcome;
+    outcome.result = result;
+    outcome.step = failedStep_;
+    outcome.connectResult = connectResult_;
+    outcome.device = state_.deviceIdentity;
+    outcome.settings = settingsOutcome_;
+    outcome.settingsNote = settingsNote_;
+    outcome.settingsFile = state_.settingsFilePath;
+    outcome.logFile = state_.logFilePath;
+    outcome.words = record_.words;
+    outcome.seconds = elapsedSeconds_;
+    return outcome;
 }
 
 int UpdateWorkflow::RunUpdate()
@@ -160,9 +178,10 @@ int UpdateWorkflow::RunUpdate()
     identity = DeviceIdentity{};
     if (int claimed = ClaimSettingsFile(); claimed < 0)
         return claimed;
+    Reach(UpdateStep::Connect);
     Show(texts::ConnectingStatus(device));
 
-    int result = instrument.QPConnect(state_.commPortName.c_str(), kBaudIndex, kSerialRetries, &identity);
+    int result = instrument.QPConnect(request_.port.c_str(), kBaudIndex, kSerialRetries, &identity);
     connectResult_ = result;
     const bool inBootloader = result::InLoader(result);
     if (!inBootloader && identity.versionNumber != 0)
@@ -178,7 +197,7 @@ int UpdateWorkflow::RunUpdate()
         if (result < 0)
             return result;
     } else {
-        if (!answeredFile_.empty() || answeredNone_)
+        if (!request_.settingsFile.empty() || request_.noSettings)
             LogLine(1, "The answer given beforehand to \"Which Instrument?\" is not needed: this " + device +
                            " runs its firmware and says who it is");
         if (identity.type != loader.TargetType())
@@ -220,9 +239,10 @@ int UpdateWorkflow::RunUpdate()
     if (StopRequested("the firmware loader started"))
         return result::kStopped;
     instrument.QPDisconnect();
+    Reach(UpdateStep::Loader);
     SetBar(6);
     Show("Starting the firmware loader...");
-    result = loader.BSLConnect(state_.commPortName.c_str(), true, kLoaderTries);
+    result = loader.BSLConnect(request_.port.c_str(), true, kLoaderTries);
     if (result == result::kNoLoader)
         return Fail(UpdateStep::LoaderMissing, -112, texts::LoaderMissing(device), "Firmware Loader Error");
     if (result < 0)
@@ -231,6 +251,7 @@ int UpdateWorkflow::RunUpdate()
     StepBar();
     if (StopRequested("the firmware was erased"))
         return result::kStopped;
+    Reach(UpdateStep::Erase);
     Show("Erasing firmware memory...");
     result = loader.BSLEraseFlash(kFirstSegment, kLastAddress);
     if (result < 0)
@@ -238,11 +259,13 @@ int UpdateWorkflow::RunUpdate()
 
     state_.uploadProgressPosition = 21.0f;
     SetBar(21);
+    Reach(UpdateStep::Upload);
     Show("Uploading new firmware code...");
     result = loader.BSLSendFirmware();
     if (result < 0)
         return Fail(UpdateStep::Upload, result, texts::WorkingError(caption, device, result), "Firmware Upload Error");
-    ui_.SetTransferBytes(loader.ImageLength(), loader.ImageLength());
+    estimate_.SetBytes(loader.ImageLength(), loader.ImageLength(), TickMs());
+    ui_.ShowTransfer(estimate_.At(progress_));
 
     Show("Restarting the " + device + ", please wait...");
     result = loader.BSLSendVectors();
@@ -255,8 +278,9 @@ int UpdateWorkflow::RunUpdate()
     PauseMs(identity.restartWaitMs);
 
     // The new firmware.
+    Reach(UpdateStep::Reconnect);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        result = instrument.QPConnect(state_.commPortName.c_str(), kBaudIndex, kSerialRetries, &identity);
+        result = instrument.QPConnect(request_.port.c_str(), kBaudIndex, kSerialRetries, &identity);
         if (result > 0)
             break;
         PauseMs(1000);
@@ -296,7 +320,7 @@ int UpdateWorkflow::RunUpdate()
         instrument.QPSetTime();
     StepBar();
 
-    if (identity.eraseData && !state_.dontEraseData) {
+    if (identity.eraseData && !request_.keepData) {
         Show("Erasing old data...");
         result = instrument.QPEraseData();
         if (result < 0)
@@ -308,6 +332,7 @@ int UpdateWorkflow::RunUpdate()
     elapsedSeconds_ = ElapsedMs(startTime, TickMs()) / 1000;
     SetBar(100);
     failedStep_ = UpdateStep::Done;
+    Reach(UpdateStep::Done);
     // "Successfully updated" only when every setting is back as well.
     if (settingsOutcome_ == SettingsOutcome::NotRestored) {
         Show(texts::SettingsNotRestoredStatus(elapsedSeconds_));
@@ -480,12 +505,6 @@ void UpdateWorkflow::ResetSettingsState()
     candidates_.clear();
 }
 
-void UpdateWorkflow::AnswerWhichInstrument(const std::string& settingsFile, bool noSettings)
-{
-    answeredFile_ = settingsFile;
-    answeredNone_ = noSettings;
-}
-
 void UpdateWorkflow::ReleaseSettingsFiles()
 {
     fileLock_.Unlock();
@@ -519,7 +538,7 @@ int UpdateWorkflow::LockSettingsFile(FileLock& lock, const std::string& file)
     }
     char holder[64];
     std::snprintf(holder, sizeof holder, "process %ld, since ", FileLock::ProcessId());
-    lock.WriteHolder("the update of the " + state_.deviceName + " on " + state_.commPortName + " (" + holder +
+    lock.WriteHolder("the update of the " + state_.deviceName + " on " + request_.port + " (" + holder +
                      SettingsArchive::LocalDate(std::time(nullptr)) + ")");
     return 1;
 }
@@ -585,7 +604,7 @@ int UpdateWorkflow::ChooseOwnFile(const SettingsFileFacts* reading)
 int UpdateWorkflow::OpenUnfinished(const std::string& file, const std::string& serialNumber, std::time_t saved,
                                    const std::string& archiveCopy)
 {
-    const PortName port = NameOfPort(state_.commPortName);
+    const PortName port = NameOfPort(request_.port);
     UnfinishedUpdate update;
     update.file = file;
     update.device = state_.deviceName;
@@ -603,7 +622,7 @@ int UpdateWorkflow::OpenUnfinished(const std::string& file, const std::string& s
     unfinished_ = update;
     ownsUnfinished_ = true;
     FileLock& lock = fileLock_.Held() ? fileLock_ : nameLock_;
-    lock.WriteHolder("the update of the " + state_.deviceName + " on " + state_.commPortName +
+    lock.WriteHolder("the update of the " + state_.deviceName + " on " + request_.port +
                      (serialNumber.empty() ? "" : ", serial number " + serialNumber) + ", saved " +
                      SettingsArchive::LocalDate(saved));
     return 1;
@@ -638,15 +657,15 @@ int UpdateWorkflow::SettleLoaderSettings()
         candidates_.push_back(SettingsCandidate{update.serialNumber, update.saved, update.file, update.port});
     }
 
-    if (answeredNone_) {
+    if (request_.noSettings) {
         GoOnWithoutSettings(texts::UpdatedWithoutSettings(device, archive.Folder(), candidates_.size()));
         return 1;
     }
-    if (!answeredFile_.empty())
+    if (!request_.settingsFile.empty())
         return UseAnsweredFile(candidates);
 
     std::size_t which = 0;
-    switch (MatchInLoader(candidates, NameOfPort(state_.commPortName), &which)) {
+    switch (MatchInLoader(candidates, NameOfPort(request_.port), &which)) {
     case LoaderMatch::NothingToRestore:
         GoOnWithoutSettings(texts::NoSettingsForLoaderDevice(device, archive.Folder()));
         return 1;
@@ -689,7 +708,7 @@ int UpdateWorkflow::UseAnsweredFile(const std::vector<UnfinishedUpdate>& candida
 {
     namespace fs = std::filesystem;
     const std::string& device = state_.deviceName;
-    const std::string& file = answeredFile_;
+    const std::string& file = request_.settingsFile;
     const SettingsFileFacts facts = SettingsArchive::ReadFacts(file);
     const int type = state_.bootloader->TargetType();
     std::string problem;
@@ -767,7 +786,7 @@ int UpdateWorkflow::RestoreSettings()
     const std::string& device = state_.deviceName;
     const DeviceIdentity& identity = state_.deviceIdentity;
     Kelo_protocol& instrument = *state_.instrument;
-    const bool newSerial = state_.replaceSerialNumber && !state_.newSerialNumber.empty();
+    const bool newSerial = !request_.newSerialNumber.empty();
 
     // The settings come from a file left by an earlier run: say whose.
     const SettingsFileFacts facts = instrument.SettingsHeld() || state_.settingsMissing
@@ -800,10 +819,10 @@ int UpdateWorkflow::RestoreSettings()
         return 1;
     }
     int result = instrument.QPRestoreInfo(state_.settingsFilePath.c_str(),
-                                          newSerial ? state_.newSerialNumber.c_str() : nullptr);
+                                          newSerial ? request_.newSerialNumber.c_str() : nullptr);
     const bool snRefused = newSerial && !instrument.NewSerialNumberWritten();
     if (newSerial && !snRefused)
-        record_.newSerialNumber = state_.newSerialNumber;
+        record_.newSerialNumber = request_.newSerialNumber;
     settingsRestored_ = result >= 0 && !snRefused;
     if (settingsRestored_ && settingsNote_.empty()) {
         settingsOutcome_ = SettingsOutcome::Restored;
@@ -823,7 +842,7 @@ int UpdateWorkflow::RestoreSettings()
             text += "\n\n" + sentence;
         }
         if (snRefused)
-            text += "\n\n" + texts::SerialNumberNotWritten(state_.newSerialNumber);
+            text += "\n\n" + texts::SerialNumberNotWritten(request_.newSerialNumber);
         ui_.ShowMessage(text, "Settings Error", MessageKind::Error);
         LogLine(1, "Settings not restored (" + std::to_string(restoreResult_) + ")" + (what.empty() ? "" : ": " + what));
         settingsOutcome_ = SettingsOutcome::NotRestored;

@@ -9,41 +9,13 @@
 
 #include "AppState.h"
 #include "FileLock.h"
+#include "ProgressEstimate.h"
 #include "UnfinishedUpdates.h"
+#include "UpdateContract.h"
 #include "UpdateRecord.h"
 #include "UpdateUi.h"
 
 struct SettingsFileFacts;
-
-// Which step ended an update, so a front end can tell the person (or a
-// script's exit code) what kind of failure it was.
-enum class UpdateStep {
-    None,
-    Connect,        // no connection to the device
-    DeviceCheck,    // wrong device, firmware too old, batteries too low
-    Question,       // the person declined ("Newer Firmware", "Settings Retrieve Error")
-    Stopped,        // Ctrl+C twice (or the window's stop) before the firmware was touched
-    SaveSettings,
-    SettingsConflict,  // "Settings Conflict" answered Cancel (or not answered)
-    OnePortSettingsFile,  // a run with several ports found a one-port run's settings file it cannot settle
-    Loader,         // the bootloader did not answer
-    LoaderMissing,  // the device has no working bootloader
-    Erase,
-    Upload,
-    Reconnect,
-    FirmwareCheck,
-    DataErase,
-    SettingsInUse,     // another update, running now, holds the settings file this one needs
-    WhichInstrument,   // a device in its loader: "Which Instrument?" not answered, or answered with a file that cannot be used
-    Done,
-};
-
-// What became of the instrument's settings in an update that reached its end.
-enum class SettingsOutcome {
-    NoneNeeded,   // the type keeps none, or the instrument had none yet
-    Restored,     // written back and read back equal
-    NotRestored,  // the firmware is new, the settings are not (SettingsNote says why and where they may be)
-};
 
 class UpdateWorkflow {
 public:
@@ -51,8 +23,8 @@ public:
 
     // The frame around one update: prepares, runs RunUpdate, cleans up,
     // adds a line to the update history and leaves the front end ready for
-    // the next one. Returns RunUpdate's result.
-    int TimerStartTimer();
+    // the next one.
+    UpdateOutcome Run(const UpdateRequest& request);
     int RunUpdate();
 
     // The bootloader host's progress hook: moves the bar, lets events run and
@@ -78,10 +50,6 @@ public:
     // What the last update wrote to the history (also when that write failed).
     const UpdateRecord& LastRecord() const { return record_; }
 
-    // The answer to "Which Instrument?" given before the update (the command
-    // line's --settings-file and --no-settings): the settings file to restore
-    // into a device found in its loader, or none at all. Not asked then.
-    void AnswerWhichInstrument(const std::string& settingsFile, bool noSettings);
     SettingsOutcome Settings() const { return settingsOutcome_; }
     // Why the settings were not restored and where they may still be, in
     // words; empty when they were.
@@ -92,6 +60,8 @@ public:
 private:
     void Show(const std::string& text);
     void SetBar(int position);
+    // The front end hears that the update reached step.
+    void Reach(UpdateStep step);
     void StepBar() { SetBar(progress_ + 2); }
     int Fail(UpdateStep step, int code, const std::string& text, const std::string& title);
     std::string PortDisplay() const;
@@ -141,6 +111,8 @@ private:
 
     AppState& state_;
     UpdateUi& ui_;
+    UpdateRequest request_;
+    ProgressEstimate estimate_;  // elapsed time, rate and time left, from the loader's readings
     int progress_ = 0;
     UpdateStep failedStep_ = UpdateStep::None;
     uint32_t elapsedSeconds_ = 0;
@@ -159,6 +131,4 @@ private:
     SettingsOutcome settingsOutcome_ = SettingsOutcome::NoneNeeded;
     std::string settingsNote_;
     std::vector<SettingsCandidate> candidates_;
-    std::string answeredFile_;
-    bool answeredNone_ = false;
 };

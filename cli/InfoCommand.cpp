@@ -11,13 +11,11 @@
 #include "DeviceTypes.h"
 #include "ExitCodes.h"
 #include "FirmwareImage.h"
+#include "IdentifyDevice.h"
 #include "InstrumentInfo.h"
 #include "Kelo_protocol.h"
 
 namespace {
-
-constexpr int kBaudIndex = 2;  // 9600 baud, as the update connects
-constexpr int kSerialRetries = 3;
 
 struct Verdict {
     bool canUpdate = false;
@@ -65,11 +63,11 @@ int RunInfoCommand(const InfoArgs& args)
     const int8_t targetType = file ? file->TargetType() : BuildTarget::kDeviceType;
 
     Kelo_protocol instrument(nullptr);
-    DeviceIdentity id{};
-    const int connected = instrument.QPConnect(args.port.c_str(), kBaudIndex, kSerialRetries, &id);
-    const bool inLoader = result::InLoader(connected);
+    const DeviceReading reading = IdentifyDevice(instrument, args.port);
+    const DeviceIdentity& id = reading.identity;
+    const int connected = reading.connectResult;
+    const bool inLoader = reading.inLoader;
     if (connected < 0 && !inLoader && connected != result::kCannotUpdate) {
-        instrument.QPDisconnect();
         std::string port = PortProblem(connected, args.port);
         std::string cause = "No connection: " + (port.empty() ? LineCause(connected) + "." : port);
         if (args.json)
@@ -78,28 +76,9 @@ int RunInfoCommand(const InfoArgs& args)
             std::cerr << cause << '\n';
         return exit_code::kNoConnection;
     }
-
-    std::string sn;
-    bool snRead = false;
-    int battery = -1;
-    if (connected >= 0) {
-        if (IsInstrumentType(id.type) && instrument.GetInstInfo(inst_mask::kSn) > 0) {
-            sn = instrument.InstrumentSettings().sn;
-            snRead = true;
-        }
-        if (IsLoggerType(id.type)) {
-            LoggerInfo info{};
-            uint32_t mask = logger_mask::kSn;
-            if (instrument.Protocol().DeviceSettings(&info, &mask, 0) >= 0 && (mask & logger_mask::kSn)) {
-                sn = info.sn;
-                snRead = true;
-            }
-        }
-        int percent = -1;
-        if (id.checkBattery && instrument.QPCheckBattery(&percent) > 0)
-            battery = percent;
-    }
-    instrument.QPDisconnect();
+    const std::string& sn = reading.serialNumber;
+    const bool snRead = reading.serialNumberRead;
+    const int battery = reading.battery;
 
     const Verdict verdict = Judge(id, inLoader, battery, targetType, targetVersion, image);
     const int exitCode = verdict.canUpdate ? exit_code::kSuccess : exit_code::kWrongDevice;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "ProgressEstimate.h"
 #include "Terminal.h"
 #include "TerminalLine.h"
 
@@ -30,15 +31,6 @@ std::string Fit(const std::string& text, std::size_t width)
     if (text.size() > width)
         return text.substr(0, width - 3) + "...";
     return text + std::string(width - text.size(), ' ');
-}
-
-// Whole seconds rounded up, so that "0:00" means done.
-std::string MinutesSeconds(double seconds)
-{
-    const long whole = static_cast<long>(std::ceil(seconds));
-    char text[24];
-    std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
-    return text;
 }
 
 }  // namespace
@@ -236,7 +228,7 @@ std::string ProgressBoard::LineOf(const Row& row, std::size_t width) const
     std::snprintf(percent, sizeof percent, "%3d%%", row.percent);
     const std::string head = Fit(row.label, labelWidth) + "  " + Fit(row.device.empty() ? "-" : row.device, kDeviceWidth);
     const std::string left =
-        row.done ? "" : "  left " + (row.secondsLeft ? MinutesSeconds(*row.secondsLeft) : std::string("-:--"));
+        row.done ? "" : "  left " + (row.secondsLeft ? MinutesSeconds(*row.secondsLeft) : std::string("--:--"));
     const std::string rate =
         row.done || !row.bytesPerSecond ? "" : "  " + std::to_string(std::llround(*row.bytesPerSecond)) + " B/s";
 

@@ -6,14 +6,12 @@
 #include "CauseWords.h"
 #include "Commands.h"
 #include "ExitCodes.h"
+#include "IdentifyDevice.h"
 #include "InputFile.h"
 #include "SettingsArchive.h"
 #include "UpdateTexts.h"
 
 namespace {
-
-constexpr uint8_t kBaudIndex = 2;  // 9600 baud
-constexpr int32_t kSerialRetries = 3;
 
 int Finish(AppState& state, int exitCode)
 {
@@ -56,7 +54,7 @@ int RunRestoreSettingsCommand(const RestoreArgs& args)
     Kelo_protocol& instrument = *state.instrument;
     DeviceIdentity& identity = state.deviceIdentity;
     std::cout << "Connecting to the device on " << args.port << "...\n" << std::flush;
-    int result = instrument.QPConnect(args.port.c_str(), kBaudIndex, kSerialRetries, &identity);
+    int result = instrument.QPConnect(args.port.c_str(), device_line::kBaudIndex, device_line::kRetries, &identity);
     if (result::InLoader(result)) {
         std::cerr << "kelobsl-cli: the device on " << args.port
                   << " is in its firmware loader; update its firmware first (kelobsl-cli update).\n";

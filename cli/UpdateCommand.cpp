@@ -1,488 +1,171 @@
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <cerrno>
-#include <cmath>
+// kelobsl-cli update: one update per --port, at the same time when there are
+// several. A run of one port shows scrolling lines; a run of several a board
+// of rows and a table at the end; either, with --json, JSON lines.
 #include <iostream>
-#include <nlohmann/json.hpp>
 #include <thread>
 #include <unistd.h>
 
-#include "AppSetup.h"
 #include "CauseWords.h"
 #include "CliUi.h"
 #include "Commands.h"
 #include "ExitCodes.h"
-#include "Timing.h"
+#include "FirmwareImage.h"
+#include "PortShortName.h"
+#include "PortUpdate.h"
+#include "ProgressBoard.h"
 #include "UpdateOutcome.h"
-#include "UpdateTexts.h"
-#include "SettingsArchive.h"
-#include "UpdateWorkflow.h"
 
-int ExitCodeFor(int result, const UpdateWorkflow& workflow, bool keepGoing, bool conflictUnanswered)
+namespace {
+
+void WriteJsonLine(const std::string& line)
 {
-    const UpdateStep step = workflow.FailedStep();
-    const int connectResult = workflow.ConnectResult();
-    if (result >= 0)
-        return workflow.Settings() == SettingsOutcome::NotRestored ? exit_code::kSettingsNotRestored
-                                                                    : exit_code::kSuccess;
-    // "Which Instrument?" and "Settings Retrieve Error" for a device that
-    // named settings: stopped before any change for the person's answer.
-    if (step == UpdateStep::WhichInstrument)
+    std::cout << line << '\n' << std::flush;
+}
+
+int UpdateOnePort(const UpdateArgs& args)
+{
+    LineSink lines;
+    JsonSink json(WriteJsonLine, "", nullptr);
+    UiSink& sink = args.json ? static_cast<UiSink&>(json) : lines;
+    CliUi::InstallInterruptHandler();
+    const PortRun run = UpdatePort(args, "", sink);
+    const int exitCode = run.row.exitCode;
+    if (!run.setupError.empty()) {
+        std::cerr << "kelobsl-cli: " << run.setupError << ".\n";
+        return exitCode;
+    }
+    if (args.json)
+        return exitCode;
+    if (!run.fileProblem.empty()) {
+        std::cout << "Update not started: " << BaseName(args.firmware) << ": " << run.fileProblem << ".\n";
+        return exitCode;
+    }
+    if (run.result < 0) {
+        std::cout << "Update failed: " << run.row.message << "\n";
+        if (!run.settingsKept.empty())
+            std::cout << "The settings file is kept: " << run.settingsKept << "\n";
+    } else if (exitCode == exit_code::kSettingsNotRestored) {
+        std::cout << "Firmware updated, but the settings were not (fully) restored: " << run.settingsNote << ".\n";
+        if (!run.settingsKept.empty())
+            std::cout << "The settings file is kept: " << run.settingsKept << "\n"
+                      << "Write it back once the cause is mended: kelobsl-cli restore-settings --port "
+                      << Quoted(args.port) << " --file " << Quoted(run.settingsKept) << "\n";
+    }
+    if (!run.log.empty())
+        std::cout << "Log: " << run.log << "\n";
+    // Last, so that it is what the person reads when the command ends.
+    if (run.leftInLoader)
+        std::cout << "The " << run.deviceName << " is left in its firmware loader. "
+                  << "Run the same command again: it finishes the update and restores the saved settings.\n";
+    return exitCode;
+}
+
+// Why a run of several ports cannot start, or empty. The firmware file is
+// loaded here, once, and shared by every port (*image; null: built-in).
+std::string SeveralPortsProblem(const UpdateArgs& args, std::shared_ptr<const FirmwareImage>* image)
+{
+    if (!args.settingsFile.empty())
+        return "--settings-file answers for one device: update its port alone with it";
+    if (args.firmware.empty())
+        return {};
+    const int loaded = FirmwareImage::Load(args.firmware.c_str(), nullptr, image);
+    const std::string why = loaded < 0                    ? FirmwareFileProblem(loaded, args.firmware)
+                            : (*image)->TargetType() == 0 ? "the file name names no device type"
+                                                          : "";
+    return why.empty() ? why : "update not started: " + args.firmware + ": " + why;
+}
+
+// What the run prints after the table.
+void PrintSummary(const std::vector<PortRun>& runs, int exitCode)
+{
+    std::vector<PortResult> rows;
+    for (const PortRun& run : runs)
+        rows.push_back(run.row);
+    std::cout << '\n' << ResultTable(rows);
+    for (const PortRun& run : runs) {
+        if (!run.settingsKept.empty())
+            std::cout << run.row.port << ": the settings file is kept: " << run.settingsKept << "\n";
+        if (!run.log.empty())
+            std::cout << run.row.port << ": log: " << run.log << "\n";
+    }
+    // A rerun with several ports asks which instrument a device in its
+    // loader is; on its own, with its file named, the port needs no question.
+    for (const PortRun& run : runs)
+        if (run.leftInLoader)
+            std::cout << run.row.port << ": the " << run.deviceName << " is left in its firmware loader. "
+                      << "Finish it on its own: the same command with only --port " << run.row.port
+                      << (run.settingsKept.empty() ? std::string()
+                                                   : " and --settings-file \"" + run.settingsKept + "\"")
+                      << ".\n";
+    std::cout << (exitCode == 0 ? "All " + std::to_string(runs.size()) + " devices updated."
+                                : "Exit code " + std::to_string(exitCode) + ": the highest of the ports' codes.")
+              << "\n" << std::flush;
+}
+
+// Every port's update on its own thread with its own state, protocol
+// objects, log and settings file. The threads share only the ProgressBoard
+// (the screen), the Ctrl+C count and the firmware image, loaded once.
+int UpdateSeveralPorts(const UpdateArgs& args)
+{
+    std::shared_ptr<const FirmwareImage> image;
+    if (std::string why = SeveralPortsProblem(args, &image); !why.empty()) {
+        std::cerr << "kelobsl-cli: " << why << ".\n";
         return exit_code::kUsage;
-    if (step == UpdateStep::Question && conflictUnanswered)
-        return exit_code::kUsage;
-    if (step == UpdateStep::SettingsConflict)
-        return conflictUnanswered ? exit_code::kUsage : exit_code::kCancelled;
-    if (step == UpdateStep::OnePortSettingsFile)
-        return exit_code::kUsage;  // stopped before any change, as an unanswered "Settings Conflict"
-    if (step == UpdateStep::Connect && connectResult == result::kCannotUpdate)
-        return exit_code::kWrongDevice;  // the device answered: its firmware is not one we update
-    if (result == result::kStopped && (!keepGoing || step == UpdateStep::Question))
-        return exit_code::kCancelled;
-    switch (step) {
-    case UpdateStep::Connect:
-    case UpdateStep::Loader:
-    case UpdateStep::Reconnect:
-        return exit_code::kNoConnection;
-    case UpdateStep::DeviceCheck:
-    case UpdateStep::LoaderMissing:
-        return exit_code::kWrongDevice;
-    case UpdateStep::SaveSettings:
-    case UpdateStep::Erase:
-    case UpdateStep::Upload:
-    case UpdateStep::FirmwareCheck:
-    case UpdateStep::DataErase:
-        return exit_code::kDeviceFailure;
-    case UpdateStep::Question:
-    case UpdateStep::Stopped:
-        return exit_code::kCancelled;
-    default:
-        return exit_code::kUpdateFailed;
     }
-}
-
-const char* StepName(UpdateStep step)
-{
-    switch (step) {
-    case UpdateStep::None: return "none";
-    case UpdateStep::Connect: return "connect";
-    case UpdateStep::DeviceCheck: return "device-check";
-    case UpdateStep::Question: return "question";
-    case UpdateStep::Stopped: return "stopped";
-    case UpdateStep::SaveSettings: return "save-settings";
-    case UpdateStep::SettingsConflict: return "settings-conflict";
-    case UpdateStep::OnePortSettingsFile: return "one-port-settings-file";
-    case UpdateStep::Loader: return "loader";
-    case UpdateStep::LoaderMissing: return "loader-missing";
-    case UpdateStep::Erase: return "erase";
-    case UpdateStep::Upload: return "upload";
-    case UpdateStep::Reconnect: return "reconnect";
-    case UpdateStep::FirmwareCheck: return "firmware-check";
-    case UpdateStep::DataErase: return "data-erase";
-    case UpdateStep::SettingsInUse: return "settings-in-use";
-    case UpdateStep::WhichInstrument: return "which-instrument";
-    case UpdateStep::Done: return "done";
+    const ProgressBoard::Mode mode = args.json                    ? ProgressBoard::Mode::Json
+                                     : ::isatty(STDOUT_FILENO) != 0 ? ProgressBoard::Mode::Terminal
+                                                                    : ProgressBoard::Mode::Plain;
+    const std::vector<std::string> tags = PortShortNames(args.ports);
+    if (!args.json) {
+        std::cout << "Updating " << args.ports.size() << " devices at the same time:";
+        for (std::size_t i = 0; i < args.ports.size(); ++i)
+            std::cout << (i ? ", " : " ") << args.ports[i] << (args.ports[i] == tags[i] ? "" : " (" + tags[i] + ")");
+        std::cout << ".\nEach port has its own settings file and log, named with the port's short name.\n"
+                  << std::flush;
     }
-    return "none";
-}
 
-static std::string BaseName(const std::string& path)
-{
-    auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Settings are saved in the data folder before anything is erased: a folder
-// that cannot take a file must stop the update before it starts.
-static std::string DataFolderProblem(const std::string& folder)
-{
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    const std::string probe =
-        (std::filesystem::path(folder) / (".kelobsl-write-test-" + std::to_string(::getpid()))).string();
-    errno = 0;
-    std::FILE* file = std::fopen(probe.c_str(), "w");
-    if (!file) {
-        const int code = -(errno ? errno : EACCES);
-        // A folder that exists but takes no files (/proc) says "no such file".
-        const std::string why = code == -ENOENT ? "it takes no new files (error " + std::to_string(-code) + ")" : FileCause(-code);
-        return "cannot write to the data folder " + folder + ": " + why +
-               ".\nThe settings are saved there before the update; choose a folder you may write with --data-dir";
+    CliUi::InstallInterruptHandler();
+    std::vector<PortRun> runs(args.ports.size());
+    {
+        ProgressBoard board(args.ports, tags, mode);
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < args.ports.size(); ++i)
+            threads.emplace_back([&, i] {
+                UpdateArgs portArgs = args;
+                portArgs.port = args.ports[i];
+                BoardSink rows(board, static_cast<int>(i));
+                JsonSink json([&board](const std::string& line) { board.Emit(line); }, portArgs.port, &board);
+                runs[i] = UpdatePort(portArgs, tags[i], args.json ? static_cast<UiSink&>(json) : rows, image);
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+        board.Stop();
     }
-    std::fclose(file);
-    std::remove(probe.c_str());
-    return {};
-}
 
-// How the firmware files of a device type are named: "R7F-M-mp.txt".
-static std::string FileNameRule(int type)
-{
-    return std::string(DeviceTypeModelWord(type)) + "-M-mp.txt";
-}
-
-// A value as it can be pasted into a command line.
-static std::string Quoted(const std::string& value)
-{
-    return value.find(' ') == std::string::npos ? value : '"' + value + '"';
-}
-
-// The command that updates args.port alone, with this run's data folder and image.
-static std::string OnePortCommand(const UpdateArgs& args)
-{
-    std::string command = "kelobsl-cli update --port " + Quoted(args.port);
-    if (!args.dataDir.empty())
-        command += " --data-dir " + Quoted(args.dataDir);
-    if (!args.firmware.empty())
-        command += " --firmware " + Quoted(args.firmware);
-    else if (args.demoImage)
-        command += " --demo-image";
-    return command;
-}
-
-// The summary's cause of a failure: what happened, in words, with the code,
-// as whole sentences.
-std::string FailureCause(const UpdateWorkflow& workflow, int result, const AppState& state, const UpdateArgs& args)
-{
-    const UpdateStep step = workflow.FailedStep();
-    if (step == UpdateStep::OnePortSettingsFile) {
-        const std::string file = "the settings file " + workflow.OnePortFileNote() +
-                                 " of an earlier, unfinished update with one port";
-        const std::string code = " (" + std::to_string(result) + ")";
-        return file + " may hold this " + state.deviceName + "'s calibration: the settings just read do not match it" +
-               code + "; nothing was erased.\nFinish this instrument on its own: " + OnePortCommand(args) +
-               " --settings-from saved (restore that file after the update) or --settings-from device (go on "
-               "with the device's settings; the file moves to the archive).";
+    std::vector<PortResult> rows;
+    for (const PortRun& run : runs)
+        rows.push_back(run.row);
+    const int exitCode = CombinedExitCode(rows);
+    if (args.json) {
+        nlohmann::json ports = nlohmann::json::array();
+        for (const PortResult& r : rows)
+            ports.push_back({{"port", r.port}, {"device", r.device}, {"oldVersion", r.oldVersion},
+                             {"newVersion", r.newVersion}, {"exit", r.exitCode}, {"seconds", r.seconds},
+                             {"message", r.message}});
+        std::cout << nlohmann::json{{"event", "summary"}, {"exit", exitCode}, {"ports", ports}}.dump() << '\n';
+        return exitCode;
     }
-    if (step == UpdateStep::Stopped) {
-        std::string text = "stopped on request before " + workflow.StoppedBefore() +
-                           ": nothing on the device was changed (" + std::to_string(result) + ").";
-        if (workflow.StoppedBefore() == "the firmware was erased")
-            text += "\nThe " + state.deviceName +
-                    " waits in its firmware loader with its old firmware: run the same command again to finish "
-                    "the update, or switch the device off and on to leave it as it was.";
-        return text;
-    }
-    if (step == UpdateStep::WhichInstrument && result == result::kStopped) {
-        const std::string archive = SettingsArchive(state.dataFolder, state.deviceName).Folder();
-        const std::string how = "--settings-file FILE (one of the files listed above, or one of " + archive +
-                                ") to restore that instrument's settings, or with --no-settings to update it without "
-                                "settings (the run then ends with exit 7).";
-        const std::string which = "this " + state.deviceName +
-                                  " waits in its firmware loader and cannot say which instrument it is; nothing was "
-                                  "written (-40).\n";
-        if (args.ports.size() > 1)
-            return which + "Finish it on its own: " + OnePortCommand(args) + " with " + how;
-        return which + "Run again with " + how;
-    }
-    if (step == UpdateStep::SettingsInUse)
-        return LineCause(result) + "; nothing was changed on the device. Let the other update finish, then run "
-                                   "this command again.";
-    if (step == UpdateStep::SettingsConflict)
-        return "the settings file " + state.settingsFilePath +
-               " from an earlier, unfinished update differs from the device's settings (" + std::to_string(result) +
-               ").\nRun again with --settings-from saved (restore that file after the update) or --settings-from "
-               "device (go on with the device's settings; the file moves to the archive).";
-    if (step == UpdateStep::Connect) {
-        std::string port = PortProblem(workflow.ConnectResult(), args.port);
-        return port.empty() ? LineCause(workflow.ConnectResult()) + "." : port;
-    }
-    if (result == result::kBatteryUnreadable)
-        return "the battery level of the " + state.deviceName +
-               " could not be read (-131): an update on a flat battery could stop half-way.\nCharge or replace the "
-               "batteries and try again.";
-    if (result == result::kBatteriesLow)
-        return "the battery is at " + std::to_string(workflow.BatteryPercent()) +
-               "%; the update needs at least 10% (-130).";
-    if (result == result::kWrongDevice) {
-        const std::string found = state.deviceIdentity.displayName;
-        if (args.firmware.empty())
-            return "this build updates only a " + state.deviceName + "; the device on " + args.port + " is a " +
-                   found + " (-121).\nFor a " + found + ", give its firmware file with --firmware (named like " +
-                   FileNameRule(state.deviceIdentity.type) + ").";
-        std::string text = "the firmware file " + BaseName(args.firmware) + " is for a " + state.deviceName +
-                           "; the device on " + args.port + " is a " + found + " (-121).\n";
-        if (state.deviceIdentity.type == BuildTarget::kDeviceType)
-            text += "Leave out --firmware to load the built-in " + found + " firmware (" +
-                    DeviceTypeModelWord(BuildTarget::kDeviceType) + " " + VersionText(BuildTarget::kVersion) +
-                    "), or choose ";
-        else
-            text += "Choose ";
-        return text + "the firmware file for a " + found + " (named like " + FileNameRule(state.deviceIdentity.type) +
-               ").";
-    }
-    if (result == result::kCannotUpdate)
-        return "the " + state.deviceName + "'s firmware " + VersionText(state.deviceIdentity.versionNumber) +
-               " is too old for this updater (-120).";
-    return LineCause(result) + ".";
+    PrintSummary(runs, exitCode);
+    return exitCode;
 }
 
-std::string SettingsRetrieveUnanswered(const AppState& state)
-{
-    return "the settings of this " + state.deviceName +
-           " could not be read, and it is not new: it named a serial number or settings. --yes does not answer "
-           "\"Settings Retrieve Error\" for it; nothing was erased (-40).\nTry again; to update it without its "
-           "settings, answer the question on a terminal.";
-}
-
-// A failure while the flash was being erased or written leaves the device in
-// its loader, as does a loader that stopped answering after it was found
-// there; the next run finds it there and finishes.
-bool LeftInLoader(const UpdateWorkflow& workflow)
-{
-    const UpdateStep step = workflow.FailedStep();
-    const bool startedInLoader = result::InLoader(workflow.ConnectResult());
-    return step == UpdateStep::Erase || step == UpdateStep::Upload || (step == UpdateStep::Loader && startedInLoader);
-}
-
-static double SecondsSince(std::chrono::steady_clock::time_point start)
-{
-    using namespace std::chrono;
-    return std::round(duration<double>(steady_clock::now() - start).count() * 10.0) / 10.0;
-}
-
-SetupOptions SetupFor(const UpdateArgs& args, const std::string& fileTag)
-{
-    SetupOptions setup;
-    setup.repMode = !args.firmware.empty();
-    setup.factoryMode = !args.newSn.empty();
-    setup.verboseLog = args.verbose;
-    setup.dataFolder = args.dataDir;
-    setup.logFilePath = args.logFile;
-    setup.fileTag = fileTag;
-    return setup;
-}
-
-SettingsChoice SettingsChoiceFrom(const std::string& settingsFrom)
-{
-    if (settingsFrom == "saved")
-        return SettingsChoice::Saved;
-    if (settingsFrom == "device")
-        return SettingsChoice::Device;
-    return SettingsChoice::Stop;
-}
-
-const char* SettingsChoiceWord(SettingsChoice choice)
-{
-    switch (choice) {
-    case SettingsChoice::Saved:
-        return "saved";
-    case SettingsChoice::Device:
-        return "device";
-    case SettingsChoice::Stop:
-        break;
-    }
-    return "none";
-}
-
-void AimAtPort(AppState& state, const UpdateArgs& args)
-{
-    state.commPortName = args.port;
-    std::snprintf(state.portList[0].portName, sizeof state.portList[0].portName, "%s", args.port.c_str());
-    std::snprintf(state.portList[0].displayText, sizeof state.portList[0].displayText, "%s", args.port.c_str());
-    state.commPortIndex = 0;
-    state.replaceSerialNumber = !args.newSn.empty();
-    state.newSerialNumber = args.newSn;
-    state.dontEraseData = args.keepData;
-}
-
-std::string ImageLabel(const AppState& state, const UpdateArgs& args)
-{
-    return std::string(args.firmware.empty() ? BuildTarget::kLabel : state.bootloader->TargetName());
-}
-
-bool ErasesData(const AppState& state, const UpdateArgs& args)
-{
-    return DeviceTypeInfo(state.bootloader->TargetType()).eraseData && !args.keepData;
-}
-
-nlohmann::json StartEvent(const AppState& state, const UpdateWorkflow& workflow, const UpdateArgs& args,
-                          bool imageReady)
-{
-    const DeviceIdentity& id = state.deviceIdentity;
-    const bool inLoader = result::InLoader(workflow.ConnectResult());
-    Kelo_protocol& instrument = *state.instrument;
-    const char* sn = !instrument.SettingsHeld()      ? ""
-                     : IsLoggerType(id.type)          ? instrument.LoggerSettings().sn
-                                                      : instrument.InstrumentSettings().sn;
-    nlohmann::json null;
-    return nlohmann::json{{"event", "start"},
-                          {"port", args.port},
-                          {"deviceType", id.type},
-                          {"deviceName", id.type ? nlohmann::json(id.displayName) : null},
-                          {"serialNumber", sn[0] ? nlohmann::json(sn) : null},
-                          {"deviceVersion", id.versionNumber ? nlohmann::json(VersionText(id.versionNumber)) : null},
-                          {"inFirmwareLoader", inLoader},
-                          {"image", imageReady ? nlohmann::json(ImageLabel(state, args)) : null},
-                          {"imageVersion", imageReady ? nlohmann::json(VersionText(state.targetVersion)) : null},
-                          {"eraseData", imageReady && ErasesData(state, args)}};
-}
-
-std::string UpdateChecksProblem(const UpdateArgs& args)
-{
-    if (!args.newSn.empty()) {
-        std::string why = CheckNewSerialNumber(args.newSn);
-        if (!why.empty())
-            return why;
-    }
-    const std::string folder = args.dataDir.empty() ? DefaultDataFolder() : args.dataDir;
-    if (!folder.empty()) {
-        std::string why = DataFolderProblem(folder);
-        if (!why.empty())
-            return why;
-    }
-    if (args.firmware.empty() && BuiltInImageIsDemo() && !args.demoImage) {
-        return std::string("the built-in firmware of this build is a demonstration image (") + BuildTarget::kLabel +
-               ") that runs only in kelosim; written to a real instrument it leaves it without working firmware.\n" +
-               "Build with the maker's image: cmake -DKELO_BUILTIN_IMAGE=/path/to/R7F-M-mp.txt ..., " +
-               "or give --firmware FILE; --demo-image writes the demonstration image anyway";
-    }
-    return {};
-}
-
-std::string CheckNewSerialNumber(const std::string& sn)
-{
-    if (sn.empty())
-        return "the new serial number is empty";
-    for (unsigned char c : sn)
-        if (c < 0x20 || c == 0x7F)
-            return "the new serial number holds a control character; use letters, digits and punctuation only";
-    if (sn.size() > 15)
-        return "the new serial number has " + std::to_string(sn.size()) +
-               " characters; a device holds at most 15";
-    return {};
-}
+}  // namespace
 
 int RunUpdateCommand(const UpdateArgs& args)
 {
-    if (args.ports.size() > 1)
-        return RunParallelUpdate(args);
     if (std::string why = UpdateChecksProblem(args); !why.empty()) {
         std::cerr << "kelobsl-cli: " << why << ".\n";
         return exit_code::kUsage;
     }
-
-    AppState state;
-    std::string error;
-    if (!SetUpAppState(state, SetupFor(args), &error)) {
-        std::cerr << "kelobsl-cli: " << error << ".\n";
-        return exit_code::kUsage;
-    }
-
-    CliUi ui(state, CliUi::Options{args.json, args.yes, args.settingsFrom});
-    const auto start = std::chrono::steady_clock::now();
-    UpdateWorkflow workflow(state, ui);
-    workflow.AnswerWhichInstrument(args.settingsFile, args.noSettings);
-    bool imageReady = args.firmware.empty();
-    auto image = [&] { return ImageLabel(state, args); };
-    auto erasesData = [&] { return ErasesData(state, args); };
-    if (args.json)
-        ui.SetStartEvent([&] { return StartEvent(state, workflow, args, imageReady).dump(); });
-
-    if (!args.firmware.empty()) {
-        std::shared_ptr<const FirmwareImage> file;
-        InputFileStatus problem = InputFileStatus::Ok;
-        int loaded = FirmwareImage::Load(args.firmware.c_str(), state.log.get(), &file, &problem);
-        if (loaded < 0) {
-            ui.ShowMessage(texts::FileError(loaded, problem, state.caption, BaseName(args.firmware)), "File Error",
-                           MessageKind::Error);
-            const std::string why = FirmwareFileProblem(loaded, args.firmware);
-            if (args.json)
-                ui.Result(nlohmann::json{{"event", "result"}, {"code", loaded}, {"exit", exit_code::kUsage},
-                                         {"seconds", SecondsSince(start)}, {"step", "firmware-file"},
-                                         {"cause", why}}
-                              .dump());
-            else
-                std::cout << "Update not started: " << BaseName(args.firmware) << ": " << why << ".\n";
-            CloseAppState(state);
-            return exit_code::kUsage;
-        }
-        // A file for no known type would be written blind to a device found
-        // in its loader: refuse it before any device is touched.
-        if (file->TargetType() == 0) {
-            ui.ShowMessage(texts::UnknownFirmwareType(BaseName(args.firmware)), "File Error", MessageKind::Error);
-            const std::string why = "the file name names no device type";
-            if (args.json)
-                ui.Result(nlohmann::json{{"event", "result"}, {"code", -100}, {"exit", exit_code::kUsage},
-                                         {"seconds", SecondsSince(start)}, {"step", "firmware-file"},
-                                         {"cause", why}}
-                              .dump());
-            else
-                std::cout << "Update not started: " << BaseName(args.firmware) << ": " << why << ".\n";
-            CloseAppState(state);
-            return exit_code::kUsage;
-        }
-        AdoptFirmware(state, file);
-        imageReady = true;
-    }
-
-    AimAtPort(state, args);
-
-    if (!args.json) {
-        std::cout << "Updating " << state.deviceName << " on " << args.port << " to " << image()
-                  << (!args.firmware.empty()   ? ""
-                      : BuiltInImageIsDemo() ? " (" + texts::DemoImageNote() + ")"
-                                             : " (built-in image)")
-                  << (state.bootloader->ImageVersionKnown() ? "" : " (version unknown: the file name gives none)")
-                  << "\n";
-        if (erasesData())
-            std::cout << "This update erases the measurements stored in the " << state.deviceName
-                      << ": download them first, or add --keep-data to keep them.\n";
-    }
-
-    CliUi::InstallInterruptHandler();
-    // Long waits sleep in short slices so that Ctrl+C is noticed promptly.
-    SetEventPump([&ui](uint32_t maxWaitMs) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(maxWaitMs < 50 ? maxWaitMs : 50));
-        ui.HandleInterrupts();
-    });
-
-    int result = workflow.TimerStartTimer();
-    SetEventPump(nullptr);
-    const double seconds = SecondsSince(start);
-
-    const UpdateStep step = workflow.FailedStep();
-    const int exitCode = ExitCodeFor(result, workflow, state.keepGoing, ui.ConflictUnanswered());
-    const std::string cause = exitCode == exit_code::kUsage && step == UpdateStep::Question
-                                  ? SettingsRetrieveUnanswered(state)
-                              : result < 0 ? FailureCause(workflow, result, state, args)
-                                           : "";
-    const bool inLoader = result < 0 && LeftInLoader(workflow);
-    // A device that cannot say which instrument it is owns no file yet: the question listed them.
-    const bool settingsKept = exitCode != exit_code::kSuccess && step != UpdateStep::WhichInstrument &&
-                              std::filesystem::exists(state.settingsFilePath);
-    const std::string logPath = state.logFilePath;
-    CloseAppState(state);  // drops an empty log
-    const bool logWritten = std::filesystem::exists(logPath);
-
-    if (args.json) {
-        nlohmann::json event{{"event", "result"}, {"code", result},           {"exit", exitCode},
-                             {"seconds", seconds}, {"step", StepName(step)}, {"inFirmwareLoader", inLoader},
-                             {"log", logWritten ? nlohmann::json(logPath) : nlohmann::json(nullptr)}};
-        if (result < 0)
-            event["cause"] = cause;
-        if (settingsKept)
-            event["settingsFile"] = state.settingsFilePath;
-        ui.Result(event.dump());
-        return exitCode;
-    }
-    if (result < 0) {
-        std::cout << "Update failed: " << cause << "\n";
-        if (settingsKept)
-            std::cout << "The settings file is kept: " << state.settingsFilePath << "\n";
-    } else if (exitCode == exit_code::kSettingsNotRestored) {
-        std::cout << "Firmware updated, but the settings were not (fully) restored: " << workflow.SettingsNote()
-                  << ".\n";
-        if (settingsKept)
-            std::cout << "The settings file is kept: " << state.settingsFilePath << "\n"
-                      << "Write it back once the cause is mended: kelobsl-cli restore-settings --port "
-                      << Quoted(args.port) << " --file " << Quoted(state.settingsFilePath) << "\n";
-    }
-    if (logWritten)
-        std::cout << "Log: " << logPath << "\n";
-    // Last, so that it is what the person reads when the command ends.
-    if (inLoader)
-        std::cout << "The " << state.deviceName << " is left in its firmware loader. "
-                  << "Run the same command again: it finishes the update and restores the saved settings.\n";
-    return exitCode;
+    return args.ports.size() > 1 ? UpdateSeveralPorts(args) : UpdateOnePort(args);
 }

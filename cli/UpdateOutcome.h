@@ -31,12 +31,12 @@ SetupOptions SetupFor(const UpdateArgs& args, const std::string& fileTag = "");
 // and its word for the JSON question event.
 SettingsChoice SettingsChoiceFrom(const std::string& settingsFrom);
 const char* SettingsChoiceWord(SettingsChoice choice);
-// Points the state at args.port and the update's options.
-void AimAtPort(AppState& state, const UpdateArgs& args);
 std::string ImageLabel(const AppState& state, const UpdateArgs& args);
 bool ErasesData(const AppState& state, const UpdateArgs& args);
 nlohmann::json StartEvent(const AppState& state, const UpdateWorkflow& workflow, const UpdateArgs& args,
                           bool imageReady);
 
-// kelobsl-cli update with several --port: one update per port, at the same time.
-int RunParallelUpdate(const UpdateArgs& args);
+// The last part of a path: the file's name.
+std::string BaseName(const std::string& path);
+// A value as it can be pasted into a command line.
+std::string Quoted(const std::string& value);

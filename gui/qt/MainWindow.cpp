@@ -401,7 +401,8 @@ void MainWindow::ReplaceSerialNumberClicked()
 
 void MainWindow::ShowStatus(const std::string& text)
 {
-    SetLabel(statusText_, text);
+    model_.StatusShown(text);
+    SetLabel(statusText_, model_.StatusLine());
     statusText_->show();
     statusText_->repaint();
     QCoreApplication::processEvents();
@@ -412,9 +413,16 @@ void MainWindow::HideStatus()
     statusText_->hide();
 }
 
-void MainWindow::SetProgress(int position)
+void MainWindow::SetProgress(const Progress& progress)
 {
-    statusBar_->setValue(position);
+    statusBar_->setValue(progress.percent);
+    ShowTransfer(progress);
+}
+
+void MainWindow::ShowTransfer(const Progress& progress)
+{
+    if (model_.ProgressShown(progress))
+        SetLabel(statusText_, model_.StatusLine());
 }
 
 void MainWindow::SetConnectText(const std::string& text)

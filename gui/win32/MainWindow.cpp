@@ -612,7 +612,8 @@ std::string MainWindow::FileVersion() const
 
 void MainWindow::ShowStatus(const std::string& text)
 {
-    SetText(IDC_STATUS, text);
+    model_.StatusShown(text);
+    SetText(IDC_STATUS, model_.StatusLine());
     SetVisible(IDC_STATUS, true);
     UpdateWindow(Item(IDC_STATUS));
     Pump(0);
@@ -623,9 +624,16 @@ void MainWindow::HideStatus()
     SetVisible(IDC_STATUS, false);
 }
 
-void MainWindow::SetProgress(int position)
+void MainWindow::SetProgress(const Progress& progress)
 {
-    SendMessageW(Item(IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    SendMessageW(Item(IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(progress.percent), 0);
+    ShowTransfer(progress);
+}
+
+void MainWindow::ShowTransfer(const Progress& progress)
+{
+    if (model_.ProgressShown(progress))
+        SetText(IDC_STATUS, model_.StatusLine());
 }
 
 void MainWindow::SetConnectText(const std::string& text)

@@ -30,7 +30,8 @@ public:
 
     void ShowStatus(const std::string& text) override;
     void HideStatus() override;
-    void SetProgress(int position) override;
+    void SetProgress(const Progress& progress) override;
+    void ShowTransfer(const Progress& progress) override;
     void SetConnectText(const std::string& text) override;
     void SetBusy(bool busy) override;
     void ShowMessage(const std::string& text, const std::string& title, MessageKind kind) override;

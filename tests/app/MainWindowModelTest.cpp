@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -25,7 +26,7 @@ struct MemoryPreferences : Preferences {
 struct ScriptedUi : UpdateUi {
     void ShowStatus(const std::string&) override { if (onStatus) onStatus(); }
     void HideStatus() override {}
-    void SetProgress(int) override {}
+    void SetProgress(const Progress&) override {}
     void SetConnectText(const std::string&) override {}
     void SetBusy(bool) override {}
     void ShowMessage(const std::string& text, const std::string& title, MessageKind) override
@@ -105,7 +106,7 @@ TEST_F(ModelTest, StartUpSelectsTheStoredPortOrFallsBack)
         prefs.values = {false, false, c.stored != nullptr, c.stored ? c.stored : ""};
         MainWindowModel& m = Start(c.args, c.ports);
         EXPECT_EQ(m.SelectedPortItem(), c.selected);
-        EXPECT_EQ(m.State().commPortName, c.portName);
+        EXPECT_EQ(m.SelectedPort(), c.portName);
         EXPECT_EQ(m.GetControls().startEnabled, c.startEnabled);
         if (!c.startEnabled) {
             EXPECT_EQ(m.PortItems(), std::vector<std::string>{"No Comm Ports Found"});
@@ -230,6 +231,34 @@ TEST_F(ModelTest, QuitDuringAnUpdateOnlyWarnsAndControlsEndReady)
     EXPECT_TRUE(m.GetMenu().updateFirmwareEnabled);
     EXPECT_TRUE(m.ConfirmQuit()) << "no update: quit at once";
     EXPECT_FALSE(m.State().keepGoing);
+}
+
+// The window's status line gains the firmware write's time left, and only
+// while the write has some.
+TEST(WindowStatus, ShowsTheTimeLeftOfTheWriteOnly)
+{
+    MemoryPreferences prefs;
+    ScriptedUi ui;
+    MainWindowModel model(prefs, ui);
+    struct Row {
+        const char* status;
+        std::optional<double> eta;
+        const char* line;
+    } rows[] = {
+        {"Erasing firmware memory...", std::nullopt, "Erasing firmware memory..."},  // rate not known yet
+        {"Uploading new firmware code...", 64.2, "Uploading new firmware code... (01:05 left)"},
+        {"Uploading new firmware code...", 0.4, "Uploading new firmware code... (00:01 left)"},
+        {"Restarting the Hydrova Series 3, please wait...", 0.0, "Restarting the Hydrova Series 3, please wait..."},
+    };
+    for (const Row& row : rows) {
+        model.StatusShown(row.status);
+        model.ProgressShown(Progress{50, 10.0, row.eta, 1000.0});
+        EXPECT_EQ(model.StatusLine(), row.line);
+    }
+    // A new status keeps the time left the last progress gave.
+    EXPECT_TRUE(model.ProgressShown(Progress{50, 11.0, 125.0, 1000.0}));
+    model.StatusShown("Uploading new firmware code...");
+    EXPECT_EQ(model.StatusLine(), "Uploading new firmware code... (02:05 left)");
 }
 
 TEST(InstrumentChoice, RowsNameEachCandidateInLocalTimeAndOkNeedsAPick)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -10,6 +11,7 @@
 #include "AppSetup.h"
 #include "FileLock.h"
 #include "TestPlatform.h"
+#include "Timing.h"
 #include "UnfinishedUpdates.h"
 #include "UpdateWorkflow.h"
 
@@ -19,8 +21,8 @@ class RecordingUi : public UpdateUi {
 public:
     void ShowStatus(const std::string& text) override { statuses.push_back(text); }
     void HideStatus() override {}
-    void SetProgress(int position) override { positions.push_back(position); }
-    void SetTransferBytes(long long done, long long total) override { transfers.push_back({done, total}); }
+    void SetProgress(const Progress& progress) override { positions.push_back(progress.percent); }
+    void ShowTransfer(const Progress& progress) override { transfers.push_back(progress); }
     void SetConnectText(const std::string&) override {}
     void SetBusy(bool) override {}
     void ShowMessage(const std::string& text, const std::string& title, MessageKind) override
@@ -33,7 +35,7 @@ public:
 
     std::vector<std::string> statuses;
     std::vector<int> positions;
-    std::vector<std::pair<long long, long long>> transfers;
+    std::vector<Progress> transfers;
     std::vector<std::string> messages;
     int pumps = 0;
 };
@@ -55,53 +57,48 @@ protected:
 
 }  // namespace
 
-TEST_F(WorkflowTest, StartsWithTheBuildsTarget)
-{
-    EXPECT_EQ(state.deviceName, "Hydrova Series 3");
-    EXPECT_EQ(state.caption, "Hydrova Series 3 Firmware Updater");
-    EXPECT_EQ(state.targetVersion, 352u);
-    EXPECT_FLOAT_EQ(state.uploadProgressRatio, 0.6271169f);
-    EXPECT_NE(state.logFilePath.find("Hydrova Series 3 Firmware Updater.errors.txt"), std::string::npos);
-}
-
-TEST_F(WorkflowTest, ProgressHookMovesTheBarAndCarriesTheStop)
+// The loader's readings move the bar, and those of the image's write carry
+// the time left that every front end shows.
+TEST_F(WorkflowTest, TheLoadersReadingsMoveTheBarAndGiveTheTimeLeft)
 {
     UpdateWorkflow workflow(state, ui);
     state.keepGoing = true;
-    // Erase: one point per call.
-    EXPECT_TRUE(workflow.UpdateProgress(119, 0, 1, 'X'));
     EXPECT_TRUE(workflow.UpdateProgress(119, 10, 1, 'X'));
-    EXPECT_EQ(ui.positions.back(), 2);
-    // Upload: the ratio accumulates and the bar shows it rounded.
-    state.uploadProgressPosition = 21.0f;
-    for (int i = 0; i < 3; ++i)
-        workflow.UpdateProgress(56334, 0, 1, 'W');
-    EXPECT_EQ(ui.positions.back(), 23);  // 21 + 3 * 0.627 = 22.88 -> 23
-    int calls = 0;
-    while (calls < 107) {
-        workflow.UpdateProgress(56334, 0, 1, 'W');
-        ++calls;
+    EXPECT_TRUE(ui.transfers.empty()) << "the erase writes no bytes of the image";
+    // A whole image climbs from 21 to 90 whatever its length (one call per
+    // 512-character frame), and never back.
+    for (const uint32_t length : {56334u, 4096u}) {
+        state.uploadProgressRatio = UploadProgressRatio(length);
+        state.uploadProgressPosition = 21.0f;
+        ui.positions.clear();
+        for (uint32_t done = 0; done < length; done += 512)
+            workflow.UpdateProgress(length, done, 1, 'W');
+        EXPECT_TRUE(std::is_sorted(ui.positions.begin(), ui.positions.end())) << length;
+        EXPECT_NEAR(ui.positions.back(), 90, 1) << length;
     }
-    EXPECT_EQ(ui.positions.back(), 90);  // 21 + 110 * 0.627 = 89.98
-    EXPECT_GE(ui.pumps, 112);
-    // Only the write's readings under way reach the front end: not the
-    // erase's, and not the closing call, which comes after a failure too.
-    workflow.UpdateProgress(56334, 1024, 1, 'W');
+    // The time left comes from the bytes written over time.
+    workflow.UpdateProgress(56334, 0, 1, 'W');
+    PauseMs(300);
+    workflow.UpdateProgress(56334, 2048, 1, 'W');
+    ASSERT_TRUE(ui.transfers.back().eta && ui.transfers.back().rate);
+    EXPECT_GT(*ui.transfers.back().eta, 0.0);
+    // The closing call comes after a failure too: it does not say "all written".
+    const std::size_t readings = ui.transfers.size();
     workflow.UpdateProgress(56334, 56334, 2, 'W');
-    ASSERT_EQ(ui.transfers.size(), 111u);
-    EXPECT_EQ(ui.transfers.back(), std::make_pair(1024LL, 56334LL));
+    EXPECT_EQ(ui.transfers.size(), readings);
     state.keepGoing = false;
     EXPECT_FALSE(workflow.UpdateProgress(56334, 0, 1, 'W'));
 }
 
 TEST_F(WorkflowTest, NoSuchPortFailsWithItsOwnMessageAndKeepsTheSettingsFile)
 {
-    state.commPortName = kMissingPort;
+    UpdateRequest request;
+    request.port = kMissingPort;
     const std::string file = SettingsFilePath(state);
     const std::string saved = "type=\"R7F\"\r\nadccal=\"1 2 3\"\r\n";
     std::ofstream(file, std::ios::binary) << saved;
     UpdateWorkflow workflow(state, ui);
-    EXPECT_EQ(workflow.TimerStartTimer(), -20);
+    EXPECT_EQ(workflow.Run(request).result, -20);
     EXPECT_EQ(workflow.FailedStep(), UpdateStep::Connect);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].find("Connection Error: Comm Port \"" + std::string(kMissingPort) +
@@ -122,12 +119,13 @@ TEST_F(WorkflowTest, NoSuchPortFailsWithItsOwnMessageAndKeepsTheSettingsFile)
 // stops before it opens the port, and names the other.
 TEST_F(WorkflowTest, ASettingsFileInUseStopsTheUpdateBeforeTheDeviceIsTouched)
 {
-    state.commPortName = kMissingPort;
+    UpdateRequest request;
+    request.port = kMissingPort;
     FileLock other;
     ASSERT_EQ(other.TryLock(unfinished::LockPath(SettingsFilePath(state))), 1);
     ASSERT_TRUE(other.WriteHolder("the update of the Hydrova Series 3 on /dev/ttyUSB7"));
     UpdateWorkflow workflow(state, ui);
-    EXPECT_EQ(workflow.TimerStartTimer(), -108);
+    EXPECT_EQ(workflow.Run(request).result, -108);
     EXPECT_EQ(workflow.FailedStep(), UpdateStep::SettingsInUse);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].find("Settings File In Use: Another update running now uses the settings file "),

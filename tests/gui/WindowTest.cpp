@@ -244,6 +244,8 @@ void WindowTest::eventLoopStaysLiveOnAPacedLine()
     qint64 largestGap = 0;
     qint64 finishedAt = -1;
     QStringList slowTurns;
+    bool timeLeftShown = false;  // the firmware write's time left, in the status line
+    const QRegularExpression timeLeft("^Uploading .* \\(\\d\\d:\\d\\d left\\)$");
     QTimer ticks;
     ticks.setTimerType(Qt::PreciseTimer);
     connect(&ticks, &QTimer::timeout, [&] {
@@ -253,6 +255,10 @@ void WindowTest::eventLoopStaysLiveOnAPacedLine()
         if (last >= 0 && finishedAt < 0 && now - last > 50)
             slowTurns << QString("%1 ms at \"%2\"").arg(now - last).arg(Status(w));
         last = now;
+        if (!timeLeftShown && timeLeft.match(Status(w)).hasMatch()) {
+            timeLeftShown = true;
+            QTimer::singleShot(0, &w, [&w] { Shoot("time-left", &w); });  // not in this tick: it waits
+        }
         if (finishedAt < 0 && Finished(w))
             finishedAt = now;
     });
@@ -264,6 +270,7 @@ void WindowTest::eventLoopStaysLiveOnAPacedLine()
     ticks.stop();
     const double windowSeconds = finishedAt / 1000.0;  // includes the 100 ms start timer
     QCOMPARE(answers.titles, AfterDemoQuestion({}));
+    QVERIFY(timeLeftShown);
     qInfo("largest event-loop gap during a paced update: %lld ms (goal 50 ms); window update %.2f s",
           largestGap, windowSeconds);
     const QString gaps = "gaps over 50 ms: " + slowTurns.join(", ");
