@@ -141,7 +141,8 @@ SerialNumberList::SerialNumberList(std::string path, std::string historyPath)
 }
 
 SerialNumberList::Take SerialNumberList::TakeNext(const std::string& port, std::string* number,
-                                                  std::string* note, std::string* error)
+                                                  std::string* note, std::string* error,
+                                                  const std::function<std::string(const std::string&)>& problemOf)
 {
     number->clear();
     note->clear();
@@ -165,6 +166,13 @@ SerialNumberList::Take SerialNumberList::TakeNext(const std::string& port, std::
         if (!line.mark.empty()) {
             used += line.mark.rfind(kUsed, 0) == 0;
             taken += line.mark.rfind(kTaken, 0) == 0;
+            continue;
+        }
+        if (const std::string problem = problemOf ? problemOf(line.number) : ""; !problem.empty()) {
+            line.mark = kUsed + now + ": skipped, " + problem;
+            *note += (note->empty() ? "" : "; ") + line.number + " is skipped: " + problem;
+            changed = true;
+            ++used;
             continue;
         }
         const std::string given = GivenInHistory(historyPath_, line.number);

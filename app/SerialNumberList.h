@@ -18,6 +18,7 @@
 // written durably.
 #pragma once
 
+#include <functional>
 #include <string>
 
 class SerialNumberList {
@@ -33,7 +34,10 @@ public:
     // set; numbers skipped on the way because the history shows them given
     // are marked used and named in *note. NoneLeft: *note says so. Failed:
     // *error says why the file could not be read or written.
-    Take TakeNext(const std::string& port, std::string* number, std::string* note, std::string* error);
+    // problemOf: why a number cannot be written (too long ...), empty when
+    // it can; such a number is marked skipped and named in *note too.
+    Take TakeNext(const std::string& port, std::string* number, std::string* note, std::string* error,
+                  const std::function<std::string(const std::string&)>& problemOf = nullptr);
     // The next free number without taking it, for a window's box; empty
     // when none is left or the file cannot be read.
     std::string PeekNext() const;

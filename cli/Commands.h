@@ -9,6 +9,7 @@ struct UpdateArgs {
     std::string port;
     std::string firmware;   // a TI-Text file instead of the built-in image (rep mode)
     std::string newSn;      // factory: write this serial number
+    std::string newSnFrom;  // factory: take each device's serial number from this list
     bool keepData = false;  // do not erase the stored measurements
     bool yes = false;
     std::string settingsFrom;  // "saved", "device" or empty: the answer to "Settings Conflict"
@@ -30,6 +31,24 @@ struct InfoArgs {
 };
 
 int RunUpdateCommand(const UpdateArgs& args);
+
+struct StationArgs {
+    std::vector<std::string> ports;
+    std::vector<std::string> firmware;  // at most one file per device type
+    std::string firmwareDir;            // the newest file of each type in it
+    std::string newSnFrom;              // each device's serial number from this list
+    std::string newSn;                  // refused: one number would go to every device
+    int count = 0;                      // stop after this many devices; 0: at Ctrl+C
+    bool keepData = false;
+    bool yes = false;
+    bool demoImage = false;
+    std::string dataDir;
+    bool verbose = false;
+    bool json = false;
+};
+// A factory line: every port updates each device plugged into it, one after
+// another, until Ctrl+C or --count devices.
+int RunStationCommand(const StationArgs& args);
 
 struct RestoreArgs {
     std::string port;

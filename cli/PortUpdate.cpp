@@ -8,9 +8,12 @@
 #include "AppSetup.h"
 #include "CauseWords.h"
 #include "CliUi.h"
+#include "DataFolder.h"
 #include "ExitCodes.h"
 #include "FirmwareImage.h"
 #include "Result.h"
+#include "SerialNumberList.h"
+#include "UpdateHistory.h"
 #include "Timing.h"
 #include "UpdateOutcome.h"
 #include "UpdateTexts.h"
@@ -73,10 +76,8 @@ UpdateRequest RequestFor(const AppState& state, const UpdateArgs& args)
     return request;
 }
 
-}  // namespace
-
-PortRun UpdatePort(const UpdateArgs& args, const std::string& fileTag, UiSink& sink,
-                   const std::shared_ptr<const FirmwareImage>& image)
+PortRun UpdateWithArgs(const UpdateArgs& args, const std::string& fileTag, UiSink& sink,
+                       const std::shared_ptr<const FirmwareImage>& image)
 {
     PortRun run;
     run.row.port = args.port;
@@ -144,6 +145,7 @@ PortRun UpdatePort(const UpdateArgs& args, const std::string& fileTag, UiSink& s
     else if (result::InLoader(outcome.connectResult))
         run.row.oldVersion = "(loader)";
     run.settingsNote = outcome.settingsNote;
+    run.newSerialNumber = workflow.LastRecord().newSerialNumber;
     run.leftInLoader = run.result < 0 && LeftInLoader(workflow);
     // A device that cannot say which instrument it is owns no file yet: the question listed them.
     if (run.row.exitCode != exit_code::kSuccess && step != UpdateStep::WhichInstrument &&
@@ -163,5 +165,50 @@ PortRun UpdatePort(const UpdateArgs& args, const std::string& fileTag, UiSink& s
     if (!run.settingsKept.empty())
         event["settingsFile"] = run.settingsKept;
     sink.Result(event);
+    return run;
+}
+
+}  // namespace
+
+PortRun UpdatePort(const UpdateArgs& args, const std::string& fileTag, UiSink& sink,
+                   const std::shared_ptr<const FirmwareImage>& image)
+{
+    if (args.newSnFrom.empty())
+        return UpdateWithArgs(args, fileTag, sink, image);
+
+    const std::string folder = args.dataDir.empty() ? DefaultDataFolder() : args.dataDir;
+    SerialNumberList list(args.newSnFrom, (std::filesystem::path(folder) / UpdateHistory::kFileName).string());
+    UpdateArgs numbered = args;
+    std::string note;
+    std::string error;
+    const SerialNumberList::Take taken =
+        list.TakeNext(args.port, &numbered.newSn, &note, &error, [](const std::string& sn) { return CheckNewSerialNumber(sn); });
+    if (taken != SerialNumberList::Take::Taken) {
+        // Nothing was written to the device: it is left as it is.
+        PortRun run;
+        run.row.port = args.port;
+        run.row.device = "-";
+        run.row.oldVersion = "-";
+        run.row.exitCode = exit_code::kUsage;
+        run.row.message = (taken == SerialNumberList::Take::NoneLeft ? note : error) + ".";
+        run.numberNote = note;
+        sink.Block("Serial Numbers", run.row.message);
+        sink.Done("-", run.row.exitCode);
+        sink.Result({{"event", "result"}, {"code", nullptr}, {"exit", run.row.exitCode}, {"seconds", 0},
+                     {"step", "serial-number"}, {"cause", run.row.message}});
+        return run;
+    }
+    if (!note.empty())
+        sink.Block("Serial Numbers", note + ".");
+    PortRun run = UpdateWithArgs(numbered, fileTag, sink, image);
+    run.numberNote = note;
+    const bool settled = run.newSerialNumber == numbered.newSn
+                             ? list.MarkUsed(numbered.newSn, run.row.device, args.port, run.row.newVersion, &error)
+                             : list.GiveBack(numbered.newSn, &error);
+    if (!settled) {
+        // The device is as the run says; only the list could not follow.
+        sink.Block("Serial Numbers", error + ".");
+        run.numberNote += (run.numberNote.empty() ? "" : "; ") + error;
+    }
     return run;
 }

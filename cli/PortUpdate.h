@@ -22,9 +22,13 @@ struct PortRun {
     std::string log;           // the log file, when one was written
     std::string settingsNote;  // why the settings were not (fully) restored
     bool leftInLoader = false;
+    std::string newSerialNumber;  // written into the device and read back; empty when none was
+    std::string numberNote;       // what the serial number list said (numbers skipped, none left)
 };
 
-// args.port is the port; fileTag names it in the file names of a run of
+// args.port is the port. With args.newSnFrom the device's new serial number
+// is taken from that list first (none left: nothing is touched), marked used
+// once the device read it back, else given back. fileTag names it in the file names of a run of
 // several ports (empty: today's names). image: the firmware loaded once for
 // every port of the run; null: args.firmware is loaded here (or the
 // built-in image written).

@@ -104,6 +104,43 @@ void ProgressBoard::SetDone(int row, const std::string& words)
         OutLocked(r.port + ": " + words + '\n');
 }
 
+void ProgressBoard::SetWaiting(int row, const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    Row& r = rows_[static_cast<std::size_t>(row)];
+    if (r.waiting && r.step == text)
+        return;
+    r.waiting = true;
+    r.step = text;
+    dirty_ = true;
+    if (mode_ == Mode::Plain)
+        OutLocked(r.port + ": " + text + '\n');
+}
+
+void ProgressBoard::StartDevice(int row)
+{
+    std::lock_guard lock(mutex_);
+    Row& r = rows_[static_cast<std::size_t>(row)];
+    const std::string port = r.port;
+    const std::string label = r.label;
+    r = Row{};
+    r.port = port;
+    r.label = label;
+    r.start = Clock::now();
+    dirty_ = true;
+}
+
+void ProgressBoard::SetTotals(const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    if (totals_ == text)
+        return;
+    totals_ = text;
+    dirty_ = true;
+    if (mode_ == Mode::Plain)
+        OutLocked(text + '\n');
+}
+
 void ProgressBoard::Print(const std::string& text)
 {
     std::lock_guard lock(mutex_);
@@ -196,8 +233,10 @@ void ProgressBoard::DrawLocked()
         out += "\x1b[" + std::to_string(drawnLines_) + "A";
     for (const Row& row : rows_)
         out += "\r" + LineOf(row, width - 1) + "\x1b[K\n";
+    if (!totals_.empty())
+        out += "\r" + Fit(totals_, width - 1) + "\x1b[K\n";
     std::cout << out << std::flush;
-    drawnLines_ = static_cast<int>(rows_.size());
+    drawnLines_ = static_cast<int>(rows_.size()) + (totals_.empty() ? 0 : 1);
     dirty_ = false;
 }
 
@@ -222,6 +261,8 @@ std::string ProgressBoard::LineOf(const Row& row, std::size_t width) const
     std::size_t labelWidth = 4;
     for (const Row& r : rows_)
         labelWidth = std::max(labelWidth, r.label.size());
+    if (row.waiting)
+        return Fit(Fit(row.label, labelWidth) + "  " + row.step, width);
     const auto end = row.done ? row.end : Clock::now();
     const double elapsed = std::chrono::duration<double>(end - row.start).count();
     char percent[8];

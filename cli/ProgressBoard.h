@@ -33,6 +33,12 @@ public:
     void SetEstimate(int row, std::optional<double> secondsLeft, std::optional<double> bytesPerSecond);
     // The port's update has ended: its elapsed time stops.
     void SetDone(int row, const std::string& words);
+    // A station's port between devices: the row shows only text ("waiting
+    // for a device"); StartDevice begins the next device's row afresh.
+    void SetWaiting(int row, const std::string& text);
+    void StartDevice(int row);
+    // A last line under the ports (a station's totals); empty: none.
+    void SetTotals(const std::string& text);
 
     // Text for a person, printed above the port lines.
     void Print(const std::string& text);
@@ -62,6 +68,7 @@ private:
         std::chrono::steady_clock::time_point start;
         std::chrono::steady_clock::time_point end;
         bool done = false;
+        bool waiting = false;
     };
 
     void RedrawLoop();
@@ -80,6 +87,7 @@ private:
     bool stopping_ = false;
     bool asking_ = false;
     std::string held_;  // printed while a question waited
+    std::string totals_;
     bool warned_ = false;
     int drawnLines_ = 0;
     std::thread redraw_;

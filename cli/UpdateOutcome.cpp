@@ -297,6 +297,15 @@ nlohmann::json StartEvent(const AppState& state, const UpdateWorkflow& workflow,
 
 std::string UpdateChecksProblem(const UpdateArgs& args)
 {
+    if (!args.newSn.empty() && args.ports.size() > 1)
+        return "--new-sn gives one serial number, and a serial number must never go to two instruments: with "
+               "several ports give --new-sn-from FILE, a list of serial numbers (one a line), each handed to "
+               "one device";
+    if (!args.newSn.empty() && !args.newSnFrom.empty())
+        return "give --new-sn or --new-sn-from, not both";
+    if (!args.newSnFrom.empty() && !std::filesystem::is_regular_file(args.newSnFrom))
+        return "the serial number list " + args.newSnFrom + " is not there: give a text file with one serial "
+               "number a line";
     if (!args.newSn.empty()) {
         std::string why = CheckNewSerialNumber(args.newSn);
         if (!why.empty())

@@ -31,6 +31,13 @@ const char* const kUpdateExitCodes =
     "  7  firmware updated, settings not (fully) restored or not read back as written; the settings\n"
     "     file is kept";
 
+const char* const kStationText =
+    "Each port waits for a device (a port that appears, as a USB adapter's /dev/serial/by-id/ name does\n"
+    "when plugged in), updates it, shows the result until the device goes away, then waits for the next.\n"
+    "A device whose type has no firmware file is left untouched. The board shows each port and the\n"
+    "totals; every update adds its line to history.jsonl.\n"
+    "Exit code: 0 when every device was updated, else the highest of the devices' update exit codes.";
+
 const char* const kRestoreExitCodes =
     "Exit codes:\n"
     "  0  every setting written back\n"
@@ -151,6 +158,8 @@ int main(int argc, char** argv)
     // No existence check here: the loader says what is wrong with the file.
     updateCmd->add_option("--firmware", update.firmware, "Load this TI-Text firmware file instead of the built-in image");
     updateCmd->add_option("--new-sn", update.newSn, "Factory: write this serial number (at most 15 characters)");
+    updateCmd->add_option("--new-sn-from", update.newSnFrom,
+                          "Factory: take each device's serial number from this list (one a line; each used once)");
     updateCmd->add_flag("--keep-data", update.keepData,
                         "Keep the measurements stored on the device; without it an update of a " + ErasingTypes() +
                             " erases them at its end");
@@ -178,6 +187,29 @@ int main(int argc, char** argv)
     updateCmd->add_flag("--json", update.json,
                         "One JSON object per line: a start event, every status, progress step (with elapsed_s, and eta_s "
                         "and bytes_per_s of the firmware image's bytes being written) and message, a result");
+
+    StationArgs station;
+    CLI::App* stationCmd = app.add_subcommand(
+        "station", "A factory line: update every device plugged into the ports, one after another, until Ctrl+C");
+    stationCmd->footer(kStationText);
+    stationCmd->add_option("--port", station.ports, "Serial port to watch (repeatable)")->required();
+    stationCmd->add_option("--firmware", station.firmware,
+                           "TI-Text firmware file; give one per device type (default: the built-in image)");
+    stationCmd->add_option("--firmware-dir", station.firmwareDir,
+                           "Take the newest MODEL-M-mp.txt of each device type in this folder");
+    stationCmd->add_option("--new-sn-from", station.newSnFrom,
+                           "Take each device's serial number from this list (one a line; each used once)");
+    stationCmd->add_option("--new-sn", station.newSn, "Refused: one number would go to every device")
+        ->group("");
+    stationCmd->add_option("--count", station.count, "Stop after this many devices")->check(CLI::PositiveNumber);
+    stationCmd->add_flag("--keep-data", station.keepData, "Keep the measurements stored on the devices");
+    stationCmd->add_flag("--yes", station.yes, "Answer OK to the questions an update asks (as update --yes)");
+    stationCmd->add_flag("--demo-image", station.demoImage, "Allow writing the demonstration image");
+    stationCmd->add_option("--data-dir", station.dataDir, "Folder for the settings files, logs and history");
+    stationCmd->add_flag("--verbose", station.verbose, "Log every step, not only failures");
+    stationCmd->add_flag("--json", station.json,
+                         "One JSON object per line: each update's events with its port and device number, and "
+                         "station events (found, updating, done, failed, gone)");
 
     RestoreArgs restore;
     CLI::App* restoreCmd =
@@ -247,6 +279,13 @@ int main(int argc, char** argv)
         }
         update.port = update.ports.front();
         return RunUpdateCommand(update);
+    }
+    if (*stationCmd) {
+        if (std::string twice = PortGivenTwice(station.ports); !twice.empty()) {
+            std::cerr << "kelobsl-cli: " << twice << "\nRun with --help for more information.\n";
+            return exit_code::kUsage;
+        }
+        return RunStationCommand(station);
     }
     if (*restoreCmd)
         return RunRestoreSettingsCommand(restore);

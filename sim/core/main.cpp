@@ -87,10 +87,10 @@ int RunDevice(const SimOptions& tray, uint32_t n, Traffic* traffic)
             device.OnBytes(in.data(), in.size());
         }
         device.OnTick(now);
-        if (!updated && device.UpdatedAndRunning()) {
+        // Quiet counts once the host has spoken to the restarted device:
+        // before that it may still be waiting out the restart.
+        if (!updated && device.UpdatedAndRunning() && !in.empty())
             updated = true;
-            lastHeard = now;  // quiet is counted from the restart on
-        }
         if (options.leaveIdleMs && updated && !line.Sending() && now - lastHeard >= options.leaveIdleMs)
             break;
     }
