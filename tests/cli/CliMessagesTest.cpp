@@ -59,7 +59,7 @@ TEST_F(CliMessages, CommandLinesThatNeedNoDevice)
          {"cannot write to the data folder /proc", "--data-dir"}, {"could not retrieve the settings"}},
         {{"update", "--prot", "/dev/null"}, 2, {"unknown option --prot for update; did you mean --port?"},
          {"required"}},
-        {{"frobnicate"}, 2, {"unknown command \"frobnicate\"", "The commands are: update, restore-settings, info, list-ports, inspect, history"}},
+        {{"frobnicate"}, 2, {"unknown command \"frobnicate\"", "The commands are: update, station, restore-settings, info, list-ports, inspect, history"}},
         {{"inspect", dir_}, 2, {"could not be read: is a folder, not a file ("}},
         {{"inspect", broken}, 2, {"\"R7F-3-53.txt\" is not a valid TI-Text firmware file: " + lineTwo}},
         {{"update", "--port", "/dev/null", "--firmware", broken, "--data-dir", dir_}, 2,
