@@ -5,14 +5,16 @@
 # time, the floor the line allows, their ratio, the CPU time kelobsl-cli used
 # as a share of the wall time, and its peak memory, with the goals beside them.
 # Each run takes a little over a minute; this is not part of the test command.
-#   tools/bench.sh [build-folder] [instrument counts, default: 1 4 8]
+# Then a station's own two figures: the CPU a station waiting on 8 ports uses,
+# and the time from a device appearing on a port to the first byte sent to it.
+#   tools/bench.sh [build-folder] [instrument counts, default: 1 8 32]
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$(realpath -m "${1:-$root/build}")"
 if [ $# -gt 0 ]; then shift; fi
 counts=("$@")
-[ ${#counts[@]} -gt 0 ] || counts=(1 4 8)
+[ ${#counts[@]} -gt 0 ] || counts=(1 8 32)
 
 sim="$build/sim/kelosim"
 cli="$build/cli/kelobsl-cli"
@@ -130,5 +132,42 @@ END {
     printf "Floor: bytes in and out of each kelosim x 10 bits / 9600 baud + 4.5 s of mandated waits. %d cores.\n", cores
     exit failed
 }' "$work/rows" || status=$?
+
+# The station: CPU while 8 ports wait (nothing plugged in), then one device
+# appearing on a port that was waiting for it.
+station_dir="$work/station"
+mkdir -p "$station_dir"
+station_ports=()
+for ((i = 1; i <= 8; i++)); do station_ports+=(--port "$station_dir/wait$i"); done
+"$cli" station "${station_ports[@]}" --demo-image --yes --data-dir "$station_dir/data" >"$station_dir/wait.out" 2>&1 &
+station_pid=$!
+sleep 2
+ticks() { awk '{ print $14 + $15 }' "/proc/$station_pid/stat"; }
+readonly wait_s=30
+t0=$(ticks)
+sleep "$wait_s"
+t1=$(ticks)
+kill -INT "$station_pid"
+wait "$station_pid" || true
+wait_share=$(awk -v t="$((t1 - t0))" -v hz="$(getconf CLK_TCK)" -v s="$wait_s" 'BEGIN { printf "%.3f", 100 * t / hz / s }')
+
+"$cli" station --port "$station_dir/plug" --count 1 --demo-image --yes --data-dir "$station_dir/data" \
+    >"$station_dir/plug.out" 2>&1 &
+station_pid=$!
+sleep 3
+"$sim" --type R7F --version 3.51 --link "$station_dir/plug" --trace >"$station_dir/sim.out" 2>"$station_dir/trace" &
+sim_pids+=($!)
+wait "$station_pid" || { keep=1; echo "the station's update failed; its last lines:" >&2; tail -n 8 "$station_dir/plug.out" >&2; }
+stop_sims
+appear_ms=$(awk '/ -- plugged / { plugged = $1 } / << / && plugged { print $1 - plugged; exit }' "$station_dir/trace")
+[ -n "$appear_ms" ] || { keep=1; echo "no byte reached the device that appeared" >&2; appear_ms=999999; }
+echo
+echo "| station | figure | goal |"
+echo "|---|---|---|"
+awk -v w="$wait_share" -v a="$appear_ms" 'BEGIN {
+    printf "| 8 ports waiting | %.3f %% of one core | <= 0.5 %% %s |\n", w, w <= 0.5 ? "PASS" : "MISS"
+    printf "| device appears -> first byte sent | %d ms | <= 1000 ms %s |\n", a, a <= 1000 ? "PASS" : "MISS"
+    exit !(w <= 0.5 && a <= 1000)
+}' || status=1
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $status

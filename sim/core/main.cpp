@@ -73,6 +73,8 @@ int RunDevice(const SimOptions& tray, uint32_t n, Traffic* traffic)
             return 1;
         }
     }
+    if (options.trace)
+        std::fprintf(stderr, "%u -- plugged %s\n", SimLine::NowMs(), line.SlavePath().c_str());
     std::printf("%s %s\n", n == 0 ? "ready" : "plugged", line.SlavePath().c_str());
     std::fflush(stdout);
 
