@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <unistd.h>
 
 #include "ProgressEstimate.h"
 #include "Terminal.h"
@@ -34,6 +35,13 @@ std::string Fit(const std::string& text, std::size_t width)
 }
 
 }  // namespace
+
+ProgressBoard::Mode ProgressBoard::ModeFor(bool json)
+{
+    if (json)
+        return Mode::Json;
+    return ::isatty(STDOUT_FILENO) != 0 ? Mode::Terminal : Mode::Plain;
+}
 
 ProgressBoard::ProgressBoard(std::vector<std::string> ports, std::vector<std::string> labels, Mode mode)
     : mode_(mode)

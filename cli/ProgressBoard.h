@@ -16,6 +16,8 @@
 class ProgressBoard {
 public:
     enum class Mode { Terminal, Plain, Json };
+    // JSON lines when asked for, lines redrawn in place on a terminal, else plain lines.
+    static Mode ModeFor(bool json);
 
     // labels: what the terminal lines call the ports (their short names).
     ProgressBoard(std::vector<std::string> ports, std::vector<std::string> labels, Mode mode);

@@ -10,7 +10,6 @@
 #include <map>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 
 #include "AppState.h"
 #include "CauseWords.h"
@@ -285,9 +284,7 @@ int RunStationCommand(const StationArgs& args)
         std::cerr << "kelobsl-cli: " << why << ".\n";
         return exit_code::kUsage;
     }
-    const ProgressBoard::Mode mode = args.json                    ? ProgressBoard::Mode::Json
-                                     : ::isatty(STDOUT_FILENO) != 0 ? ProgressBoard::Mode::Terminal
-                                                                    : ProgressBoard::Mode::Plain;
+    const ProgressBoard::Mode mode = ProgressBoard::ModeFor(args.json);
     const std::vector<std::string> tags = PortShortNames(args.ports);
     ProgressBoard board(args.ports, tags, mode);
     Station station(args, board);

@@ -3,7 +3,6 @@
 // of rows and a table at the end; either, with --json, JSON lines.
 #include <iostream>
 #include <thread>
-#include <unistd.h>
 
 #include "CauseWords.h"
 #include "CliUi.h"
@@ -112,9 +111,7 @@ int UpdateSeveralPorts(const UpdateArgs& args)
         std::cerr << "kelobsl-cli: " << why << ".\n";
         return exit_code::kUsage;
     }
-    const ProgressBoard::Mode mode = args.json                    ? ProgressBoard::Mode::Json
-                                     : ::isatty(STDOUT_FILENO) != 0 ? ProgressBoard::Mode::Terminal
-                                                                    : ProgressBoard::Mode::Plain;
+    const ProgressBoard::Mode mode = ProgressBoard::ModeFor(args.json);
     const std::vector<std::string> tags = PortShortNames(args.ports);
     if (!args.json) {
         std::cout << "Updating " << args.ports.size() << " devices at the same time:";
