@@ -217,14 +217,14 @@ int PickedNumber(const std::string& typed, std::size_t count)
     std::size_t first = typed.find_first_not_of(" \t");
     std::size_t last = typed.find_last_not_of(" \t");
     if (first == std::string::npos || last - first >= 6)
-        return -1;
+        return kNotPicked;
     std::size_t number = 0;
     for (std::size_t i = first; i <= last; ++i) {
         if (typed[i] < '0' || typed[i] > '9')
-            return -1;
+            return kNotPicked;
         number = number * 10 + static_cast<std::size_t>(typed[i] - '0');
     }
-    return number >= 1 && number <= count ? static_cast<int>(number - 1) : -1;
+    return number >= 1 && number <= count ? static_cast<int>(number - 1) : kNotPicked;
 }
 
 int CliUi::AskWhichInstrument(const std::string& text, const std::vector<SettingsCandidate>& candidates,
@@ -243,7 +243,7 @@ int CliUi::AskWhichInstrument(const std::string& text, const std::vector<Setting
         std::string line;
         const int picked = ReadAnswer(question + "\n\n" + CandidateList(candidates), title, prompt, &line)
                                ? PickedNumber(line, count + 1)
-                               : -1;
+                               : kNotPicked;
         if (picked >= 0 && static_cast<std::size_t>(picked) < count)
             return picked;
         return picked == static_cast<int>(count) ? kNoneOfThese : kStopUpdate;

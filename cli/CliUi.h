@@ -22,8 +22,9 @@ nlohmann::json CandidatesJson(const std::vector<SettingsCandidate>& candidates);
 // What a front end that cannot ask "Which Instrument?" says after the list.
 extern const char* const kWhichInstrumentNotAsked;
 // The entry a line typed in answer to a numbered list picks: its index (the
-// line "2" picks index 1), or -1 for Enter, a number outside 1 to count or
-// anything else.
+// line "2" picks index 1), or kNotPicked for Enter, a number outside 1 to
+// count or anything else.
+constexpr int kNotPicked = -1;
 int PickedNumber(const std::string& typed, std::size_t count);
 
 class CliUi : public UpdateUi {

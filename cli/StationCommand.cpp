@@ -240,14 +240,14 @@ std::vector<LoaderCandidate> FreeUnfinishedUpdates(const std::string& folder)
 }
 
 // Asks the person at the station which unfinished update is the loader
-// device's: its index, or -1 (no terminal, --json, Enter, Ctrl+C, anything
-// else). *asked: whether there was anyone to ask.
+// device's: its index, or kNotPicked (no terminal, --json, Enter, Ctrl+C,
+// anything else). *asked: whether there was anyone to ask.
 int AskWhichUpdate(Station& station, const std::string& port, const std::vector<LoaderCandidate>& candidates,
                    bool* asked)
 {
     *asked = !station.Args().json && ::isatty(STDIN_FILENO);
     if (!*asked)
-        return -1;
+        return kNotPicked;
     std::vector<SettingsCandidate> list;
     std::vector<std::string> devices;
     for (const LoaderCandidate& c : candidates) {
@@ -261,7 +261,7 @@ int AskWhichUpdate(Station& station, const std::string& port, const std::vector<
         "restored after it.\n\n" + CandidateList(list, devices) + "\nType the number of its settings file (1 to " +
         std::to_string(candidates.size()) + "), or Enter to leave the device untouched: ";
     std::string line;
-    return station.Board().Ask(question, &line) ? PickedNumber(line, candidates.size()) : -1;
+    return station.Board().Ask(question, &line) ? PickedNumber(line, candidates.size()) : kNotPicked;
 }
 
 // What a device found in its firmware loader gets: the type whose image is
@@ -297,7 +297,7 @@ LoaderChoice ChooseForLoader(Station& station, const std::string& port)
     } else {
         bool asked = false;
         const int picked = AskWhichUpdate(station, port, candidates, &asked);
-        if (picked < 0) {
+        if (picked == kNotPicked) {
             std::string names;
             for (int type : types)
                 names += (names.empty() ? "" : ", ") + std::string(DeviceTypeName(type));
