@@ -200,7 +200,9 @@ void LeaveUntouched(Station& station, int row, const std::string& port, int devi
     record.serialNumber = reading.serialNumber;
     if (const std::string unrecorded = RecordUntouched(station.Args().dataDir, record, why); !unrecorded.empty()) {
         if (station.Args().json)
-            StationEvent(station, port, device, "history", {{"cause", unrecorded}});
+            board.Emit(nlohmann::json{{"event", "message"}, {"kind", "warning"}, {"title", "Update History"},
+                                      {"text", unrecorded + "."}, {"port", port}, {"device", device}}
+                           .dump());
         else
             board.Print("kelobsl-cli: " + unrecorded + ".\n");
     }
