@@ -200,3 +200,47 @@ TEST_F(StationTest, OnAPortThatStaysADeviceThatNoLongerAnswersIsGoneAndTheNextIs
     for (const auto& line : history)
         EXPECT_EQ(line["result"], 1) << line.dump();
 }
+
+// Unfinished updates of two types: the type of a device in its loader would
+// be a guess. Without a terminal it is left untouched; at the terminal the
+// person picks its settings file, and with it the firmware it gets.
+TEST_F(StationTest, ALoaderDeviceThatMayBeOfTwoTypesIsAskedAboutAtTheTerminal)
+{
+    const std::string r7f = MakeFirmware("R7F-3-52.txt", "R7F", "3.52");
+    const std::string jv = MakeFirmware("JV-3-90.txt", "JV", "3.90");
+    const std::string jvPort = Port();
+    const std::string jvState = dir_ + "/jv.state";
+    StartSim({"--type", "JV", "--version", "3.80", "--sn", "JVL-002", "--fault", "power-loss=5"});
+    const std::vector<std::string> settings = {Ask("get -sn"), Ask("get -contr"), Ask("get -units")};
+    ASSERT_EQ(Update({"--firmware", jv}).exitCode, 5);
+    StopSim();
+    fs::copy_file(state_, jvState);
+    // A Hydrova left in its loader on another port.
+    NewDevice();
+    MovePort();
+    StartSim({"--type", "R7F", "--version", "3.51", "--fault", "power-loss=5"});
+    ASSERT_EQ(Update({"--firmware", r7f}).exitCode, 5);
+    StopSim();
+
+    fs::copy_file(jvState, state_, fs::copy_options::overwrite_existing);
+    MovePort(jvPort);
+    StartSim({"--type", "JV", "--version", "3.80"});
+    const std::vector<std::string> station = {"station", "--data-dir", dir_, "--port", jvPort, "--firmware", r7f,
+                                              "--firmware", jv, "--count", "1"};
+    const CliRun untouched = RunCli(station);
+    EXPECT_EQ(untouched.exitCode, 2) << untouched.out;
+    EXPECT_TRUE(Contains(untouched.out, "there is no terminal to ask which")) << untouched.out;
+    EXPECT_EQ(History().back()["result"], -123);
+
+    CliRunOptions terminal;
+    terminal.terminal = true;
+    terminal.askText = "or Enter to leave the device untouched: ";
+    terminal.answer = "1";
+    const CliRun asked = RunCli(station, terminal);
+    EXPECT_EQ(asked.exitCode, 0) << asked.out;
+    EXPECT_TRUE(Contains(asked.out, "  1. JT5 Pro: " + dir_ + "/JT5 Pro.settings.txt")) << asked.out;
+    EXPECT_TRUE(Contains(asked.out, "  2. Hydrova Series 3: ")) << asked.out;
+    EXPECT_EQ(Ask("get -ver"), "JV 3.90");
+    EXPECT_EQ((std::vector<std::string>{Ask("get -sn"), Ask("get -contr"), Ask("get -units")}), settings);
+    EXPECT_TRUE(fs::exists(SettingsFile())) << "the Hydrova's unfinished update waits for its own instrument";
+}
