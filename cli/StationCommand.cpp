@@ -15,13 +15,13 @@
 
 #include "AppState.h"
 #include "CauseWords.h"
-#include "DataFolder.h"
 #include "CliUi.h"
 #include "Commands.h"
+#include "DataFolder.h"
 #include "DeviceTypes.h"
 #include "ExitCodes.h"
-#include "FirmwareImage.h"
 #include "FileLock.h"
+#include "FirmwareImage.h"
 #include "FirmwareSet.h"
 #include "IdentifyDevice.h"
 #include "Kelo_protocol.h"
@@ -29,6 +29,7 @@
 #include "PortUpdate.h"
 #include "ProgressBoard.h"
 #include "ResultTable.h"
+#include "Result.h"
 #include "ResultWords.h"
 #include "SerialBackend.h"
 #include "UiSinks.h"
@@ -119,12 +120,15 @@ bool WaitForPort(Station& station, const std::string& port, bool present)
     return false;
 }
 
-// Whether a device answers on the port now (its firmware, or its loader).
+// Whether a device answers on the port now: its firmware, its loader, or a
+// firmware this build does not update (it is there all the same, and must
+// not count as the next device every few seconds).
 bool Answers(const std::string& port, DeviceReading* reading)
 {
     Kelo_protocol instrument(nullptr);
     *reading = IdentifyDevice(instrument, port);
-    return reading->connectResult >= 0 || reading->inLoader;
+    return reading->connectResult >= 0 || reading->inLoader || reading->identity.type != 0 ||
+           reading->connectResult == result::kCannotUpdate;
 }
 
 // Sleeps up to wait in short slices; false when the station stops first or
