@@ -1,8 +1,8 @@
 #include "PortUpdate.h"
 
 #include <chrono>
-#include <ctime>
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <thread>
 
