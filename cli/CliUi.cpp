@@ -111,13 +111,19 @@ void CliUi::ShowMessage(const std::string& text, const std::string& title, Messa
         sink_.Block(title, text);
 }
 
+bool CliUi::ReadAnswer(const std::string& text, const std::string& title, const std::string& prompt,
+                       std::string* line)
+{
+    const TerminalLine got = sink_.Ask(title, text, prompt, line);
+    if (got == TerminalLine::Interrupted)
+        interruptsSeen_ = gInterrupts.load();  // Ctrl+C is this question's Cancel, not a press that warns
+    return got == TerminalLine::Typed;
+}
+
 bool CliUi::AskAtTerminal(const std::string& text, const std::string& title)
 {
     std::string line;
-    const TerminalLine got = sink_.Ask(title, text, &line);
-    if (got == TerminalLine::Interrupted)
-        interruptsSeen_ = gInterrupts.load();  // Ctrl+C is this question's Cancel, not a press that warns
-    return got == TerminalLine::Typed && !line.empty() &&
+    return ReadAnswer(text, title, "OK or Cancel? [o/C] ", &line) && !line.empty() &&
            (line[0] == 'o' || line[0] == 'O' || line[0] == 'y' || line[0] == 'Y');
 }
 
@@ -181,12 +187,13 @@ bool CliUi::AskLosingSettings(const std::string& question, const std::string& ti
 const char* const kWhichInstrumentNotAsked =
     "Not answered (--yes does not answer this): stopped before anything was written.";
 
-std::string CandidateList(const std::vector<SettingsCandidate>& candidates)
+std::string CandidateList(const std::vector<SettingsCandidate>& candidates, const std::vector<std::string>& devices)
 {
     std::string list;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         const SettingsCandidate& c = candidates[i];
-        list += "  " + std::to_string(i + 1) + ". " + c.file + "\n     " +
+        const std::string device = i < devices.size() && !devices[i].empty() ? devices[i] + ": " : "";
+        list += "  " + std::to_string(i + 1) + ". " + device + c.file + "\n     " +
                 (c.serialNumber.empty() ? std::string("no serial number") : "serial number " + c.serialNumber) +
                 ", saved " + SettingsArchive::LocalDate(c.saved) + ", port " +
                 (c.port.empty() ? std::string("not recorded") : c.port) + "\n";
@@ -205,10 +212,42 @@ nlohmann::json CandidatesJson(const std::vector<SettingsCandidate>& candidates)
     return list;
 }
 
+int PickedNumber(const std::string& typed, std::size_t count)
+{
+    std::size_t first = typed.find_first_not_of(" \t");
+    std::size_t last = typed.find_last_not_of(" \t");
+    if (first == std::string::npos || last - first >= 6)
+        return kNotPicked;
+    std::size_t number = 0;
+    for (std::size_t i = first; i <= last; ++i) {
+        if (typed[i] < '0' || typed[i] > '9')
+            return kNotPicked;
+        number = number * 10 + static_cast<std::size_t>(typed[i] - '0');
+    }
+    return number >= 1 && number <= count ? static_cast<int>(number - 1) : kNotPicked;
+}
+
 int CliUi::AskWhichInstrument(const std::string& text, const std::vector<SettingsCandidate>& candidates,
                               const std::string& title)
 {
     NoteDevice();
+    if (!json_ && ::isatty(STDIN_FILENO)) {
+        // Only a person may answer: a wrong file would give this instrument
+        // another one's calibration, so anything but a listed number stops.
+        const std::string question = SeveralPorts() ? "On " + options_.port + ": " + text : text;
+        const std::size_t count = candidates.size();
+        const std::string none = std::to_string(count + 1);
+        const std::string prompt = "Type the number of its settings file" +
+                                   (count > 1 ? " (1 to " + std::to_string(count) + ")" : std::string(" (1)")) + ", " +
+                                   none + " to update it without settings, or Enter to stop: ";
+        std::string line;
+        const int picked = ReadAnswer(question + "\n\n" + CandidateList(candidates), title, prompt, &line)
+                               ? PickedNumber(line, count + 1)
+                               : kNotPicked;
+        if (picked >= 0 && static_cast<std::size_t>(picked) < count)
+            return picked;
+        return picked == static_cast<int>(count) ? kNoneOfThese : kStopUpdate;
+    }
     if (json_)
         Event({{"event", "question"}, {"title", title}, {"text", text}, {"candidates", CandidatesJson(candidates)},
                {"answer", "none"}, {"by", "--settings-file"}});

@@ -13,12 +13,19 @@
 
 // A message's kind as the JSON events name it: "error", "warning" ...
 const char* KindName(MessageKind kind);
-// The candidates of "Which Instrument?", one per line pair, numbered, for a terminal.
-std::string CandidateList(const std::vector<SettingsCandidate>& candidates);
+// The candidates of "Which Instrument?", one per line pair, numbered, for a
+// terminal; devices, when given, names each one's device type.
+std::string CandidateList(const std::vector<SettingsCandidate>& candidates,
+                          const std::vector<std::string>& devices = {});
 // The same as a JSON array.
 nlohmann::json CandidatesJson(const std::vector<SettingsCandidate>& candidates);
 // What a front end that cannot ask "Which Instrument?" says after the list.
 extern const char* const kWhichInstrumentNotAsked;
+// The entry a line typed in answer to a numbered list picks: its index (the
+// line "2" picks index 1), or kNotPicked for Enter, a number outside 1 to
+// count or anything else.
+constexpr int kNotPicked = -1;
+int PickedNumber(const std::string& typed, std::size_t count);
 
 class CliUi : public UpdateUi {
 public:
@@ -43,7 +50,8 @@ public:
     bool AskOkCancel(const std::string& text, const std::string& title) override;
     SettingsChoice AskSettingsConflict(const std::string& text, const std::string& title) override;
     bool AskLosingSettings(const std::string& text, const std::string& title) override;
-    // Not asked here: lists the candidates and how to answer, and stops.
+    // Asked at a terminal (a number, or Enter to stop); without one, or with
+    // --json, it lists the candidates and how to answer, and stops.
     int AskWhichInstrument(const std::string& text, const std::vector<SettingsCandidate>& candidates,
                            const std::string& title) override;
     void Beep(MessageKind) override {}
@@ -68,6 +76,8 @@ private:
     void NoteDevice();
     // OK or Cancel typed on the terminal; Ctrl+C while it waits is Cancel.
     bool AskAtTerminal(const std::string& text, const std::string& title);
+    // The line typed after prompt; false for Ctrl+C or the end of input.
+    bool ReadAnswer(const std::string& text, const std::string& title, const std::string& prompt, std::string* line);
     void Event(nlohmann::json event) { sink_.Event(std::move(event)); }
 
     AppState& state_;

@@ -9,14 +9,18 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <unistd.h>
 
 #include "AppState.h"
 #include "CauseWords.h"
 #include "CliUi.h"
 #include "Commands.h"
+#include "DataFolder.h"
 #include "DeviceTypes.h"
 #include "ExitCodes.h"
+#include "FileLock.h"
 #include "FirmwareImage.h"
 #include "FirmwareSet.h"
 #include "IdentifyDevice.h"
@@ -25,9 +29,11 @@
 #include "PortUpdate.h"
 #include "ProgressBoard.h"
 #include "ResultTable.h"
+#include "Result.h"
 #include "ResultWords.h"
 #include "SerialBackend.h"
 #include "UiSinks.h"
+#include "UnfinishedUpdates.h"
 #include "UpdateOutcome.h"
 
 namespace {
@@ -80,6 +86,12 @@ public:
     }
     const StationArgs& Args() const { return args_; }
     ProgressBoard& Board() { return board_; }
+    // Where the updates keep their settings files and history.
+    std::string DataFolder() const
+    {
+        const std::string folder = args_.dataDir.empty() ? DefaultDataFolder() : args_.dataDir;
+        return folder.empty() ? "." : folder;
+    }
 
     // device type -> its image; a type with none is left untouched.
     std::map<int, std::shared_ptr<const FirmwareImage>> images;
@@ -108,21 +120,56 @@ bool WaitForPort(Station& station, const std::string& port, bool present)
     return false;
 }
 
+// Whether a device answers on the port now: its firmware, its loader, or a
+// firmware this build does not update (it is there all the same, and must
+// not count as the next device every few seconds).
+bool Answers(const std::string& port, DeviceReading* reading)
+{
+    Kelo_protocol instrument(nullptr);
+    *reading = IdentifyDevice(instrument, port);
+    return reading->connectResult >= 0 || reading->inLoader || reading->identity.type != 0 ||
+           reading->connectResult == result::kCannotUpdate;
+}
+
+// Sleeps up to wait in short slices; false when the station stops first or
+// the port's name goes.
+bool SleepWhilePresent(Station& station, const std::string& port, Clock::duration wait)
+{
+    const auto until = Clock::now() + wait;
+    while (!station.Stopping() && serial_backend::Present(port.c_str())) {
+        if (Clock::now() >= until)
+            return true;
+        std::this_thread::sleep_for(kLookEvery);
+    }
+    return false;
+}
+
+enum class Gone { Unplugged, Silent, Stopping };
+
 // After a device's result: waits until it goes away, unplugged (its port's
 // name goes) or no longer answering (a port that stays).
-void WaitUntilGone(Station& station, const std::string& port)
+Gone WaitUntilGone(Station& station, const std::string& port)
 {
-    auto asked = Clock::now();
-    while (!station.Stopping() && serial_backend::Present(port.c_str())) {
-        std::this_thread::sleep_for(kLookEvery);
-        if (Clock::now() - asked < kAskEvery)
-            continue;
-        Kelo_protocol instrument(nullptr);
-        const DeviceReading reading = IdentifyDevice(instrument, port);
-        if (reading.connectResult < 0 && !reading.inLoader)
-            return;
-        asked = Clock::now();
+    for (;;) {
+        if (!SleepWhilePresent(station, port, kAskEvery))
+            return station.Stopping() ? Gone::Stopping : Gone::Unplugged;
+        DeviceReading reading;
+        if (!Answers(port, &reading))
+            return serial_backend::Present(port.c_str()) ? Gone::Silent : Gone::Unplugged;
     }
+}
+
+// On a port that stays, the next device is the next one that answers: asks
+// every kAskEvery. False when the station stops or the port's name goes.
+bool WaitForAnswer(Station& station, const std::string& port, DeviceReading* reading)
+{
+    while (!station.Stopping() && serial_backend::Present(port.c_str())) {
+        if (Answers(port, reading))
+            return true;
+        if (!SleepWhilePresent(station, port, kAskEvery))
+            return false;
+    }
+    return false;
 }
 
 // One JSON event of the station itself, naming the port and the device.
@@ -138,14 +185,31 @@ void StationEvent(Station& station, const std::string& port, int device, const s
     station.Board().Emit(more.dump());
 }
 
-// A device the station leaves untouched: its row says why.
-void LeaveUntouched(Station& station, int row, const std::string& port, int device, const std::string& deviceName,
-                    const std::string& why, int exitCode)
+// A device the station leaves untouched: its row says why, and it adds its
+// line to the history as every update does.
+void LeaveUntouched(Station& station, int row, const std::string& port, int device, const DeviceReading& reading,
+                    const std::string& deviceName, const std::string& why, int exitCode)
 {
     ProgressBoard& board = station.Board();
     board.SetDevice(row, deviceName);
     board.SetDone(row, "failed: " + why);
     StationEvent(station, port, device, "failed", {{"exit", exitCode}, {"cause", why}});
+    UpdateRecord record;
+    record.port = port;
+    if (reading.identity.type != 0) {
+        record.device = reading.identity.displayName;
+        if (reading.identity.versionNumber != 0)
+            record.oldVersion = VersionText(reading.identity.versionNumber);
+    }
+    record.serialNumber = reading.serialNumber;
+    if (const std::string unrecorded = RecordUntouched(station.Args().dataDir, record, why); !unrecorded.empty()) {
+        if (station.Args().json)
+            board.Emit(nlohmann::json{{"event", "message"}, {"kind", "warning"}, {"title", "Update History"},
+                                      {"text", unrecorded + "."}, {"port", port}, {"device", device}}
+                           .dump());
+        else
+            board.Print("kelobsl-cli: " + unrecorded + ".\n");
+    }
     PortResult result;
     result.port = port;
     result.device = deviceName.empty() ? "-" : deviceName;
@@ -156,13 +220,124 @@ void LeaveUntouched(Station& station, int row, const std::string& port, int devi
     station.Finished(result);
 }
 
+// An unfinished update that may be a loader device's, with its type.
+struct LoaderCandidate {
+    int type = 0;
+    UnfinishedUpdate update;
+};
+
+// The unfinished updates of every type that keeps settings, but for those an
+// update running now holds (its instrument is on another port).
+std::vector<LoaderCandidate> FreeUnfinishedUpdates(const std::string& folder)
+{
+    std::vector<LoaderCandidate> found;
+    std::set<std::string> files;
+    for (int type = 1; type < kDeviceTypeCount; ++type) {
+        if (!DeviceTypeInfo(type).saveSettings)
+            continue;
+        for (UnfinishedUpdate& update : unfinished::OfDevice(folder, DeviceTypeName(type))) {
+            FileLock probe;
+            if (probe.TryLock(unfinished::LockPath(update.file)) == 0 || !files.insert(update.file).second)
+                continue;
+            found.push_back({type, std::move(update)});
+        }
+    }
+    return found;
+}
+
+// Asks the person at the station which unfinished update is the loader
+// device's: its index, or kNotPicked (no terminal, --json, Enter, Ctrl+C,
+// anything else). *asked: whether there was anyone to ask.
+int AskWhichUpdate(Station& station, const std::string& port, const std::vector<LoaderCandidate>& candidates,
+                   bool* asked)
+{
+    *asked = !station.Args().json && ::isatty(STDIN_FILENO);
+    if (!*asked)
+        return kNotPicked;
+    std::vector<SettingsCandidate> list;
+    std::vector<std::string> devices;
+    for (const LoaderCandidate& c : candidates) {
+        list.push_back(SettingsCandidate{c.update.serialNumber, c.update.saved, c.update.file, c.update.port});
+        devices.push_back(DeviceTypeName(c.type));
+    }
+    const std::string question =
+        "\n== Which Instrument? (" + port + ") ==\nThe device on " + port +
+        " waits in its firmware loader, where it cannot say which instrument it is. These unfinished updates hold "
+        "settings that have not gone back yet; the one you pick decides the firmware it gets, and its settings are "
+        "restored after it.\n\n" + CandidateList(list, devices) + "\nType the number of its settings file (1 to " +
+        std::to_string(candidates.size()) + "), or Enter to leave the device untouched: ";
+    std::string line;
+    return station.Board().Ask(question, &line) ? PickedNumber(line, candidates.size()) : kNotPicked;
+}
+
+// What a device found in its firmware loader gets: the type whose image is
+// written and the settings file the person picked (empty: the update settles
+// its settings as a run of one port does). why: it is left untouched, and why.
+// The type is never a guess: one image, unfinished updates of one type, or the
+// person's answer.
+struct LoaderChoice {
+    int type = 0;
+    std::string settingsFile;
+    std::string why;
+};
+
+LoaderChoice ChooseForLoader(Station& station, const std::string& port)
+{
+    LoaderChoice choice;
+    if (station.images.size() == 1) {
+        choice.type = station.images.begin()->first;  // one firmware: the only one it can be waiting for
+        return choice;
+    }
+    const std::string waits = "the device waits in its firmware loader and cannot say its type";
+    const std::string finish = ": update it on its own with update --port " + port + " --firmware FILE";
+    const std::vector<LoaderCandidate> candidates = FreeUnfinishedUpdates(station.DataFolder());
+    std::set<int> types;
+    for (const LoaderCandidate& c : candidates)
+        types.insert(c.type);
+    if (types.empty()) {
+        choice.why = waits + ", and no unfinished update tells" + finish;
+        return choice;
+    }
+    if (types.size() == 1) {
+        choice.type = *types.begin();
+    } else {
+        bool asked = false;
+        const int picked = AskWhichUpdate(station, port, candidates, &asked);
+        if (picked == kNotPicked) {
+            std::string names;
+            for (int type : types)
+                names += (names.empty() ? "" : ", ") + std::string(DeviceTypeName(type));
+            choice.why = waits + "; unfinished updates of several types (" + names + ") may be its, and " +
+                         (asked ? "no answer said which" : "there is no terminal to ask which") + finish;
+            return choice;
+        }
+        choice.type = candidates[static_cast<std::size_t>(picked)].type;
+        choice.settingsFile = candidates[static_cast<std::size_t>(picked)].update.file;
+    }
+    if (!station.images.count(choice.type))
+        choice.why = "no firmware for " + std::string(DeviceTypeName(choice.type)) +
+                     " (the device waits in its firmware loader; its unfinished update is of that type)";
+    return choice;
+}
+
 void RunPort(Station& station, const std::string& port, const std::string& tag, int row)
 {
     ProgressBoard& board = station.Board();
     const StationArgs& args = station.Args();
+    // The last device stopped answering while the port's name stayed (a
+    // fixed serial port): the next device is the next one that answers.
+    bool portStays = false;
     while (!station.Stopping() && !station.CountReached()) {
         board.SetWaiting(row, "waiting for a device");
-        if (!WaitForPort(station, port, true))
+        DeviceReading reading;
+        bool identified = false;
+        if (portStays) {
+            identified = WaitForAnswer(station, port, &reading);
+            if (!identified && station.Stopping())
+                return;
+            portStays = identified;  // else its name went: wait for it to come back
+        }
+        if (!identified && !WaitForPort(station, port, true))
             return;
         const int device = station.NextDevice();
         if (device == 0)
@@ -172,8 +347,7 @@ void RunPort(Station& station, const std::string& port, const std::string& tag, 
         StationEvent(station, port, device, "found");
 
         // Which device it is decides the firmware it gets.
-        DeviceReading reading;
-        for (int tries = 0; tries < kIdentifyTries && !station.Stopping(); ++tries) {
+        for (int tries = 0; !identified && tries < kIdentifyTries && !station.Stopping(); ++tries) {
             Kelo_protocol instrument(nullptr);
             reading = IdentifyDevice(instrument, port);
             if (reading.connectResult >= 0 || reading.inLoader || reading.identity.type != 0)
@@ -182,23 +356,25 @@ void RunPort(Station& station, const std::string& port, const std::string& tag, 
         }
         const std::string name = reading.identity.type ? DeviceTypeName(reading.identity.type) : "";
         int type = reading.identity.type;
-        if (reading.inLoader && station.images.size() == 1)
-            type = station.images.begin()->first;  // one firmware: the only one it can be waiting for
+        LoaderChoice loader;
+        if (reading.inLoader) {
+            board.SetDevice(row, "(loader)");
+            loader = ChooseForLoader(station, port);
+            type = loader.type;
+        }
         if (reading.connectResult < 0 && !reading.inLoader && reading.identity.type == 0) {
-            LeaveUntouched(station, row, port, device, name, "no answer: " + LineCause(reading.connectResult),
-                           exit_code::kNoConnection);
-        } else if (reading.inLoader && station.images.size() != 1) {
-            LeaveUntouched(station, row, port, device, "(loader)",
-                           "the device waits in its firmware loader and cannot say its type: update it on its own "
-                           "with update --port " + port + " --firmware FILE",
-                           exit_code::kUsage);
+            LeaveUntouched(station, row, port, device, reading, name,
+                           "no answer: " + LineCause(reading.connectResult), exit_code::kNoConnection);
+        } else if (!loader.why.empty()) {
+            LeaveUntouched(station, row, port, device, reading, "(loader)", loader.why, exit_code::kUsage);
         } else if (!station.images.count(type)) {
-            LeaveUntouched(station, row, port, device, name, "no firmware for " + name, exit_code::kUsage);
+            LeaveUntouched(station, row, port, device, reading, name, "no firmware for " + name, exit_code::kUsage);
         } else {
             UpdateArgs update;
             update.ports = args.ports;
             update.port = port;
             update.firmware = station.files[type];
+            update.settingsFile = loader.settingsFile;  // the person's answer to "Which Instrument?"
             // A type whose settings hold no serial number takes none from the list.
             const bool takesNumber = (Kelo_protocol::SaveMaskOfType(type) & inst_mask::kSn) != 0;
             update.newSnFrom = takesNumber ? args.newSnFrom : "";
@@ -235,7 +411,10 @@ void RunPort(Station& station, const std::string& port, const std::string& tag, 
         }
         if (station.CountReached())
             return;  // the last device: its result stays on the board
-        WaitUntilGone(station, port);
+        const Gone gone = WaitUntilGone(station, port);
+        if (gone == Gone::Stopping)
+            return;
+        portStays = gone == Gone::Silent;
         StationEvent(station, port, device, "gone");
     }
 }

@@ -86,11 +86,12 @@ void LineSink::Block(const std::string& title, const std::string& body)
     std::cout << "\n== " << title << " ==\n" << body << "\n\n" << std::flush;
 }
 
-TerminalLine LineSink::Ask(const std::string& title, const std::string& text, std::string* line)
+TerminalLine LineSink::Ask(const std::string& title, const std::string& text, const std::string& prompt,
+                           std::string* line)
 {
     const unsigned wakes = TerminalWakes();
     EndProgressLine();
-    std::cout << "\n== " << title << " ==\n" << text << "\n\nOK or Cancel? [o/C] " << std::flush;
+    std::cout << "\n== " << title << " ==\n" << text << "\n\n" << prompt << std::flush;
     const TerminalLine got = ReadTerminalLine(line, wakes);
     if (got == TerminalLine::Interrupted)
         std::cout << "\nCtrl+C: answered Cancel.\n" << std::flush;
@@ -137,11 +138,11 @@ void BoardSink::Block(const std::string& title, const std::string& body)
     board_.Print(Header(title) + body + "\n\n");
 }
 
-TerminalLine BoardSink::Ask(const std::string& title, const std::string& text, std::string* line)
+TerminalLine BoardSink::Ask(const std::string& title, const std::string& text, const std::string& prompt,
+                            std::string* line)
 {
     // The board keeps the other ports' output back while the question waits.
-    return board_.Ask(Header(title) + text + "\n\nOK or Cancel? [o/C] ", line) ? TerminalLine::Typed
-                                                                                 : TerminalLine::Ended;
+    return board_.Ask(Header(title) + text + "\n\n" + prompt, line) ? TerminalLine::Typed : TerminalLine::Ended;
 }
 
 void BoardSink::WarnOnce(const std::string& title, const std::string& text)

@@ -39,8 +39,10 @@ public:
 
     // A message or a question's text for a person, with what became of it.
     virtual void Block(const std::string& title, const std::string& body) = 0;
-    // Asks OK or Cancel on the terminal and reads the line typed.
-    virtual TerminalLine Ask(const std::string& /*title*/, const std::string& /*text*/, std::string* /*line*/)
+    // Asks a question on the terminal (the title, the text, then the prompt
+    // on the line the answer is typed on) and reads the line typed.
+    virtual TerminalLine Ask(const std::string& /*title*/, const std::string& /*text*/, const std::string& /*prompt*/,
+                             std::string* /*line*/)
     {
         return TerminalLine::Ended;
     }
@@ -65,7 +67,8 @@ public:
     void Connect(const std::string& text) override;
     void Heading(const std::string& text) override;
     void Block(const std::string& title, const std::string& body) override;
-    TerminalLine Ask(const std::string& title, const std::string& text, std::string* line) override;
+    TerminalLine Ask(const std::string& title, const std::string& text, const std::string& prompt,
+                     std::string* line) override;
 
 private:
     void EndProgressLine();
@@ -88,7 +91,8 @@ public:
     void Device(const std::string& name) override;
     void Done(const std::string& device, int exitCode) override;
     void Block(const std::string& title, const std::string& body) override;
-    TerminalLine Ask(const std::string& title, const std::string& text, std::string* line) override;
+    TerminalLine Ask(const std::string& title, const std::string& text, const std::string& prompt,
+                     std::string* line) override;
     void WarnOnce(const std::string& title, const std::string& text) override;
 
 private:

@@ -33,9 +33,12 @@ const char* const kUpdateExitCodes =
 
 const char* const kStationText =
     "Each port waits for a device (a port that appears, as a USB adapter's /dev/serial/by-id/ name does\n"
-    "when plugged in), updates it, shows the result until the device goes away, then waits for the next.\n"
-    "A device whose type has no firmware file is left untouched. The board shows each port and the\n"
-    "totals; every update adds its line to history.jsonl.\n"
+    "when plugged in, or a device that answers on a port that stays), updates it, shows the result until\n"
+    "the device goes away (unplugged, or no longer answering), then waits for the next.\n"
+    "A device whose type has no firmware file is left untouched. A device in its firmware loader cannot\n"
+    "say its type: the unfinished updates waiting for their settings tell it, or the person at the\n"
+    "terminal picks one; else it is left untouched. The board shows each port and the totals; every\n"
+    "device, updated or left untouched, adds its line to history.jsonl.\n"
     "Exit code: 0 when every device was updated, else the highest of the devices' update exit codes.";
 
 const char* const kRestoreExitCodes =
@@ -117,8 +120,9 @@ std::string UpdateFooter()
            "  device waits in its firmware loader: run the same command again; it finishes the update and\n"
            "  restores the settings saved by the unfinished update of that port. A device in its loader\n"
            "  cannot say which instrument it is: when the settings waiting for its type are not exactly one\n"
-           "  left by a one-port run on that port, the update stops before writing anything and lists them;\n"
-           "  answer with --settings-file FILE or --no-settings (--yes does not answer this).\n"
+           "  left by a one-port run on that port, it asks which (on a terminal: type the file's number), or\n"
+           "  stops before writing anything and lists them; answer with --settings-file FILE or --no-settings\n"
+           "  (--yes does not answer this).\n"
            "Several --port: every device is updated at the same time; the settings file and the log of each\n"
            "  get the port's short name (\"<device>-ttyUSB0.settings.txt\"), a table at the end shows each\n"
            "  port's result, and the exit code is the highest of the ports' codes.\n\n" +

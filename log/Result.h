@@ -82,6 +82,7 @@ enum class Floor { Common, Serial, Logger, Instrument, Bootloader, App };
     X(kNotNow, -115, App, "not possible while an update runs") \
     X(kWrongDevice, -121, App, "a different device type was found") \
     X(kNewFirmwareNotRunning, -122, App, "the device does not run the firmware just written") \
+    X(kLeftUntouched, -123, App, "left untouched: nothing was written to the device") \
     X(kBatteriesLow, -130, App, "the batteries are too low") \
     X(kBatteryUnreadable, -131, App, "the battery level could not be read")
 

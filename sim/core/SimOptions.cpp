@@ -66,6 +66,9 @@ void PrintSimHelp()
         "                     once it restarted after an update, was spoken to, and then\n"
         "                     heard nothing for MS\n"
         "  --gap MS           from a device leaving to the next appearing; default 1000\n"
+        "  --keep-port        the devices share one port that stays, as a fixed serial\n"
+        "                     port does: a device that leaves stops answering, the port\n"
+        "                     and the link stay, and the next device answers after --gap\n"
         "  SIGUSR1            the present device leaves now\n"
         "\n"
         "\n"
@@ -219,6 +222,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o)
             if (!number("--gap", &n))
                 return false;
             o->gapMs = static_cast<uint32_t>(n);
+        } else if (arg == "--keep-port") {
+            o->keepPort = true;
         } else if (arg == "--trace") {
             o->trace = true;
         } else {
@@ -228,6 +233,10 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o)
     }
     if (o->devices > 1 && o->link.empty()) {
         std::fprintf(stderr, "kelosim: --devices needs --link: the devices appear one after another there\n");
+        return false;
+    }
+    if (o->keepPort && o->link.empty()) {
+        std::fprintf(stderr, "kelosim: --keep-port needs --link: the port that stays\n");
         return false;
     }
     if (o->devices > 1 && (!o->stateFile.empty() || !o->flashDump.empty())) {

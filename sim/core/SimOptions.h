@@ -23,6 +23,7 @@ struct SimOptions {
     uint32_t devices = 1;             // how many, each with a fresh flash and settings
     uint32_t leaveIdleMs = 0;         // 0: stays; else leaves this long after its update went quiet
     uint32_t gapMs = 1000;            // from one device leaving to the next appearing
+    bool keepPort = false;            // the devices share one port that stays (a fixed serial port)
     std::multimap<std::string, std::string> faults;  // --fault NAME[=VALUE]
 
     bool HasFault(const std::string& name) const { return faults.count(name) != 0; }

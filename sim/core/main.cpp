@@ -45,28 +45,50 @@ struct Traffic {
     unsigned long long out = 0;
 };
 
+// Opens a device's line; false with a message.
+bool OpenLine(const SimOptions& options, SimLine* line)
+{
+    std::string error;
+    if (!line->Open(&error)) {
+        std::fprintf(stderr, "kelosim: %s\n", error.c_str());
+        return false;
+    }
+    line->SetTrace(options.trace);
+    line->SetPace(options.paceBaud);
+    return true;
+}
+
+// A port that stays between two devices: whatever the host sends meets no
+// device, and is gone before the next one starts.
+void IdleLine(SimLine& line, uint32_t ms)
+{
+    const uint32_t start = SimLine::NowMs();
+    while (!gStop && SimLine::NowMs() - start < ms)
+        line.Poll(10);
+}
+
 // Plugs in the n-th device, runs it until it leaves or kelosim is stopped,
-// then unplugs it. 0, or 1 when it could not be plugged in.
-int RunDevice(const SimOptions& tray, uint32_t n, Traffic* traffic)
+// then unplugs it. shared: the port that stays (--keep-port), else the device
+// brings its own. 0, or 1 when it could not be plugged in.
+int RunDevice(const SimOptions& tray, uint32_t n, Traffic* traffic, SimLine* shared)
 {
     SimOptions options = tray;
     options.sn = tray.SerialNumberOf(n);
 
-    SimLine line;
-    std::string error;
-    if (!line.Open(&error)) {
-        std::fprintf(stderr, "kelosim: %s\n", error.c_str());
+    SimLine own;
+    if (!shared && !OpenLine(options, &own))
         return 1;
-    }
-    line.SetTrace(options.trace);
-    line.SetPace(options.paceBaud);
+    SimLine& line = shared ? *shared : own;
+    const uint64_t inBefore = line.BytesIn();
+    const uint64_t outBefore = line.BytesOut();
 
+    std::string error;
     SimDevice device(options, line);
     if (!device.Start(&error)) {
         std::fprintf(stderr, "kelosim: %s\n", error.c_str());
         return 1;
     }
-    if (!options.link.empty()) {
+    if (!options.link.empty() && !(shared && n > 0)) {
         RemoveLink(options.link);
         if (::symlink(line.SlavePath().c_str(), options.link.c_str()) != 0) {
             std::perror("kelosim: cannot make the --link symlink");
@@ -97,8 +119,17 @@ int RunDevice(const SimOptions& tray, uint32_t n, Traffic* traffic)
             break;
     }
     device.Shutdown();
-    traffic->in += line.BytesIn();
-    traffic->out += line.BytesOut();
+    traffic->in += line.BytesIn() - inBefore;
+    traffic->out += line.BytesOut() - outBefore;
+    if (shared) {
+        // The device is taken off a port that stays: it just stops answering.
+        line.DropPending();
+        if (!gStop) {
+            std::printf("left\n");
+            std::fflush(stdout);
+        }
+        return 0;
+    }
     RemoveLink(options.link);
     if (!gStop) {
         // The cable is pulled: the port hangs up and its name goes away.
@@ -127,14 +158,22 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     Traffic traffic;
+    SimLine port;
+    if (options.keepPort && !OpenLine(options, &port))
+        return 1;
+    SimLine* shared = options.keepPort ? &port : nullptr;
     for (uint32_t n = 0; n < options.devices && !gStop; ++n) {
-        if (n > 0)
+        if (n > 0 && shared)
+            IdleLine(port, options.gapMs);
+        else if (n > 0)
             PauseUnlessStopped(options.gapMs);
         if (gStop)
             break;
-        if (RunDevice(options, n, &traffic) != 0)
+        if (RunDevice(options, n, &traffic, shared) != 0)
             return 1;
     }
+    if (shared)
+        RemoveLink(options.link);
     // One device without --leave-idle ends only when stopped: as before.
 
     int status = 0;

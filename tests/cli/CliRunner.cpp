@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,23 +38,39 @@ CliRun RunCli(const std::vector<std::string>& args, const CliRunOptions& options
         argv.push_back(a.data());
     argv.push_back(nullptr);
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return run;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(pipeFds[1], STDOUT_FILENO);
-        ::dup2(pipeFds[1], STDERR_FILENO);
-        int devnull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        ::dup2(devnull, STDIN_FILENO);  // no terminal: questions take the safe answer
-        ::execv(copy[0].c_str(), argv.data());
-        ::_exit(127);
+    pid_t pid = -1;
+    if (options.terminal) {
+        winsize size{};
+        size.ws_row = 40;
+        size.ws_col = 120;
+        pid = ::forkpty(&pipeFds[0], nullptr, nullptr, &size);
+        if (pid == 0) {
+            ::execv(copy[0].c_str(), argv.data());
+            ::_exit(127);
+        }
+        if (pid < 0)
+            return run;
+        ::fcntl(pipeFds[0], F_SETFD, FD_CLOEXEC);
+    } else {
+        if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+            return run;
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(pipeFds[1], STDOUT_FILENO);
+            ::dup2(pipeFds[1], STDERR_FILENO);
+            int devnull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            ::dup2(devnull, STDIN_FILENO);  // no terminal: questions take the safe answer
+            ::execv(copy[0].c_str(), argv.data());
+            ::_exit(127);
+        }
+        ::close(pipeFds[1]);
     }
-    ::close(pipeFds[1]);
 
     const int64_t start = NowMs();
     int64_t triggerAt = -1;
     std::size_t nextInterrupt = 0;
     bool finished = false;
+    bool answered = !options.terminal || options.askText.empty();
     for (;;) {
         pollfd pfd{pipeFds[0], POLLIN, 0};
         if (::poll(&pfd, 1, 20) > 0) {
@@ -62,7 +79,11 @@ CliRun RunCli(const std::vector<std::string>& args, const CliRunOptions& options
             if (n > 0)
                 run.out.append(buffer, static_cast<std::size_t>(n));
             else
-                finished = true;
+                finished = true;  // a pseudo-terminal ends with EIO once the program is gone
+        }
+        if (!answered && run.out.find(options.askText) != std::string::npos) {
+            const std::string typed = options.answer + "\r";
+            answered = ::write(pipeFds[0], typed.data(), typed.size()) == static_cast<ssize_t>(typed.size());
         }
         if (triggerAt < 0 && !options.interruptAfterText.empty() &&
             run.out.find(options.interruptAfterText) != std::string::npos)

@@ -18,6 +18,11 @@ struct CliRunOptions {
     int timeoutMs = 120000;
     // A program that runs the command line in its place (e.g. setpriv as another user).
     std::vector<std::string> wrapper;
+    // Runs it on a pseudo-terminal (its stdin, stdout and stderr; "\n" comes
+    // out as "\r\n"), and types answer and Enter once the output shows askText.
+    bool terminal = false;
+    std::string askText;
+    std::string answer;
 };
 
 CliRun RunCli(const std::vector<std::string>& args, const CliRunOptions& options = {});

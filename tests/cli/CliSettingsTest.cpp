@@ -210,6 +210,15 @@ TEST_F(CliSettings, ALoaderDeviceOnAnotherPortIsAskedWhichInstrumentItIs)
           std::string("Run again with --settings-file FILE"), std::string("--no-settings")})
         EXPECT_TRUE(Contains(asked.out, says)) << says << "\n" << asked.out;
     EXPECT_FALSE(Contains(asked.out, "Erasing firmware memory")) << asked.out;
+    // At a terminal the question is asked; Enter stops before anything is written.
+    CliRunOptions terminal;
+    terminal.terminal = true;
+    terminal.askText = "or Enter to stop: ";
+    CliRun stopped = Update({"--firmware", firmware_}, terminal);
+    EXPECT_EQ(stopped.exitCode, 2) << stopped.out;
+    EXPECT_TRUE(Contains(stopped.out, "Type the number of its settings file (1), 2 to update it without settings"))
+        << stopped.out;
+    EXPECT_FALSE(Contains(stopped.out, "Erasing firmware memory")) << stopped.out;
 
     CliRun restored = Update({"--firmware", firmware_, "--settings-file", settings_});
     EXPECT_EQ(restored.exitCode, 0) << restored.out;

@@ -87,6 +87,11 @@ TEST_F(StationTest, SerialNumbersFromAListGoToOneInstrumentEachAndRunOutBeforeTh
     // The fourth device waits untouched: its old firmware, no serial number.
     EXPECT_EQ(AskDevice(tray, "get -ver"), "JV 3.80");
     EXPECT_EQ(AskDevice(tray, "get -sn"), "");
+    // It adds its line to the history all the same: nothing written.
+    const auto history = History();
+    ASSERT_EQ(history.size(), 4u);
+    EXPECT_EQ(history[3]["result"], -123) << history[3].dump();
+    EXPECT_TRUE(history[3]["newSerialNumber"].is_null()) << history[3].dump();
 }
 
 // Two station programs on one list at the same time never hand out the
@@ -123,7 +128,15 @@ TEST_F(StationTest, AMixedTrayGetsTheFirmwareOfEachTypeAndATypeWithoutOneIsLeftU
     EXPECT_TRUE(Contains(run.out, "no firmware for")) << run.out;
     EXPECT_EQ(AskDevice(a, "get -ver"), "R7F 3.52");
     EXPECT_EQ(AskDevice(b, "get -ver"), "JV 3.90");
-    EXPECT_EQ(History().size(), 2u) << "the untouched device adds no update to the history";
+    // The untouched device adds its line too: why, and nothing written.
+    const auto history = History();
+    ASSERT_EQ(history.size(), 3u);
+    const auto& untouched = history[0]["port"] == c ? history[0] : history[1]["port"] == c ? history[1] : history[2];
+    EXPECT_EQ(untouched["port"], c) << untouched.dump();
+    EXPECT_EQ(untouched["result"], -123) << untouched.dump();
+    EXPECT_EQ(untouched["device"], "Qx70") << untouched.dump();
+    EXPECT_TRUE(Contains(untouched["words"].get<std::string>(), "no firmware for Qx70")) << untouched.dump();
+    EXPECT_TRUE(untouched["newVersion"].is_null() && untouched["newSerialNumber"].is_null()) << untouched.dump();
 
     const CliRun twice = Station({a}, {"--firmware", r7f, "--firmware", MakeFirmware("R7F-3-53.txt", "R7F", "3.53")});
     EXPECT_EQ(twice.exitCode, 2);
@@ -150,4 +163,84 @@ TEST_F(StationTest, DevicesComingAndGoingOnTwoLinksAreEachUpdatedOnce)
         onA += line["port"] == a;
     }
     EXPECT_EQ(onA, 2);
+}
+
+// A device found in its firmware loader cannot say its type. With images for
+// two types, the one unfinished update left on its port says which it is: it
+// gets that image and its settings back.
+TEST_F(StationTest, ADeviceInItsLoaderGetsTheTypeOfItsUnfinishedUpdateAndItsSettings)
+{
+    const std::string r7f = MakeFirmware("R7F-3-52.txt", "R7F", "3.52");
+    const std::string jv = MakeFirmware("JV-3-90.txt", "JV", "3.90");
+    StartSim({"--type", "JV", "--version", "3.80", "--sn", "JVL-001", "--fault", "power-loss=5"});
+    const std::vector<std::string> settings = {Ask("get -sn"), Ask("get -contr"), Ask("get -units")};
+    const CliRun failed = Update({"--firmware", jv});
+    ASSERT_EQ(failed.exitCode, 5) << failed.out;
+    StopSim();
+    StartSim({"--type", "JV", "--version", "3.80"});  // its state: erased, in its loader
+
+    const CliRun run = Station({Port()}, {"--firmware", r7f, "--firmware", jv, "--count", "1"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(Ask("get -ver"), "JV 3.90");
+    EXPECT_EQ((std::vector<std::string>{Ask("get -sn"), Ask("get -contr"), Ask("get -units")}), settings);
+}
+
+// A fixed serial port: the port stays and the devices are swapped behind it.
+// One that no longer answers is gone; the next one that answers is updated.
+TEST_F(StationTest, OnAPortThatStaysADeviceThatNoLongerAnswersIsGoneAndTheNextIsUpdated)
+{
+    // The gap outlasts the tries to identify a device just plugged in: a
+    // station that took the silent port for the next device would fail it.
+    const std::string& port = Tray("R7F", 2, {"--version", "3.51", "--keep-port", "--gap", "16000"});
+    const CliRun run = Station({port}, {"--demo-image", "--count", "2"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Totals: 2 done, 0 failed")) << run.out;
+    const auto history = History();
+    ASSERT_EQ(history.size(), 2u);
+    for (const auto& line : history)
+        EXPECT_EQ(line["result"], 1) << line.dump();
+}
+
+// Unfinished updates of two types: the type of a device in its loader would
+// be a guess. Without a terminal it is left untouched; at the terminal the
+// person picks its settings file, and with it the firmware it gets.
+TEST_F(StationTest, ALoaderDeviceThatMayBeOfTwoTypesIsAskedAboutAtTheTerminal)
+{
+    const std::string r7f = MakeFirmware("R7F-3-52.txt", "R7F", "3.52");
+    const std::string jv = MakeFirmware("JV-3-90.txt", "JV", "3.90");
+    const std::string jvPort = Port();
+    const std::string jvState = dir_ + "/jv.state";
+    StartSim({"--type", "JV", "--version", "3.80", "--sn", "JVL-002", "--fault", "power-loss=5"});
+    const std::vector<std::string> settings = {Ask("get -sn"), Ask("get -contr"), Ask("get -units")};
+    ASSERT_EQ(Update({"--firmware", jv}).exitCode, 5);
+    StopSim();
+    fs::copy_file(state_, jvState);
+    // A Hydrova left in its loader on another port.
+    NewDevice();
+    MovePort();
+    StartSim({"--type", "R7F", "--version", "3.51", "--fault", "power-loss=5"});
+    ASSERT_EQ(Update({"--firmware", r7f}).exitCode, 5);
+    StopSim();
+
+    fs::copy_file(jvState, state_, fs::copy_options::overwrite_existing);
+    MovePort(jvPort);
+    StartSim({"--type", "JV", "--version", "3.80"});
+    const std::vector<std::string> station = {"station", "--data-dir", dir_, "--port", jvPort, "--firmware", r7f,
+                                              "--firmware", jv, "--count", "1"};
+    const CliRun untouched = RunCli(station);
+    EXPECT_EQ(untouched.exitCode, 2) << untouched.out;
+    EXPECT_TRUE(Contains(untouched.out, "there is no terminal to ask which")) << untouched.out;
+    EXPECT_EQ(History().back()["result"], -123);
+
+    CliRunOptions terminal;
+    terminal.terminal = true;
+    terminal.askText = "or Enter to leave the device untouched: ";
+    terminal.answer = "1";
+    const CliRun asked = RunCli(station, terminal);
+    EXPECT_EQ(asked.exitCode, 0) << asked.out;
+    EXPECT_TRUE(Contains(asked.out, "  1. JT5 Pro: " + dir_ + "/JT5 Pro.settings.txt")) << asked.out;
+    EXPECT_TRUE(Contains(asked.out, "  2. Hydrova Series 3: ")) << asked.out;
+    EXPECT_EQ(Ask("get -ver"), "JV 3.90");
+    EXPECT_EQ((std::vector<std::string>{Ask("get -sn"), Ask("get -contr"), Ask("get -units")}), settings);
+    EXPECT_TRUE(fs::exists(SettingsFile())) << "the Hydrova's unfinished update waits for its own instrument";
 }
