@@ -262,6 +262,7 @@ bool MainWindowModel::TakeListedNumber()
         return false;
     }
     takenNumber_ = number;
+    takenFrom_ = serialListPath_;
     newSerialNumber_ = number;  // the box shows what this instrument gets
     return true;
 }
@@ -270,7 +271,7 @@ void MainWindowModel::SettleListedNumber(const UpdateOutcome& outcome)
 {
     const std::string number = std::move(takenNumber_);
     takenNumber_.clear();
-    SerialNumberList list(serialListPath_, (std::filesystem::path(state_.dataFolder) / UpdateHistory::kFileName).string());
+    SerialNumberList list(takenFrom_, (std::filesystem::path(state_.dataFolder) / UpdateHistory::kFileName).string());
     const std::string version = state_.bootloader->ImageVersionKnown() ? VersionText(state_.targetVersion) : "";
     const std::string device = outcome.device.type ? outcome.device.displayName : state_.deviceName;
     std::string error;

@@ -172,6 +172,7 @@ private:
     std::string newSerialNumber_;  // the newSNstr edit box
     std::string serialListPath_;   // the list the numbers come from; empty: typed in the box
     std::string takenNumber_;      // taken from the list for the update now running
+    std::string takenFrom_;        // the list it was taken from
     std::string listNote_;         // numbers the take skipped, said after the update
     bool dontEraseData_ = false;
     std::unique_ptr<UpdateWorkflow> workflow_;
