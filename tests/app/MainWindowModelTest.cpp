@@ -252,7 +252,7 @@ TEST_F(ModelTest, ASerialNumberListWithNoneLeftStopsBeforeTheDeviceIsTouched)
     EXPECT_FALSE(m.UseSerialNumberList(folder + "/missing.txt"));
     EXPECT_FALSE(m.GetMenu().serialListChecked || m.GetControls().newSerialVisible);
     const std::string list = folder + "/numbers.txt";
-    std::ofstream(list) << "# none yet\n";
+    std::ofstream(list, std::ios::binary) << "# none yet\n";
     ASSERT_TRUE(m.UseSerialNumberList(list));
     EXPECT_EQ(m.NewSerialNumber(), "");
     EXPECT_EQ(m.GetLabels().newSerialLabel, "New Serial Number from numbers.txt: none left");
@@ -286,7 +286,7 @@ TEST_F(ModelTest, FactoryUpdateTakesItsSerialNumberFromAList)
     ASSERT_EQ(std::system(make.c_str()), 0);
     ASSERT_GE(m.OpenFirmwareFile(firmware), 0);
     const std::string list = folder + "/numbers.txt";
-    std::ofstream(list) << "KL-0001\nKL-0002\n";
+    std::ofstream(list, std::ios::binary) << "KL-0001\nKL-0002\n";
     ASSERT_TRUE(m.UseSerialNumberList(list));
     EXPECT_TRUE(m.GetMenu().replaceSerialChecked && m.GetMenu().serialListChecked);
     EXPECT_TRUE(m.GetControls().newSerialVisible && m.GetControls().newSerialReadOnly);
