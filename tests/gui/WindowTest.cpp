@@ -405,9 +405,11 @@ void WindowTest::factorySerialNumberListShowsItsNextNumber()
 
     QTimer choose;
     connect(&choose, &QTimer::timeout, [&] {
+        // Typed into its name box, as a person would.
         auto* dialog = w.findChild<QFileDialog*>();
-        if (dialog && dialog->isVisible()) {
-            dialog->selectFile(list.fileName());
+        auto* name = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+        if (name && dialog->isVisible()) {
+            name->setText(list.fileName());
             static_cast<QDialog*>(dialog)->accept();
         }
     });
@@ -423,16 +425,10 @@ void WindowTest::factorySerialNumberListShowsItsNextNumber()
     Shoot("factory-serial-list", &w);
 
     QMenu* file = w.menuBar()->actions().first()->menu();
-    QTimer shown;
-    connect(&shown, &QTimer::timeout, [&] {
-        if (!file->isVisible())
-            return;
-        shown.stop();
-        Shoot("factory-file-menu", file);
-        file->close();
-    });
-    shown.start(20);
-    file->exec(w.menuBar()->mapToGlobal(w.menuBar()->actionGeometry(w.menuBar()->actions().first()).bottomLeft()));
+    file->popup(w.menuBar()->mapToGlobal(w.menuBar()->actionGeometry(w.menuBar()->actions().first()).bottomLeft()));
+    QTRY_VERIFY(file->isVisible());
+    Shoot("factory-file-menu", file);
+    file->close();
 }
 QTEST_MAIN(WindowTest)
 #include "WindowTest.moc"
