@@ -1,11 +1,16 @@
 #include "MainWindowModel.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "AppSetup.h"
 #include "CommPortEnum.h"
 #include "DeviceTypes.h"
 #include "Result.h"
+#include "ResultWords.h"
+#include "SerialNumberList.h"
+#include "UpdateHistory.h"
 #include "UpdateTexts.h"
 #include "UpdateWorkflow.h"
 
@@ -22,6 +27,9 @@ std::string DemonstrationNotice()
 {
     return "Demonstration image: it boots only in kelosim.";
 }
+
+constexpr const char* kNewSerialLabel = "New Serial Number";
+constexpr const char* kListTitle = "Serial Number List";
 
 std::string DemonstrationQuestion(const std::string& device)
 {
@@ -67,6 +75,7 @@ bool MainWindowModel::FormShow(const StartOptions& options, std::string* error)
     SetTargetLabels(state_.deviceName, BuildTarget::kLabel);
     demonstrationImage_ = BuiltInImageIsDemo();
     labels_.demoNotice = demonstrationImage_ ? DemonstrationNotice() : "";
+    labels_.newSerialLabel = kNewSerialLabel;
     eraseWarningDue_ = DeviceTypeInfo(BuildTarget::kDeviceType).storedDataWarning && !state_.repMode;
 
     listPorts_ = options.listPorts;
@@ -196,6 +205,12 @@ int MainWindowModel::StartTimerFired()
     // that update still runs: one update at a time.
     if (state_.updating || !workflow_)
         return 0;
+    // The number is taken before the device is touched: with none to take
+    // the update does not start.
+    if (!serialListPath_.empty() && !TakeListedNumber()) {
+        ReadyForNextUpdate(false);
+        return 0;
+    }
     controls_.portListEnabled = false;
     UpdateRequest request;
     request.port = portName_;
@@ -204,18 +219,74 @@ int MainWindowModel::StartTimerFired()
     request.image = state_.bootloader->TargetName();
     request.newSerialNumber = replaceSerialNumber_ ? newSerialNumber_ : "";
     request.keepData = dontEraseData_;
-    const int result = workflow_->Run(request).result;
-    // The new serial number is for one instrument: the next update asks again.
-    replaceSerialNumber_ = false;
-    newSerialNumber_.clear();
+    const UpdateOutcome outcome = workflow_->Run(request);
+    if (!takenNumber_.empty())
+        SettleListedNumber(outcome);
+    if (serialListPath_.empty()) {
+        // The new serial number is for one instrument: the next update asks again.
+        replaceSerialNumber_ = false;
+        newSerialNumber_.clear();
+    }
+    controls_.newSerialVisible = replaceSerialNumber_;
+    ReadyForNextUpdate(true);
+    ShowSerialNumberSource();  // a list's next number, for the next instrument
+    return outcome.result;
+}
+
+void MainWindowModel::ReadyForNextUpdate(bool ran)
+{
     controls_.startEnabled = true;
-    controls_.startIsDefault = false;
     controls_.closeEnabled = true;
-    controls_.closeIsDefault = true;
+    if (ran) {
+        controls_.startIsDefault = false;
+        controls_.closeIsDefault = true;
+    }
     controls_.portListEnabled = true;
-    controls_.newSerialVisible = false;
     updateMenuEnabled_ = true;
-    return result;
+}
+
+bool MainWindowModel::TakeListedNumber()
+{
+    SerialNumberList list(serialListPath_, (std::filesystem::path(state_.dataFolder) / UpdateHistory::kFileName).string());
+    std::string number, error;
+    listNote_.clear();
+    const SerialNumberList::Take taken = list.TakeForUpdate(portName_, &number, &listNote_, &error);
+    if (taken != SerialNumberList::Take::Taken) {
+        const std::string why = taken == SerialNumberList::Take::NoneLeft ? listNote_ : error;
+        ui_.ShowMessage("The " + state_.deviceName + " was not touched: " + why +
+                            ".\n\nThen click Start again, or choose another list (File, Serial Numbers from "
+                            "List...).",
+                        kListTitle, MessageKind::Error);
+        listNote_.clear();
+        ShowSerialNumberSource();
+        return false;
+    }
+    takenNumber_ = number;
+    takenFrom_ = serialListPath_;
+    newSerialNumber_ = number;  // the box shows what this instrument gets
+    return true;
+}
+
+void MainWindowModel::SettleListedNumber(const UpdateOutcome& outcome)
+{
+    const std::string number = std::move(takenNumber_);
+    takenNumber_.clear();
+    SerialNumberList list(takenFrom_, (std::filesystem::path(state_.dataFolder) / UpdateHistory::kFileName).string());
+    const std::string version = state_.bootloader->ImageVersionKnown() ? VersionText(state_.targetVersion) : "";
+    const std::string device = outcome.device.type ? outcome.device.displayName : state_.deviceName;
+    std::string error;
+    std::string text = listNote_.empty() ? "" : listNote_ + ".";
+    if (!list.Settle(number, workflow_->LastRecord().newSerialNumber, device, portName_, version, &error)) {
+        const bool written = workflow_->LastRecord().newSerialNumber == number;
+        text += std::string(text.empty() ? "" : "\n\n") + "The list could not record what became of " + number +
+                ": " + error + ".\n\n" +
+                (written ? "The instrument carries " + number + ": mark it used in the list by hand (" + number +
+                               ", a tab, \"used\")."
+                         : number + " was not written: remove its mark in the list by hand so that it is handed out again.");
+    }
+    listNote_.clear();
+    if (!text.empty())
+        ui_.ShowMessage(text, kListTitle, error.empty() ? MessageKind::Information : MessageKind::Warning);
 }
 
 bool MainWindowModel::CloseClicked()
@@ -276,15 +347,56 @@ void MainWindowModel::ToggleDontEraseData()
 
 void MainWindowModel::ToggleReplaceSerialNumber()
 {
-    if (!state_.factoryMode)
+    if (!state_.factoryMode || state_.updating)
         return;
     replaceSerialNumber_ = !replaceSerialNumber_;
     controls_.newSerialVisible = replaceSerialNumber_;
+    if (!replaceSerialNumber_ && !serialListPath_.empty()) {
+        // Off stops using the list: on again, the box takes a typed number.
+        serialListPath_.clear();
+        newSerialNumber_.clear();
+    }
+    ShowSerialNumberSource();
 }
 
 void MainWindowModel::SetNewSerialNumber(const std::string& text)
 {
-    newSerialNumber_ = text.substr(0, kNewSerialMaxLength);
+    if (serialListPath_.empty())
+        newSerialNumber_ = text.substr(0, kNewSerialMaxLength);
+}
+
+bool MainWindowModel::UseSerialNumberList(const std::string& path)
+{
+    if (!state_.factoryMode || state_.updating)
+        return false;
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(path, ignored) || !std::ifstream(path, std::ios::binary)) {
+        ui_.ShowMessage("The serial number list \"" + path + "\" cannot be read.\n\nChoose a text file with one serial "
+                        "number a line.",
+                        kListTitle, MessageKind::Error);
+        return false;
+    }
+    serialListPath_ = path;
+    replaceSerialNumber_ = true;
+    controls_.newSerialVisible = true;
+    ShowSerialNumberSource();
+    return true;
+}
+
+void MainWindowModel::ShowSerialNumberSource()
+{
+    controls_.newSerialReadOnly = !serialListPath_.empty();
+    if (serialListPath_.empty()) {
+        labels_.newSerialLabel = kNewSerialLabel;
+        controls_.newSerialHint.clear();
+        return;
+    }
+    const SerialNumberList list(serialListPath_,
+                                (std::filesystem::path(state_.dataFolder) / UpdateHistory::kFileName).string());
+    newSerialNumber_ = list.PeekNext();
+    labels_.newSerialLabel = std::string(kNewSerialLabel) + " from " + BaseName(serialListPath_) +
+                             (newSerialNumber_.empty() ? ": none left" : "");
+    controls_.newSerialHint = "The next free number in " + serialListPath_ + ", taken when the update starts";
 }
 
 void MainWindowModel::ShowHelp()
@@ -309,6 +421,9 @@ MainWindowModel::Menu MainWindowModel::GetMenu() const
     menu.dontEraseChecked = dontEraseData_;
     menu.replaceSerialVisible = state_.factoryMode;
     menu.replaceSerialChecked = replaceSerialNumber_;
+    menu.serialListVisible = state_.factoryMode;
+    menu.serialListEnabled = state_.factoryMode && !state_.updating;
+    menu.serialListChecked = !serialListPath_.empty();
     return menu;
 }
 

@@ -17,6 +17,7 @@
 #include "UpdateUi.h"
 
 class UpdateWorkflow;
+struct UpdateOutcome;
 
 class MainWindowModel {
 public:
@@ -37,6 +38,7 @@ public:
         std::string demoNotice;       // under the firmware label; empty for real firmware
         std::string commLabel;
         std::string connectText;
+        std::string newSerialLabel;  // over the serial number box: where its number comes from
     };
 
     struct Controls {
@@ -46,6 +48,8 @@ public:
         bool closeIsDefault = false;
         bool portListEnabled = true;
         bool newSerialVisible = false;
+        bool newSerialReadOnly = false;  // the number comes from a list
+        std::string newSerialHint;       // the box's tooltip: the list's path
     };
 
     struct Menu {
@@ -57,6 +61,9 @@ public:
         bool dontEraseChecked = false;
         bool replaceSerialVisible = false;
         bool replaceSerialChecked = false;
+        bool serialListVisible = false;  // File: "Serial Numbers from List..."
+        bool serialListEnabled = false;
+        bool serialListChecked = false;  // a list is in use
     };
 
     static constexpr int kEraseWarnDelayMs = 500;
@@ -89,7 +96,8 @@ public:
     // 100 ms start timer. The timer's handler calls StartTimerFired.
     bool StartClicked();
     bool UpdateFirmwareClicked();
-    // Runs one update (nothing when one runs already) and returns its result.
+    // Runs one update (nothing when one runs already) and returns its
+    // result; 0 when none ran.
     int StartTimerFired();
     // The Close button: true when the window may close now.
     bool CloseClicked();
@@ -103,6 +111,13 @@ public:
     void ToggleDontEraseData();
     void ToggleReplaceSerialNumber();
     void SetNewSerialNumber(const std::string& text);
+    // Factory mode: each update's new serial number comes from the list at
+    // path (a file chosen in the open dialog), shown in the box before
+    // Start; "Replace Serial Number" turns on. False, with a message, when
+    // the file cannot be read: nothing changes then. Turning "Replace
+    // Serial Number" off stops using the list.
+    bool UseSerialNumberList(const std::string& path);
+    const std::string& SerialNumberListPath() const { return serialListPath_; }
     const std::string& NewSerialNumber() const { return newSerialNumber_; }
     void ShowHelp();
     void ShowAbout(const std::string& version);
@@ -128,11 +143,20 @@ public:
 
     // Open-dialog texts.
     static constexpr const char* kOpenTitle = "Please select a firmware file";
+    static constexpr const char* kSerialListTitle = "Please select a list of serial numbers";
 
 private:
     void SetTargetLabels(const std::string& device, const std::string& firmwareLabel);
     void FillPortList();
     bool AskDemonstrationImage();
+    // The box, its label and tooltip for the manual number or the list's next one.
+    void ShowSerialNumberSource();
+    // The controls after an update (ran), or after a Start that ran none.
+    void ReadyForNextUpdate(bool ran);
+    // Takes the next update's number from the list: false (and the update
+    // must not start) when none is left or the list cannot be used.
+    bool TakeListedNumber();
+    void SettleListedNumber(const UpdateOutcome& outcome);
 
     static constexpr int kPortListSize = 8;
 
@@ -146,6 +170,10 @@ private:
     bool findAllComms_ = false;
     bool replaceSerialNumber_ = false;
     std::string newSerialNumber_;  // the newSNstr edit box
+    std::string serialListPath_;   // the list the numbers come from; empty: typed in the box
+    std::string takenNumber_;      // taken from the list for the update now running
+    std::string takenFrom_;        // the list it was taken from
+    std::string listNote_;         // numbers the take skipped, said after the update
     bool dontEraseData_ = false;
     std::unique_ptr<UpdateWorkflow> workflow_;
     PortLister listPorts_;

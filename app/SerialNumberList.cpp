@@ -200,15 +200,27 @@ SerialNumberList::Take SerialNumberList::TakeNext(const std::string& port, std::
     return Take::NoneLeft;
 }
 
+SerialNumberList::Take SerialNumberList::TakeForUpdate(const std::string& port, std::string* number, std::string* note,
+                                                       std::string* error)
+{
+    return TakeNext(port, number, note, error, [](const std::string& sn) { return CheckNewSerialNumber(sn); });
+}
+
 std::string SerialNumberList::PeekNext() const
 {
     ListFile list;
     std::string error;
     if (!ReadList(path_, &list, &error))
         return {};
-    for (const Line& line : list.lines)
-        if (!line.number.empty() && line.mark.empty() && GivenInHistory(historyPath_, line.number).empty())
+    // Passes over what TakeForUpdate skips, so that a window shows the
+    // number its next update gets.
+    std::set<std::string> seen;
+    for (const Line& line : list.lines) {
+        if (line.number.empty() || !seen.insert(line.number).second || !line.mark.empty())
+            continue;
+        if (CheckNewSerialNumber(line.number).empty() && GivenInHistory(historyPath_, line.number).empty())
             return line.number;
+    }
     return {};
 }
 
@@ -224,6 +236,12 @@ bool SerialNumberList::MarkUsed(const std::string& number, const std::string& de
 bool SerialNumberList::GiveBack(const std::string& number, std::string* error)
 {
     return Mark(number, "", error);
+}
+
+bool SerialNumberList::Settle(const std::string& number, const std::string& written, const std::string& device,
+                              const std::string& port, const std::string& firmwareVersion, std::string* error)
+{
+    return written == number ? MarkUsed(number, device, port, firmwareVersion, error) : GiveBack(number, error);
 }
 
 bool SerialNumberList::Mark(const std::string& number, const std::string& mark, std::string* error)
@@ -242,4 +260,17 @@ bool SerialNumberList::Mark(const std::string& number, const std::string& mark, 
     }
     *error = "the serial number list " + path_ + " no longer shows " + number + " as taken; it was left as it is";
     return false;
+}
+
+std::string CheckNewSerialNumber(const std::string& sn)
+{
+    if (sn.empty())
+        return "the new serial number is empty";
+    for (unsigned char c : sn)
+        if (c < 0x20 || c == 0x7F)
+            return "the new serial number holds a control character; use letters, digits and punctuation only";
+    if (sn.size() > 15)
+        return "the new serial number has " + std::to_string(sn.size()) +
+               " characters; a device holds at most 15";
+    return {};
 }

@@ -38,8 +38,11 @@ public:
     // it can; such a number is marked skipped and named in *note too.
     Take TakeNext(const std::string& port, std::string* number, std::string* note, std::string* error,
                   const std::function<std::string(const std::string&)>& problemOf = nullptr);
-    // The next free number without taking it, for a window's box; empty
-    // when none is left or the file cannot be read.
+    // TakeNext with what an instrument accepts as its serial number
+    // (CheckNewSerialNumber): how an update takes its number.
+    Take TakeForUpdate(const std::string& port, std::string* number, std::string* note, std::string* error);
+    // The number TakeForUpdate would take now, without taking it, for a
+    // window's box; empty when none is left or the file cannot be read.
     std::string PeekNext() const;
 
     // The instrument confirmed number: its mark becomes the used record.
@@ -47,6 +50,11 @@ public:
                   const std::string& firmwareVersion, std::string* error);
     // number was not written: free again, at its place in the list.
     bool GiveBack(const std::string& number, std::string* error);
+    // After the update that took number: used when the instrument read it
+    // back (written: the number the update wrote and read back, empty when
+    // none), else given back.
+    bool Settle(const std::string& number, const std::string& written, const std::string& device,
+                const std::string& port, const std::string& firmwareVersion, std::string* error);
 
 private:
     // Rewrites the mark of number (empty: none) under the lock.
@@ -55,3 +63,7 @@ private:
     std::string path_;
     std::string historyPath_;
 };
+
+// Why sn cannot be written into an instrument as its new serial number, or
+// empty when it can.
+std::string CheckNewSerialNumber(const std::string& sn);

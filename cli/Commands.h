@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "SerialNumberList.h"  // CheckNewSerialNumber
+
 struct UpdateArgs {
     std::vector<std::string> ports;  // as given; with one, port is that one
     std::string port;
@@ -71,5 +73,3 @@ int RunHistoryCommand(const HistoryArgs& args);
 int RunListPortsCommand(bool all, bool json);
 int RunInspectCommand(const std::string& file, bool json);
 
-// Why a replacement serial number cannot be used, or empty when it can.
-std::string CheckNewSerialNumber(const std::string& sn);

@@ -201,7 +201,7 @@ PortRun UpdatePort(const UpdateArgs& args, const std::string& fileTag, UiSink& s
     std::string note;
     std::string error;
     const SerialNumberList::Take taken =
-        list.TakeNext(args.port, &numbered.newSn, &note, &error, [](const std::string& sn) { return CheckNewSerialNumber(sn); });
+        list.TakeForUpdate(args.port, &numbered.newSn, &note, &error);
     if (taken != SerialNumberList::Take::Taken) {
         // Nothing was written to the device: it is left as it is.
         PortRun run;
@@ -226,9 +226,8 @@ PortRun UpdatePort(const UpdateArgs& args, const std::string& fileTag, UiSink& s
         sink.Block("Serial Numbers", note + ".");
     PortRun run = UpdateWithArgs(numbered, fileTag, sink, image);
     run.numberNote = note;
-    const bool settled = run.newSerialNumber == numbered.newSn
-                             ? list.MarkUsed(numbered.newSn, run.row.device, args.port, run.row.newVersion, &error)
-                             : list.GiveBack(numbered.newSn, &error);
+    const bool settled =
+        list.Settle(numbered.newSn, run.newSerialNumber, run.row.device, args.port, run.row.newVersion, &error);
     if (!settled) {
         // The device is as the run says; only the list could not follow.
         sink.Block("Serial Numbers", error + ".");

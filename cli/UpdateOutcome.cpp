@@ -325,16 +325,3 @@ std::string UpdateChecksProblem(const UpdateArgs& args)
     }
     return {};
 }
-
-std::string CheckNewSerialNumber(const std::string& sn)
-{
-    if (sn.empty())
-        return "the new serial number is empty";
-    for (unsigned char c : sn)
-        if (c < 0x20 || c == 0x7F)
-            return "the new serial number holds a control character; use letters, digits and punctuation only";
-    if (sn.size() > 15)
-        return "the new serial number has " + std::to_string(sn.size()) +
-               " characters; a device holds at most 15";
-    return {};
-}

@@ -183,6 +183,8 @@ void MainWindow::CreateMenus()
                                     [this] { OpenFirmwareFileClicked(); });
     updateFirmware_ = file->addAction("&Update Firmware", QKeySequence("Ctrl+F"), this,
                                       [this] { UpdateFirmwareClicked(); });
+    serialNumberList_ = file->addAction("Serial Numbers from &List...", this, [this] { SerialNumberListClicked(); });
+    serialNumberList_->setCheckable(true);  // checked while a list is in use
     file->addSeparator();
     QAction* exit = file->addAction("&Exit", QKeySequence("Ctrl+Q"), this, [this] { ExitClicked(); });
 
@@ -210,6 +212,7 @@ void MainWindow::CreateMenus()
     findAllComms_->setObjectName("ForceFindAllCommPorts1");
     dontEraseData_->setObjectName("DontEraseData1");
     replaceSerialNumber_->setObjectName("PromptforSerialNumber1");
+    serialNumberList_->setObjectName("SerialNumbersFromList1");
 
     QMenu* help = menuBar()->addMenu("&Help");
     help->addAction("&Help", QKeySequence(Qt::Key_F1), this, [this] { model_.ShowHelp(); });
@@ -269,7 +272,7 @@ void MainWindow::LayOut()
     place(label1_, margin, Y(64), statusX - margin, line);
     place(statusText_, statusX, Y(64), panelWidth - statusX, line);
     place(statusBar_, margin, Y(80), inner, Y(17));
-    place(newSN_, margin, Y(104), X(120), line);
+    place(newSN_, margin, Y(104), inner, line);  // room for the list's name
     const int buttonW = std::max(X(75), btnStart_->sizeHint().width());
     const int buttonH = std::max(Y(25), btnStart_->sizeHint().height());
     const int editH = std::max(Y(21), newSNstr_->sizeHint().height());
@@ -312,7 +315,21 @@ void MainWindow::Refresh()
     cbCommPort_->setEnabled(controls.portListEnabled);
     newSN_->setVisible(controls.newSerialVisible);
     newSNstr_->setVisible(controls.newSerialVisible);
-    if (model_.NewSerialNumber().empty() && !newSNstr_->text().isEmpty())
+    // A long list name is shortened in the middle: its end says which list.
+    newSN_->setText(newSN_->fontMetrics().elidedText(Q(labels.newSerialLabel), Qt::ElideMiddle, newSN_->width()));
+    newSN_->setToolTip(Q(controls.newSerialHint));
+    newSNstr_->setToolTip(Q(controls.newSerialHint));
+    if (newSNstr_->isReadOnly() != controls.newSerialReadOnly) {
+        // A read-only box takes the window's colour, so nobody tries to type in it.
+        QPalette palette = QApplication::palette(newSNstr_);
+        if (controls.newSerialReadOnly)
+            palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+        newSNstr_->setPalette(palette);
+        newSNstr_->setReadOnly(controls.newSerialReadOnly);
+    }
+    if (controls.newSerialReadOnly)
+        newSNstr_->setText(Q(model_.NewSerialNumber()));  // the list's next number
+    else if (model_.NewSerialNumber().empty() && !newSNstr_->text().isEmpty())
         newSNstr_->clear();
 
     const auto menu = model_.GetMenu();
@@ -324,6 +341,9 @@ void MainWindow::Refresh()
     dontEraseData_->setChecked(menu.dontEraseChecked);
     replaceSerialNumber_->setVisible(menu.replaceSerialVisible);
     replaceSerialNumber_->setChecked(menu.replaceSerialChecked);
+    serialNumberList_->setVisible(menu.serialListVisible);
+    serialNumberList_->setEnabled(menu.serialListEnabled);
+    serialNumberList_->setChecked(menu.serialListChecked);
 }
 
 void MainWindow::StartClicked()
@@ -397,6 +417,17 @@ void MainWindow::ReplaceSerialNumberClicked()
     Refresh();
     if (newSNstr_->isVisible())
         newSNstr_->setFocus();
+}
+
+void MainWindow::SerialNumberListClicked()
+{
+    // A triggered checkable action toggles itself: the model says what holds.
+    QFileDialog dialog(this, MainWindowModel::kSerialListTitle, QDir::currentPath(),
+                       "Serial Number List (*.txt);;Any File (*)");
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        model_.UseSerialNumberList(dialog.selectedFiles().first().toStdString());
+    Refresh();
 }
 
 void MainWindow::ShowStatus(const std::string& text)

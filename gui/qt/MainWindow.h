@@ -62,6 +62,7 @@ private:
     void ExitClicked();
     void OpenFirmwareFileClicked();
     void ReplaceSerialNumberClicked();
+    void SerialNumberListClicked();
 
     QtPreferences preferences_;
     MainWindowModel model_;
@@ -93,6 +94,7 @@ private:
     QAction* findAllComms_ = nullptr;
     QAction* dontEraseData_ = nullptr;
     QAction* replaceSerialNumber_ = nullptr;
+    QAction* serialNumberList_ = nullptr;
 
     // Geometry is given for an 8-point font on a 96-DPI screen; these scale it.
     double scaleX_ = 1.0;

@@ -38,6 +38,7 @@
 #define IDM_REPLACE_SERIAL 2007
 #define IDM_HELP 2008
 #define IDM_ABOUT 2009
+#define IDM_SERIAL_LIST 2010
 
 // Resources.
 #define IDD_MAIN 100

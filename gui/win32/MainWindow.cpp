@@ -40,8 +40,8 @@ KindStyle StyleFor(MessageKind kind)
 }
 
 // Labels that run to the right edge and grow with the window.
-constexpr int kStretched[] = {IDC_USERTEXT1, IDC_USERTEXT2, IDC_DEMONOTICE, IDC_CONNECT,
-                              IDC_COMMLABEL, IDC_COMMPORT,  IDC_STATUS,     IDC_PROGRESS};
+constexpr int kStretched[] = {IDC_USERTEXT1, IDC_USERTEXT2, IDC_DEMONOTICE, IDC_CONNECT,   IDC_COMMLABEL,
+                              IDC_COMMPORT,  IDC_STATUS,     IDC_PROGRESS,   IDC_NEWSN_LABEL};
 constexpr int kBold[] = {IDC_USERTEXT2, IDC_CONNECT, IDC_COMMPORT, IDC_STATUSLABEL};
 
 RECT ClientRectOf(HWND control, HWND parent)
@@ -284,6 +284,11 @@ void MainWindow::SetUpControls()
         tool.uId = reinterpret_cast<UINT_PTR>(Item(IDC_COMMPORT));
         tool.lpszText = hint;
         SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        // The serial number box's: its text follows the model (Refresh).
+        tool.uId = reinterpret_cast<UINT_PTR>(Item(IDC_NEWSN));
+        tool.lpszText = const_cast<wchar_t*>(L"");
+        SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        newSerialTip_ = tip;
     }
 }
 
@@ -349,7 +354,25 @@ void MainWindow::Refresh()
     SendMessageW(Item(IDC_CLOSE), BM_SETSTYLE, defaultButton == IDC_CLOSE ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
     SetVisible(IDC_NEWSN_LABEL, controls.newSerialVisible);
     SetVisible(IDC_NEWSN, controls.newSerialVisible);
-    if (model_.NewSerialNumber().empty() && GetWindowTextLengthW(Item(IDC_NEWSN)) > 0)
+    SetText(IDC_NEWSN_LABEL, labels.newSerialLabel);
+    if (controls.newSerialReadOnly != newSerialReadOnly_) {
+        // A read-only edit box is drawn on the window's colour: nobody tries to type in it.
+        SendMessageW(Item(IDC_NEWSN), EM_SETREADONLY, controls.newSerialReadOnly, 0);
+        newSerialReadOnly_ = controls.newSerialReadOnly;
+    }
+    if (newSerialTip_) {
+        const std::wstring hint = Widen(controls.newSerialHint);
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof(tool);
+        tool.uFlags = TTF_IDISHWND;
+        tool.hwnd = window_;
+        tool.uId = reinterpret_cast<UINT_PTR>(Item(IDC_NEWSN));
+        tool.lpszText = const_cast<wchar_t*>(hint.c_str());
+        SendMessageW(newSerialTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+    if (controls.newSerialReadOnly)
+        SetText(IDC_NEWSN, model_.NewSerialNumber());  // the list's next number
+    else if (model_.NewSerialNumber().empty() && GetWindowTextLengthW(Item(IDC_NEWSN)) > 0)
         SetWindowTextW(Item(IDC_NEWSN), L"");
     // Keyboard focus on a control just disabled would leave the keys nowhere.
     HWND focus = GetFocus();
@@ -368,6 +391,18 @@ void MainWindow::Refresh()
         ShowFactoryItems(menu.dontEraseVisible, menu.replaceSerialVisible);
     check(IDM_DONT_ERASE_DATA, menu.dontEraseChecked);
     check(IDM_REPLACE_SERIAL, menu.replaceSerialChecked);
+    if (menu.serialListVisible != serialListShown_) {
+        // Before the separator and "Exit", which stay the File menu's last two.
+        HMENU file = GetSubMenu(bar, 0);
+        if (menu.serialListVisible)
+            InsertMenuW(file, static_cast<UINT>(GetMenuItemCount(file) - 2), MF_BYPOSITION | MF_STRING, IDM_SERIAL_LIST,
+                        L"Serial Numbers from &List...");
+        else
+            RemoveMenu(file, IDM_SERIAL_LIST, MF_BYCOMMAND);
+        serialListShown_ = menu.serialListVisible;
+    }
+    enable(IDM_SERIAL_LIST, menu.serialListEnabled);
+    check(IDM_SERIAL_LIST, menu.serialListChecked);
     refreshing_ = false;
 }
 
@@ -493,6 +528,10 @@ void MainWindow::OnCommand(int id, int code)
             SetTimer(window_, kStartTimer, MainWindowModel::kStartDelayMs, nullptr);
         Refresh();
         return;
+    case IDM_SERIAL_LIST:
+        if (model_.GetMenu().serialListEnabled)
+            ChooseSerialNumberList();
+        return;
     case IDM_EXIT:
         Quit();
         return;
@@ -585,6 +624,28 @@ void MainWindow::OpenFirmwareFile()
         Refresh();
         FitTexts();
     }
+}
+
+void MainWindow::ChooseSerialNumberList()
+{
+    wchar_t path[MAX_PATH] = L"";
+    wchar_t folder[MAX_PATH] = L"";
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    const std::wstring title = Widen(MainWindowModel::kSerialListTitle);
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = window_;
+    dialog.lpstrFilter = L"Serial Number List (*.txt)\0*.txt\0Any File (*.*)\0*.*\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrInitialDir = folder;
+    dialog.lpstrTitle = title.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING |
+                   OFN_NOCHANGEDIR;
+    if (GetOpenFileNameW(&dialog))
+        model_.UseSerialNumberList(Narrow(path));
+    Refresh();
 }
 
 std::string MainWindow::FileVersion() const

@@ -76,6 +76,7 @@ private:
     void PressClose();
     void Quit();
     void OpenFirmwareFile();
+    void ChooseSerialNumberList();
     std::string FileVersion() const;
 
     HINSTANCE instance_;
@@ -91,5 +92,8 @@ private:
     bool refreshing_ = false;
     bool dontEraseShown_ = false;
     bool replaceSerialShown_ = false;
+    bool serialListShown_ = false;
+    bool newSerialReadOnly_ = false;
+    HWND newSerialTip_ = nullptr;  // the box's tooltip: where its number comes from
     int widenedBy_ = 0;  // pixels added to the drawn layout for long texts
 };

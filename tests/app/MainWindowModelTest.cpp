@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,6 +15,9 @@
 #include "InstrumentChoice.h"
 #include "MainWindowModel.h"
 #include "TestPlatform.h"
+#ifndef _WIN32
+#include "SimProcess.h"
+#endif
 
 namespace {
 
@@ -129,6 +133,7 @@ TEST_F(ModelTest, SwitchesSetTheMenuItems)
         EXPECT_EQ(menu.openFirmwareEnabled, c.open);
         EXPECT_EQ(menu.replaceSerialVisible, c.factoryItems);
         EXPECT_EQ(menu.dontEraseVisible, c.factoryItems);
+        EXPECT_EQ(menu.serialListVisible, c.factoryItems);
         EXPECT_FALSE(model->EraseWarningDue()) << "this build's target has no data-erase warning";
     }
 }
@@ -232,6 +237,84 @@ TEST_F(ModelTest, QuitDuringAnUpdateOnlyWarnsAndControlsEndReady)
     EXPECT_TRUE(m.ConfirmQuit()) << "no update: quit at once";
     EXPECT_FALSE(m.State().keepGoing);
 }
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A list with no number left (or no list at all) stops at Start before the
+// device is touched, and says what to do.
+TEST_F(ModelTest, ASerialNumberListWithNoneLeftStopsBeforeTheDeviceIsTouched)
+{
+    MainWindowModel& m = Start({"-factory"}, {"/nonexistent/kelo-port"});
+    EXPECT_FALSE(m.UseSerialNumberList(folder + "/missing.txt"));
+    EXPECT_FALSE(m.GetMenu().serialListChecked || m.GetControls().newSerialVisible);
+    const std::string list = folder + "/numbers.txt";
+    std::ofstream(list, std::ios::binary) << "# none yet\n";
+    ASSERT_TRUE(m.UseSerialNumberList(list));
+    EXPECT_EQ(m.NewSerialNumber(), "");
+    EXPECT_EQ(m.GetLabels().newSerialLabel, "New Serial Number from numbers.txt: none left");
+
+    bool touched = false;
+    ui.onStatus = [&] { touched = true; };
+    ASSERT_TRUE(m.StartClicked());
+    EXPECT_EQ(m.StartTimerFired(), 0);
+    EXPECT_FALSE(touched) << "the update began";
+    EXPECT_EQ(ui.titles, (std::vector<std::string>{"Serial Number List", "Serial Number List"}));
+    EXPECT_NE(ui.lastText.find("no serial numbers left in " + list), std::string::npos) << ui.lastText;
+    const auto& controls = m.GetControls();
+    EXPECT_TRUE(controls.startEnabled && controls.startIsDefault && controls.closeEnabled && controls.portListEnabled);
+    EXPECT_EQ(ReadAll(list), "# none yet\n");
+}
+
+#ifndef _WIN32
+// Factory mode with a list of two numbers: the box shows the first before
+// Start, the instrument gets it, the list records it used and the box then
+// shows the second, for the next instrument.
+TEST_F(ModelTest, FactoryUpdateTakesItsSerialNumberFromAList)
+{
+    // A JT5 Pro: this build's own type keeps no serial number.
+    const std::string state = folder + "-sim.state";
+    SimProcess sim;
+    ASSERT_TRUE(sim.Start({"--type", "JV", "--version", "3.80", "--state", state}));
+    MainWindowModel& m = Start({"-factory", "--port", sim.Path()}, {});
+    const std::string firmware = folder + "/JV-3-90.txt";
+    const std::string make = std::string(KELO_BINARY_DIR) +
+                             "/sim/mkfirmware/mkfirmware --type JV --version 3.90 --image-chars 4010 -o '" + firmware + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    ASSERT_GE(m.OpenFirmwareFile(firmware), 0);
+    const std::string list = folder + "/numbers.txt";
+    std::ofstream(list, std::ios::binary) << "KL-0001\nKL-0002\n";
+    ASSERT_TRUE(m.UseSerialNumberList(list));
+    EXPECT_TRUE(m.GetMenu().replaceSerialChecked && m.GetMenu().serialListChecked);
+    EXPECT_TRUE(m.GetControls().newSerialVisible && m.GetControls().newSerialReadOnly);
+    EXPECT_EQ(m.NewSerialNumber(), "KL-0001");
+    EXPECT_EQ(m.GetLabels().newSerialLabel, "New Serial Number from numbers.txt");
+    m.SetNewSerialNumber("typed");
+    EXPECT_EQ(m.NewSerialNumber(), "KL-0001") << "the box is read-only while a list is in use";
+
+    ASSERT_TRUE(m.StartClicked());
+    EXPECT_EQ(m.StartTimerFired(), 1) << ui.lastText;
+    EXPECT_EQ(m.NewSerialNumber(), "KL-0002");
+    EXPECT_TRUE(m.GetControls().newSerialVisible && m.GetMenu().replaceSerialChecked);
+    const std::string text = ReadAll(list);
+    EXPECT_EQ(text.rfind("KL-0001\tused ", 0), 0u) << text;
+    EXPECT_NE(text.find("\nKL-0002\n"), std::string::npos) << text;
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_NE(ReadAll(state).find("\nsn\tKL-0001\n"), std::string::npos) << "the instrument does not carry it";
+    std::filesystem::remove(state);
+
+    // "Replace Serial Number" off stops using the list; on again, a number is typed.
+    m.ToggleReplaceSerialNumber();
+    EXPECT_FALSE(m.GetMenu().serialListChecked || m.GetControls().newSerialVisible);
+    m.ToggleReplaceSerialNumber();
+    EXPECT_FALSE(m.GetControls().newSerialReadOnly);
+    EXPECT_EQ(m.NewSerialNumber(), "");
+    EXPECT_EQ(m.GetLabels().newSerialLabel, "New Serial Number");
+}
+#endif
 
 // The window's status line gains the firmware write's time left, and only
 // while the write has some.

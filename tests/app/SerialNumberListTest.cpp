@@ -91,6 +91,14 @@ TEST_F(SerialNumberListTest, SkipsNumbersTheHistoryShowsWrittenOrTheListNamesTwi
     EXPECT_NE(note.find("SN-0002 is skipped: the list names it twice"), std::string::npos) << note;
     EXPECT_NE(note.find("no serial numbers left in " + path + " (2 used, 1 taken"), std::string::npos) << note;
     EXPECT_EQ(list.PeekNext(), "");
+
+    // A window's box shows what an update takes: both pass over a number no instrument can hold.
+    Write(path, "SN-0000000000000001\nSN-0003\n");
+    EXPECT_EQ(list.PeekNext(), "SN-0003");
+    EXPECT_EQ(list.TakeForUpdate("/dev/ttyUSB0", &number, &note, &error), SerialNumberList::Take::Taken);
+    EXPECT_EQ(number, "SN-0003");
+    EXPECT_NE(note.find("SN-0000000000000001 is skipped: the new serial number has 19 characters"), std::string::npos)
+        << note;
 }
 
 TEST_F(SerialNumberListTest, TakersAtTheSameTimeNeverGetTheSameNumber)

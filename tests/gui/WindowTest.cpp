@@ -9,7 +9,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
@@ -116,6 +120,7 @@ private slots:
     void preferencesComeBack();
     void eventLoopStaysLiveOnAPacedLine();
     void whichInstrumentReturnsThePersonsPick();
+    void factorySerialNumberListShowsItsNextNumber();
 
 private:
     QTemporaryDir home_;
@@ -384,5 +389,46 @@ void WindowTest::whichInstrumentReturnsThePersonsPick()
     }
 }
 
+// Factory mode: a list chosen in the file dialog puts its next free number in
+// the serial number box, read-only, and names the list over it.
+void WindowTest::factorySerialNumberListShowsItsNextNumber()
+{
+    QFile list(QDir(home_.path()).filePath("line-7-numbers.txt"));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write("HS3-24-00117\tused 2026-12-08T11:40:02Z: Hydrova Series 3 on /dev/ttyUSB0, firmware 3.52\nHS3-24-00118\n");
+    list.close();
+    MainWindow w({"-factory", "--port", "/dev/pts/kelo-list"});
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto* item = Child<QAction>(w, "SerialNumbersFromList1");
+    QVERIFY(item->isVisible() && !item->isChecked());
+
+    QTimer choose;
+    connect(&choose, &QTimer::timeout, [&] {
+        // Typed into its name box, as a person would.
+        auto* dialog = w.findChild<QFileDialog*>();
+        auto* name = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+        if (name && dialog->isVisible()) {
+            name->setText(list.fileName());
+            static_cast<QDialog*>(dialog)->accept();
+        }
+    });
+    choose.start(20);
+    item->trigger();
+    choose.stop();
+    auto* box = Child<QLineEdit>(w, "newSNstr");
+    QVERIFY(box->isVisible() && box->isReadOnly());
+    QCOMPARE(box->text(), QString("HS3-24-00118"));
+    QCOMPARE(Child<QLabel>(w, "newSN")->text(), QString("New Serial Number from line-7-numbers.txt"));
+    QVERIFY(item->isChecked() && Child<QAction>(w, "PromptforSerialNumber1")->isChecked());
+    ExpectNothingClipped(w);
+    Shoot("factory-serial-list", &w);
+
+    QMenu* file = w.menuBar()->actions().first()->menu();
+    file->popup(w.menuBar()->mapToGlobal(w.menuBar()->actionGeometry(w.menuBar()->actions().first()).bottomLeft()));
+    QTRY_VERIFY(file->isVisible());
+    Shoot("factory-file-menu", file);
+    file->close();
+}
 QTEST_MAIN(WindowTest)
 #include "WindowTest.moc"
