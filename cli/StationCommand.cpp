@@ -146,15 +146,31 @@ bool SleepWhilePresent(Station& station, const std::string& port, Clock::duratio
 
 enum class Gone { Unplugged, Silent, Stopping };
 
+// Whether two readings of one port are the same device as far as it says:
+// its type, where it runs, its version and (when both were read) its
+// serial number. A device just updated answers with the new version, so the
+// next one from the tray, still on its old firmware, reads as another.
+bool SameDevice(const DeviceReading& a, const DeviceReading& b)
+{
+    return a.identity.type == b.identity.type && a.inLoader == b.inLoader &&
+           a.identity.versionNumber == b.identity.versionNumber &&
+           (!a.serialNumberRead || !b.serialNumberRead || a.serialNumber == b.serialNumber);
+}
+
 // After a device's result: waits until it goes away, unplugged (its port's
-// name goes) or no longer answering (a port that stays).
+// name goes), no longer answering, or swapped for another between two looks
+// (a port that stays: Silent, and the device answering now is the next).
 Gone WaitUntilGone(Station& station, const std::string& port)
 {
+    // The device as it is now, read at once, so that a swap within the
+    // first few seconds is not taken for the same device.
+    DeviceReading left;
+    const bool known = Answers(port, &left);
     for (;;) {
         if (!SleepWhilePresent(station, port, kAskEvery))
             return station.Stopping() ? Gone::Stopping : Gone::Unplugged;
         DeviceReading reading;
-        if (!Answers(port, &reading))
+        if (!Answers(port, &reading) || (known && !SameDevice(left, reading)))
             return serial_backend::Present(port.c_str()) ? Gone::Silent : Gone::Unplugged;
     }
 }

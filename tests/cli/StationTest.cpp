@@ -186,12 +186,11 @@ TEST_F(StationTest, ADeviceInItsLoaderGetsTheTypeOfItsUnfinishedUpdateAndItsSett
 }
 
 // A fixed serial port: the port stays and the devices are swapped behind it.
-// One that no longer answers is gone; the next one that answers is updated.
+// One that no longer answers is gone; the next one that answers is updated,
+// also when it answers before the station looked again: it is another device.
 TEST_F(StationTest, OnAPortThatStaysADeviceThatNoLongerAnswersIsGoneAndTheNextIsUpdated)
 {
-    // The gap outlasts the tries to identify a device just plugged in: a
-    // station that took the silent port for the next device would fail it.
-    const std::string& port = Tray("R7F", 2, {"--version", "3.51", "--keep-port", "--gap", "16000"});
+    const std::string& port = Tray("R7F", 2, {"--version", "3.51", "--keep-port", "--gap", "500"});
     const CliRun run = Station({port}, {"--demo-image", "--count", "2"});
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_TRUE(Contains(run.out, "Totals: 2 done, 0 failed")) << run.out;
