@@ -599,27 +599,39 @@ void MainWindow::Quit()
         DestroyWindow(window_);
 }
 
-void MainWindow::OpenFirmwareFile()
+// The open dialog for a text file, starting in the current folder; false
+// when the person cancels it.
+static bool AskForTextFile(HWND owner, const char* title, const wchar_t* filter, std::string* chosen)
 {
     wchar_t path[MAX_PATH] = L"";
     wchar_t folder[MAX_PATH] = L"";
     GetCurrentDirectoryW(MAX_PATH, folder);
-    const std::wstring title = Widen(MainWindowModel::kOpenTitle);
+    const std::wstring caption = Widen(title);
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = window_;
-    dialog.lpstrFilter = L"Firmware File (*.txt)\0*.txt\0Any File (*.*)\0*.*\0";
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = path;
     dialog.nMaxFile = MAX_PATH;
     dialog.lpstrInitialDir = folder;
-    dialog.lpstrTitle = title.c_str();
+    dialog.lpstrTitle = caption.c_str();
     dialog.lpstrDefExt = L"txt";
     dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING |
                    OFN_NOCHANGEDIR;
     if (!GetOpenFileNameW(&dialog))
+        return false;
+    *chosen = Narrow(path);
+    return true;
+}
+
+void MainWindow::OpenFirmwareFile()
+{
+    std::string path;
+    if (!AskForTextFile(window_, MainWindowModel::kOpenTitle, L"Firmware File (*.txt)\0*.txt\0Any File (*.*)\0*.*\0",
+                        &path))
         return;
-    if (model_.OpenFirmwareFile(Narrow(path)) >= 0) {
+    if (model_.OpenFirmwareFile(path) >= 0) {
         SetText(IDC_CONNECT, model_.GetLabels().connectText);
         Refresh();
         FitTexts();
@@ -628,23 +640,10 @@ void MainWindow::OpenFirmwareFile()
 
 void MainWindow::ChooseSerialNumberList()
 {
-    wchar_t path[MAX_PATH] = L"";
-    wchar_t folder[MAX_PATH] = L"";
-    GetCurrentDirectoryW(MAX_PATH, folder);
-    const std::wstring title = Widen(MainWindowModel::kSerialListTitle);
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = window_;
-    dialog.lpstrFilter = L"Serial Number List (*.txt)\0*.txt\0Any File (*.*)\0*.*\0";
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = MAX_PATH;
-    dialog.lpstrInitialDir = folder;
-    dialog.lpstrTitle = title.c_str();
-    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING |
-                   OFN_NOCHANGEDIR;
-    if (GetOpenFileNameW(&dialog))
-        model_.UseSerialNumberList(Narrow(path));
+    std::string path;
+    if (AskForTextFile(window_, MainWindowModel::kSerialListTitle,
+                       L"Serial Number List (*.txt)\0*.txt\0Any File (*.*)\0*.*\0", &path))
+        model_.UseSerialNumberList(path);
     Refresh();
 }
 
