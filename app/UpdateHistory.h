@@ -19,6 +19,13 @@ public:
     // writer that died) first gets one, so the new record stays whole.
     // False with *error set when the file cannot be written.
     bool Append(const UpdateRecord& record, std::string* error) const;
+    // A device left as it was (no firmware for its type, no serial number
+    // left, a question nobody answered) adds its line as every update does:
+    // result kLeftUntouched and why in words, and nothing written (no new
+    // version, no new serial number: a number shown here would count as
+    // given). device: what is known of it (port, type, serial number and
+    // version as read).
+    bool AppendUntouched(UpdateRecord device, const std::string& why, std::string* error) const;
 
 private:
     std::string path_;

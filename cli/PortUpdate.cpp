@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <filesystem>
 #include <thread>
 
@@ -13,7 +12,6 @@
 #include "ExitCodes.h"
 #include "FirmwareImage.h"
 #include "Result.h"
-#include "ResultWords.h"
 #include "SerialNumberList.h"
 #include "UpdateHistory.h"
 #include "Timing.h"
@@ -172,22 +170,6 @@ PortRun UpdateWithArgs(const UpdateArgs& args, const std::string& fileTag, UiSin
 
 }  // namespace
 
-std::string RecordUntouched(const std::string& dataDir, UpdateRecord record, const std::string& why)
-{
-    record.time = std::time(nullptr);
-    record.result = result::kLeftUntouched;
-    record.words = why + "; " + LineCause(result::kLeftUntouched);
-    // Nothing was written: a number shown here would count as given.
-    record.newSerialNumber.clear();
-    record.newVersion.clear();
-    record.settingsArchive.clear();
-    record.seconds = 0;
-    const UpdateHistory history(dataDir.empty() ? DefaultDataFolder() : dataDir);
-    std::string error;
-    if (!history.Append(record, &error))
-        return "could not add the device to the history " + history.Path() + ": " + error;
-    return {};
-}
 
 PortRun UpdatePort(const UpdateArgs& args, const std::string& fileTag, UiSink& sink,
                    const std::shared_ptr<const FirmwareImage>& image)
@@ -213,10 +195,11 @@ PortRun UpdatePort(const UpdateArgs& args, const std::string& fileTag, UiSink& s
         run.row.message = why + ".";
         run.numberNote = note;
         sink.Block("Serial Numbers", run.row.message);
-        UpdateRecord record;
-        record.port = args.port;
-        if (const std::string unrecorded = RecordUntouched(args.dataDir, record, why); !unrecorded.empty())
-            sink.Block("Update History", unrecorded + ".");
+        UpdateRecord device;
+        device.port = args.port;
+        const UpdateHistory history(folder);
+        if (!history.AppendUntouched(device, why, &error))
+            sink.Block("Update History", "could not add the device to the history " + history.Path() + ": " + error + ".");
         sink.Done("-", run.row.exitCode);
         sink.Result({{"event", "result"}, {"code", nullptr}, {"exit", run.row.exitCode}, {"seconds", 0},
                      {"step", "serial-number"}, {"cause", run.row.message}});

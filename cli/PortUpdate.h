@@ -7,7 +7,6 @@
 #include <string>
 
 #include "FirmwareImage.h"
-#include "UpdateRecord.h"
 
 #include "Commands.h"
 #include "ResultTable.h"
@@ -35,11 +34,3 @@ struct PortRun {
 // built-in image written).
 PortRun UpdatePort(const UpdateArgs& args, const std::string& fileTag, UiSink& sink,
                    const std::shared_ptr<const FirmwareImage>& image = nullptr);
-
-// A device left as it was (no firmware for its type, no serial number left,
-// a question nobody answered) adds its line to the update history as every
-// update does: result kLeftUntouched, why in words, nothing written (no new
-// version, no new serial number). record: what is known of the device (port,
-// type, serial number and version as read). Empty, or why the history could
-// not be written.
-std::string RecordUntouched(const std::string& dataDir, UpdateRecord record, const std::string& why);

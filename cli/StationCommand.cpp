@@ -34,6 +34,7 @@
 #include "SerialBackend.h"
 #include "UiSinks.h"
 #include "UnfinishedUpdates.h"
+#include "UpdateHistory.h"
 #include "UpdateOutcome.h"
 
 namespace {
@@ -218,7 +219,10 @@ void LeaveUntouched(Station& station, int row, const std::string& port, int devi
             record.oldVersion = VersionText(reading.identity.versionNumber);
     }
     record.serialNumber = reading.serialNumber;
-    if (const std::string unrecorded = RecordUntouched(station.Args().dataDir, record, why); !unrecorded.empty()) {
+    const UpdateHistory history(station.DataFolder());
+    std::string error;
+    if (!history.AppendUntouched(record, why, &error)) {
+        const std::string unrecorded = "could not add the device to the history " + history.Path() + ": " + error;
         if (station.Args().json)
             board.Emit(nlohmann::json{{"event", "message"}, {"kind", "warning"}, {"title", "Update History"},
                                       {"text", unrecorded + "."}, {"port", port}, {"device", device}}
@@ -364,9 +368,7 @@ void RunPort(Station& station, const std::string& port, const std::string& tag, 
 
         // Which device it is decides the firmware it gets.
         for (int tries = 0; !identified && tries < kIdentifyTries && !station.Stopping(); ++tries) {
-            Kelo_protocol instrument(nullptr);
-            reading = IdentifyDevice(instrument, port);
-            if (reading.connectResult >= 0 || reading.inLoader || reading.identity.type != 0)
+            if (Answers(port, &reading))
                 break;
             std::this_thread::sleep_for(std::chrono::seconds(1));
         }
